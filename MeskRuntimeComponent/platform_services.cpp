@@ -1,0 +1,51 @@
+#include "MeskRuntimeComponent/platform_services.h"
+
+#include <mutex>
+#include <stdexcept>
+
+namespace vandrel {
+
+namespace {
+std::mutex services_mutex;
+std::shared_ptr<PlatformServices> installed;
+}  // namespace
+
+void install_platform_services(std::shared_ptr<PlatformServices> services) {
+    std::lock_guard<std::mutex> lock(services_mutex);
+    installed = std::move(services);
+}
+
+std::shared_ptr<PlatformServices> platform_services() {
+    std::lock_guard<std::mutex> lock(services_mutex);
+    if (!installed) throw std::logic_error("no platform services installed");
+    return installed;
+}
+
+bool show_toast(std::string title, std::string text) { return platform_services()->show_toast(title, text); }
+void open_file(std::string storage_path) { platform_services()->open_file(storage_path); }
+void show_in_folder(std::string storage_path) { platform_services()->show_in_folder(storage_path); }
+void copy_to_clipboard(std::string text) { platform_services()->copy_to_clipboard(text); }
+void pick_accepted_folder() { platform_services()->pick_accepted_folder(); }
+std::vector<Json> get_accepted_folders() { return platform_services()->get_accepted_folders(); }
+std::string get_device_model() { return platform_services()->get_device_model(); }
+std::vector<std::string> get_local_ips() { return platform_services()->get_local_ips(); }
+std::vector<std::string> get_broadcast_addresses() { return platform_services()->get_broadcast_addresses(); }
+std::string get_wifi_ssid() { return platform_services()->get_wifi_ssid(); }
+std::string get_wifi_bssid() { return platform_services()->get_wifi_bssid(); }
+std::string get_data_folder_path() { return platform_services()->get_data_folder_path(); }
+std::string get_local_folder_path() { return platform_services()->get_local_folder_path(); }
+std::string download_target_for_file(std::string file_name) {
+    return platform_services()->download_target_for_file(file_name);
+}
+std::uint64_t get_file_size(std::string storage_path) { return platform_services()->get_file_size(storage_path); }
+std::string find_file_in_folder(std::string storage_path) {
+    return platform_services()->find_file_in_folder(storage_path);
+}
+std::string resolve_storage_path(std::string storage_path) {
+    return platform_services()->resolve_storage_path(storage_path);
+}
+std::string storage_path_for_file(std::string granted_folder, std::string file_path) {
+    return platform_services()->storage_path_for_file(granted_folder, file_path);
+}
+
+}  // namespace vandrel
