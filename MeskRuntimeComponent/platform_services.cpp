@@ -47,5 +47,6 @@ std::string resolve_storage_path(std::string storage_path) {
 std::string storage_path_for_file(std::string granted_folder, std::string file_path) {
     return platform_services()->storage_path_for_file(granted_folder, file_path);
 }
+std::vector<std::string> list_accepted_folders() { return platform_services()->list_accepted_folders(); }
 
 }  // namespace vandrel

@@ -49,6 +49,9 @@ public:
                                               const std::string& /*file_path*/) {
         return {};
     }
+    // The folders in which the pickers may find the user's files, in search order
+    // (Pictures, Music, Videos, then the folders the user added). None by default.
+    virtual std::vector<std::string> list_accepted_folders() { return {}; }
 };
 
 void install_platform_services(std::shared_ptr<PlatformServices> services);
@@ -73,6 +76,7 @@ std::uint64_t get_file_size(std::string storage_path);
 std::string find_file_in_folder(std::string storage_path);
 std::string resolve_storage_path(std::string storage_path);
 std::string storage_path_for_file(std::string granted_folder, std::string file_path);
+std::vector<std::string> list_accepted_folders();
 
 // Nothing to do on this platform; kept so callers read as they do elsewhere.
 inline void open_folder(const std::string&) {}

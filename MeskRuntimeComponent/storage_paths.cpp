@@ -1,0 +1,194 @@
+#include "MeskRuntimeComponent/storage_paths.h"
+
+#include <filesystem>
+#include <sys/stat.h>
+#include <vector>
+
+#include "MeskRuntimeComponent/string_conversion.h"
+#include "core_lib/foundation/mime_types.h"
+#include "core_lib/foundation/text_utils.h"
+
+namespace vandrel {
+
+namespace {
+
+bool is_plain_component(const std::string& part) {
+    return !part.empty() && part != "." && part != ".." && part.find('/') == std::string::npos &&
+           part.find('\0') == std::string::npos;
+}
+
+bool is_valid_relid(const std::string& relid) {
+    if (relid.empty()) return true;
+    for (const auto& part : split(relid, "/"))
+        if (!is_plain_component(part)) return false;
+    return true;
+}
+
+bool is_inside(const std::string& path, const std::string& folder) {
+    if (path == folder) return true;
+    return starts_with(path, folder == "/" ? folder : folder + "/");
+}
+
+std::string canonical_or_empty(const std::string& path) {
+    std::error_code error;
+    auto canonical = std::filesystem::canonical(path, error);
+    return error ? std::string() : canonical.string();
+}
+
+bool is_directory(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Length of the UTF-8 sequence starting at text[i] when it is well formed, else 0.
+std::size_t utf8_sequence_length(const std::string& text, std::size_t i) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3
+                                                 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+    if (length == 0 || text.size() - i < length) return 0;
+    return is_valid_utf8(text.substr(i, length)) ? length : 0;
+}
+
+// Drops control bytes and replaces each byte that starts no well-formed character by "_".
+std::string printable_utf8(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            ++i;
+            continue;
+        }
+        const std::size_t length = utf8_sequence_length(text, i);
+        if (length == 0) {
+            out += '_';
+            ++i;
+            continue;
+        }
+        out.append(text, i, length);
+        i += length;
+    }
+    return out;
+}
+
+// The longest prefix of (valid UTF-8) text within max_bytes that ends on a character.
+std::string cut_utf8(const std::string& text, std::size_t max_bytes) {
+    if (text.size() <= max_bytes) return text;
+    std::size_t end = max_bytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
+constexpr std::size_t max_kept_extension_bytes = 32;
+
+}  // namespace
+
+std::optional<StoragePath> parse_storage_path(const std::string& text) {
+    const auto fields = split(text, "|");
+    if (fields.size() != 3) return std::nullopt;
+    return StoragePath{fields[0], fields[1], fields[2]};
+}
+
+std::string make_storage_path(const StoragePath& path) { return path.token + "|" + path.relid + "|" + path.name; }
+
+std::string resolve_storage_path(const FutureAccessList& list, const std::string& storage_path) {
+    const auto path = parse_storage_path(storage_path);
+    if (!path || !is_plain_component(path->name) || !is_valid_relid(path->relid)) return {};
+    const auto granted = list.folder_for(path->token);
+    if (!granted) return {};
+    const std::string folder = canonical_or_empty(*granted);
+    if (folder.empty() || !is_directory(folder)) return {};
+
+    const std::string parent =
+        canonical_or_empty(path->relid.empty() ? folder : (folder == "/" ? "" : folder) + "/" + path->relid);
+    if (parent.empty() || !is_inside(parent, folder) || !is_directory(parent)) return {};
+
+    const std::string candidate = (parent == "/" ? "" : parent) + "/" + path->name;
+    struct stat link_info {};
+    if (lstat(candidate.c_str(), &link_info) != 0) return candidate;  // not there yet
+    const std::string target = canonical_or_empty(candidate);       // "" for a dangling link
+    if (target.empty() || !is_inside(target, folder) || target == folder) return {};
+    return target;
+}
+
+std::string find_file_in_folder(const FutureAccessList& list, const std::string& storage_path) {
+    const std::string path = resolve_storage_path(list, storage_path);
+    struct stat info {};
+    if (path.empty() || stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+    return path;
+}
+
+std::uint64_t get_file_size(const FutureAccessList& list, const std::string& storage_path) {
+    if (storage_path.empty()) return 0;
+    const std::string path = find_file_in_folder(list, storage_path);
+    struct stat info {};
+    if (path.empty() || stat(path.c_str(), &info) != 0) return 0;
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::string storage_path_for_file(FutureAccessList& list, const std::string& granted_folder,
+                                  const std::string& file_path) {
+    const std::string folder = canonical_or_empty(granted_folder);
+    const std::string file = canonical_or_empty(file_path);
+    if (folder.empty() || file.empty() || file == folder || !is_inside(file, folder)) return {};
+    const std::string name = file_name_of_path(file);
+    std::string relid = parent_folder_of_path(file).substr(folder == "/" ? 1 : folder.size() + 1);
+    if (!relid.empty()) relid.pop_back();  // the trailing "/"
+    if (name.find('|') != std::string::npos || relid.find('|') != std::string::npos) return {};
+    const std::string token = list.add(folder);
+    if (token.empty()) return {};
+    return make_storage_path({token, relid, name});
+}
+
+std::string sanitize_file_name(std::string name) {
+    for (const char* forbidden : {"<", ">", ":", "\"", "\\", "|", "?", "*"}) name = erase_all(name, forbidden);
+    return erase_all(name, "../");
+}
+
+std::string safe_file_name(const std::string& name, std::size_t max_bytes) {
+    std::string clean = sanitize_file_name(name);
+    const auto slash = clean.rfind('/');
+    if (slash != std::string::npos) clean = clean.substr(slash + 1);
+    clean = printable_utf8(clean);
+    if (clean.empty() || clean == "." || clean == "..") clean = "file";
+    if (clean.size() <= max_bytes) return clean;
+
+    const auto dot = clean.rfind('.');
+    const bool has_extension = dot != std::string::npos && dot > 0 && clean.size() - dot <= max_kept_extension_bytes &&
+                               clean.size() - dot < max_bytes;
+    std::string cut;
+    if (has_extension) {
+        const std::string extension = clean.substr(dot);
+        const std::string stem = cut_utf8(clean.substr(0, dot), max_bytes - extension.size());
+        if (!stem.empty()) cut = stem + extension;
+    }
+    if (cut.empty()) cut = cut_utf8(clean, max_bytes);
+    if (cut.empty() || cut == "." || cut == "..") cut = cut_utf8("file", max_bytes);
+    return cut;
+}
+
+std::string others_folder(const FutureAccessList& list, const std::string& others_token, const std::string& fallback) {
+    if (!others_token.empty()) {
+        const auto folder = list.folder_for(others_token);
+        if (folder && is_directory(*folder)) return *folder;
+    }
+    return fallback;
+}
+
+std::string folder_for_mime_category(const DownloadFolders& folders, const std::string& name) {
+    const std::string mime = mime_type_for(name);
+    if (starts_with(mime, "image/")) return folders.pictures;
+    if (starts_with(mime, "audio/")) return folders.music;
+    if (starts_with(mime, "video/")) return folders.videos;
+    return folders.others;
+}
+
+std::string download_target_for_file(FutureAccessList& list, const DownloadFolders& folders, const std::string& name) {
+    const std::string clean = safe_file_name(name);
+    const std::string folder = folder_for_mime_category(folders, clean);
+    if (folder.empty()) return {};
+    const std::string token = list.add(folder);
+    if (token.empty()) return {};
+    return token + "||" + clean;
+}
+
+}  // namespace vandrel

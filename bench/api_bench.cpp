@@ -1,0 +1,131 @@
+// Requests per second through handle_api_request from 8 threads: "/hello_world" (the
+// dispatcher alone), "/who_am_i" (cached settings and the device model) and text
+// chats through "/create_chat": a short one, stored before the reply, and an outgoing
+// one with full device ids, which is longer than 100 characters and so is stored on
+// the background pool (its queue is bounded, so the rate is the storing rate; the last
+// queued chats are waited for after the timed loop).
+#include <benchmark/benchmark.h>
+
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "MeskRuntimeComponent/platform_services.h"
+#include "core_lib/api/api_dispatcher.h"
+#include "core_lib/api/background_jobs.h"
+#include "core_lib/foundation/json.h"
+#include "core_lib/net/resend_queue.h"
+#include "core_lib/store/settings.h"
+#include "core_lib/store/store_lifecycle.h"
+
+namespace vandrel {
+namespace {
+
+class bench_platform : public PlatformServices {
+public:
+    explicit bench_platform(std::string data_folder) : data_folder(std::move(data_folder)) {}
+    bool show_toast(const std::string&, const std::string&) override { return true; }
+    void open_file(const std::string&) override {}
+    void show_in_folder(const std::string&) override {}
+    void copy_to_clipboard(const std::string&) override {}
+    void pick_accepted_folder() override {}
+    std::vector<Json> get_accepted_folders() override { return {}; }
+    std::string get_device_model() override { return "linux/bench - bench"; }
+    std::vector<std::string> get_local_ips() override { return {"192.0.2.1"}; }
+    std::vector<std::string> get_broadcast_addresses() override { return {}; }
+    std::string get_wifi_ssid() override { return ""; }
+    std::string get_wifi_bssid() override { return ""; }
+    std::string get_data_folder_path() override { return data_folder; }
+    std::string get_local_folder_path() override { return data_folder; }
+    std::string download_target_for_file(const std::string& name) override { return "token||" + name; }
+    std::uint64_t get_file_size(const std::string&) override { return 0; }
+
+private:
+    std::string data_folder;
+};
+
+// One temporary store for the whole run.
+struct bench_store {
+    bench_store() {
+        char pattern[] = "/tmp/mesk-api-bench-XXXXXX";
+        folder = mkdtemp(pattern);
+        install_platform_services(std::make_shared<bench_platform>(folder + "/"));
+        own_id = get_userid();
+        get_alias();
+    }
+    ~bench_store() {
+        store_shutdown();
+        std::filesystem::remove_all(folder);
+    }
+    std::string folder;
+    std::string own_id;
+};
+
+bench_store& store() {
+    static bench_store instance;
+    return instance;
+}
+
+void drain_resend_queue() {
+    bool woken;
+    while (resend_queue.try_dequeue(woken)) {
+    }
+}
+
+void BM_hello_world(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(handle_api_request("/hello_world", "{}", "from_ui"));
+    state.SetItemsProcessed(state.iterations());
+}
+
+void BM_who_am_i(benchmark::State& state) {
+    store();
+    for (auto _ : state) benchmark::DoNotOptimize(handle_api_request("/who_am_i", "{}", "from_ui"));
+    state.SetItemsProcessed(state.iterations());
+}
+
+std::atomic<std::uint64_t> chat_counter{0};
+
+void BM_create_chat_text_short(benchmark::State& state) {
+    store();
+    for (auto _ : state) {
+        const Json chat(Json::object{{"id", "s" + std::to_string(chat_counter++)},
+                                     {"sender", "peer"},
+                                     {"receiver", "me"},
+                                     {"type", "text"},
+                                     {"data", "hello"}});
+        benchmark::DoNotOptimize(handle_api_request("/create_chat", chat.dump(), "from_ui"));
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void BM_create_chat_text_outgoing(benchmark::State& state) {
+    const std::string& own_id = store().own_id;
+    const std::string receiver(64, 'b');
+    for (auto _ : state) {
+        const Json chat(Json::object{{"id", "o" + std::to_string(chat_counter++)},
+                                     {"sender", own_id},
+                                     {"receiver", receiver},
+                                     {"type", "text"},
+                                     {"data", "hello there"}});
+        benchmark::DoNotOptimize(handle_api_request("/create_chat", chat.dump(), "from_ui"));
+    }
+    state.SetItemsProcessed(state.iterations());
+    if (state.thread_index() == 0) {
+        wait_for_background_jobs(std::chrono::minutes(5));
+        drain_resend_queue();
+    }
+}
+
+BENCHMARK(BM_hello_world)->Threads(8)->UseRealTime();
+BENCHMARK(BM_who_am_i)->Threads(8)->UseRealTime();
+BENCHMARK(BM_create_chat_text_short)->Threads(8)->UseRealTime();
+BENCHMARK(BM_create_chat_text_outgoing)->Threads(8)->UseRealTime();
+
+}  // namespace
+}  // namespace vandrel

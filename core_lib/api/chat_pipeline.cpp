@@ -1,0 +1,163 @@
+#include "core_lib/api/chat_pipeline.h"
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "MeskRuntimeComponent/platform_services.h"
+#include "MeskRuntimeComponent/storage_paths.h"
+#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/api/api_origin.h"
+#include "core_lib/api/api_reply.h"
+#include "core_lib/api/background_jobs.h"
+#include "core_lib/api/request_values.h"
+#include "core_lib/foundation/clock_random.h"
+#include "core_lib/foundation/mime_types.h"
+#include "core_lib/foundation/text_utils.h"
+#include "core_lib/net/analytics_events.h"
+#include "core_lib/net/peer_directory.h"
+#include "core_lib/net/resend_queue.h"
+#include "core_lib/store/chat_views.h"
+#include "core_lib/store/chats.h"
+#include "core_lib/store/devices.h"
+#include "core_lib/store/downloads.h"
+#include "core_lib/store/uploads.h"
+#include "core_lib/store/settings.h"
+
+namespace vandrel {
+
+namespace {
+
+// Every chat and transfer stored here belongs to no account.
+const std::string no_account;
+
+struct chat_fields {
+    std::string id;
+    std::string sender;
+    std::string receiver;
+    std::string type;
+};
+
+chat_fields read_fields(const Json& chat) {
+    return {trim(chat["id"].string_value()), trim(chat["sender"].string_value()),
+            trim(chat["receiver"].string_value()), chat["type"].string_value()};
+}
+
+struct file_totals {
+    std::uint64_t count = 0;
+    std::uint64_t bytes = 0;
+    std::string last_mime_type;
+
+    void add(const Json& entry) {
+        ++count;
+        bytes += parse_u64_or_zero(entry["filesize"].string_value());
+        last_mime_type = mime_type_for(entry["filename"].string_value());
+    }
+};
+
+// The download's entries as this device keeps them: a clean name and a local target
+// in place of the sender's location. Tells the interface how far it got on long lists.
+Json::array prepare_download_entries(const Json::array& received, const std::string& peer_id, std::int64_t started,
+                                     file_totals& totals) {
+    Json::array entries;
+    entries.reserve(received.size());
+    std::int64_t last_notice = started;
+    const std::size_t total = received.size();
+    for (std::size_t i = 0; i < total; ++i) {
+        const std::int64_t now = now_ms();
+        if (now - last_notice > 1000) {
+            send_to_ui(Json(Json::object{{"action", "feedback_for_peer"},
+                                         {"peer_id", peer_id},
+                                         {"feedback", "Processing download: " + std::to_string(i + 1) + "/" +
+                                                          std::to_string(total)}})
+                           .dump());
+            last_notice = now;
+        }
+        const Json& entry = received[i];
+        const std::string& file_name = entry["filename"].string_value();
+        entries.push_back(Json::object{{"filename", sanitize_file_name(file_name)},
+                                       {"filesize", entry["filesize"].string_value()},
+                                       {"fileurl", download_target_for_file(file_name)},
+                                       {"isDirectory", entry["isDirectory"].string_value()},
+                                       {"id", entry["id"].string_value()}});
+        totals.add(entry);
+    }
+    return entries;
+}
+
+}  // namespace
+
+std::string check_chat_request(const Json& chat, const std::string& origin) {
+    const chat_fields fields = read_fields(chat);
+    if (fields.id.empty()) return "empty_id";
+    if (fields.sender.empty()) return "empty_sender";
+    if (fields.receiver.empty()) return "empty_receiver";
+    if (!is_local_origin(origin) && (fields.sender == get_userid() || fields.type == "upload")) {
+        return error_forbidden;
+    }
+    return "";
+}
+
+std::string handle_create_chat(Json chat, std::string origin) {
+    const std::string id = chat["id"].string_value();
+    const std::string refusal = check_chat_request(chat, origin);
+    if (!refusal.empty()) {
+        return Json(Json::object{{"error_code", refusal}, {"id", id}, {"status", "error"}}).dump();
+    }
+    if (chat.dump().size() <= inline_chat_limit) {
+        process_chat(chat, origin);
+    } else {
+        start_background_job("process_chat", [chat = std::move(chat), origin = std::move(origin)]() mutable {
+            run_process_chat(std::move(chat), std::move(origin));
+        });
+    }
+    return Json(Json::object{{"id", id}, {"status", "success"}}).dump();
+}
+
+void run_process_chat(Json chat, std::string origin) { process_chat(chat, origin); }
+
+void process_chat(const Json& chat, const std::string& origin) {
+    const std::int64_t started = now_ms();
+    if (!check_chat_request(chat, origin).empty()) return;
+    const chat_fields fields = read_fields(chat);
+    const Json& data = chat["data"];
+
+    const std::string own_id = get_userid();
+    const bool incoming = fields.sender != own_id;
+    // A local origin is no address: only a peer's request tells where the peer is.
+    if (incoming && !is_local_origin(origin)) peer_seen(fields.sender, origin);
+
+    std::string display_text = data.dump();
+    if (fields.type == "upload") {
+        const Json::array& files = data["files"].array_items();
+        display_text = "files to send:" + std::to_string(files.size());
+        db_store_upload(files, no_account, fields.id, fields.sender, fields.receiver);
+        file_totals totals;
+        for (const Json& entry : files) totals.add(entry);
+        record_file_upload_event(totals.count, totals.bytes, totals.last_mime_type);
+    } else if (fields.type == "download") {
+        const Json::array& received = data["files"].array_items();
+        file_totals totals;
+        Json::array entries = prepare_download_entries(received, fields.receiver, started, totals);
+        display_text = "files to get:" + std::to_string(received.size());
+        // Refused (an unsafe id, or ids held by another sender): no chat either.
+        if (!db_store_download(entries, no_account, fields.id, fields.sender, fields.receiver)) return;
+        record_file_download_event(totals.count, totals.bytes, totals.last_mime_type);
+    } else {
+        record_chat_event();
+    }
+
+    const std::string stored_data = fields.type == "text" ? data.string_value() : fields.id;
+    if (!db_insert_chat(no_account, fields.id, fields.sender, fields.receiver, fields.type, stored_data)) return;
+
+    if (incoming) {
+        const Json peer = db_get_device(fields.sender);
+        // Delivered already: the resend loop must never send it back.
+        db_mark_chat_sent(fields.id);
+        show_toast(peer["alias"].string_value(), display_text);
+    }
+    send_to_ui(Json(Json::object{{"action", "new_chat"}, {"info", db_get_chat_json(fields.id)}}).dump());
+    if (!incoming) trigger_resend();
+}
+
+}  // namespace vandrel

@@ -1,0 +1,49 @@
+#include "core_lib/api/notification_handlers.h"
+
+#include "MeskRuntimeComponent/platform_services.h"
+#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/api/api_origin.h"
+#include "core_lib/api/api_reply.h"
+#include "core_lib/api/chat_pipeline.h"
+#include "core_lib/foundation/clock_random.h"
+#include "core_lib/foundation/text_utils.h"
+#include "core_lib/net/mirror_queue.h"
+#include "core_lib/store/settings.h"
+
+namespace vandrel {
+
+std::string mirror_text(const std::string& title, const std::string& description) {
+    return "App: " + title + "\n" + description;
+}
+
+std::string handle_add_notification(Json params, std::string) {
+    mirror_queue.enqueue(Json(Json::object{{"title", params["title"].string_value()},
+                                           {"description", params["description"].string_value()},
+                                           {"device_id", get_userid()},
+                                           {"device_alias", get_alias()}}));
+    return reply_success();
+}
+
+std::string handle_mirror_notification(Json params, std::string origin) {
+    const std::string& title = params["title"].string_value();
+    const std::string& description = params["description"].string_value();
+    const std::string& alias = params["device_alias"].string_value();
+    const std::string& device_id = params["device_id"].string_value();
+    // A peer that claims to be this device shows nothing here.
+    if (!is_local_origin(origin) && trim(device_id) == get_userid()) return reply_error_code(error_forbidden);
+
+    send_to_ui(
+        Json(Json::object{{"action", "mirror_notification"}, {"title", title}, {"description", description}, {"alias", alias}})
+            .dump());
+    const std::string text = mirror_text(title, description);
+    show_toast(alias, text);
+    Json chat(Json::object{{"id", random_string()},
+                           {"sender", device_id},
+                           {"receiver", get_userid()},
+                           {"type", "text"},
+                           {"text", text},
+                           {"data", text}});
+    return handle_create_chat(std::move(chat), std::move(origin));
+}
+
+}  // namespace vandrel

@@ -1,0 +1,63 @@
+#include "core_lib/api/transfer_control_handlers.h"
+
+#include <set>
+#include <utility>
+
+#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/api/api_reply.h"
+#include "core_lib/api/background_jobs.h"
+#include "core_lib/net/download_queue.h"
+#include "core_lib/net/peer_directory.h"
+#include "core_lib/net/transfer_slots.h"
+#include "core_lib/store/chat_views.h"
+#include "core_lib/store/downloads.h"
+#include "core_lib/store/uploads.h"
+
+namespace vandrel {
+
+std::string handle_stop_download(Json params, std::string) {
+    stop_download(params["id"].string_value());
+    return reply_success();
+}
+
+std::string handle_stop_upload(Json params, std::string) {
+    // Stays stopped until the upload is resumed or sent again.
+    stopped_upload_id.add(params["id"].string_value());
+    return reply_success();
+}
+
+std::string handle_download_file(Json params, std::string) {
+    std::string file_id = params["file_id"].string_value();
+    std::string download_id = params["download_id"].string_value();
+    // The file's own row names its sender, also after the chat was erased.
+    const std::string sender = db_get_file_to_receive(file_id)["sender"].string_value();
+    if (sender.empty() || get_peer_ip(sender).empty()) return reply_error_message(error_not_same_wifi);
+    start_background_job("download_file", [file_id = std::move(file_id), download_id = std::move(download_id)]() mutable {
+        run_download_file(std::move(file_id), std::move(download_id));
+    });
+    return reply_success();
+}
+
+void run_download_file(std::string file_id, std::string download_id) { queue_download(file_id, download_id); }
+
+std::string handle_completed_downloads(Json params, std::string) {
+    Json::array files = params["files"].array_items();
+    start_background_job("completed_downloads",
+                         [files = std::move(files)]() mutable { notify_completed_downloads(std::move(files)); });
+    return reply_success();
+}
+
+void notify_completed_downloads(Json::array files) {
+    db_complete_file_to_send(files);
+    std::set<std::string> chat_ids;
+    for (const Json& file : files) chat_ids.insert(file["chat_id"].string_value());
+    for (const std::string& chat_id : chat_ids) {
+        send_to_ui(Json(Json::object{{"action", "download_completed"}, {"chat_id", chat_id}}).dump());
+    }
+}
+
+std::string handle_chat_info(Json params, std::string) {
+    return db_get_chat_json(params["id"].string_value()).dump();
+}
+
+}  // namespace vandrel

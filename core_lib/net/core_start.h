@@ -1,0 +1,12 @@
+// core_start: brings the core up once per process, in a fixed order: TLS library, the
+// store (set up by its first read), the device id and downloads folder, the
+// certificate, the retention purge, the servers, web share and hotspot when their
+// start-up switches are on, the service threads, one resend wake-up, and last the text
+// "core_started" to the interface. A step that fails is logged and the later steps run.
+#pragma once
+
+namespace vandrel {
+
+void core_start();
+
+}  // namespace vandrel

@@ -1,0 +1,125 @@
+#include "core_lib/net/https_client.h"
+
+#include <boost/asio/ssl.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+#include <openssl/ssl.h>
+
+#include "core_lib/net/tls_context.h"
+#include "core_lib/net/url.h"
+
+namespace vandrel {
+
+namespace net = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = net::ip::tcp;
+
+namespace {
+
+constexpr std::uint64_t answer_body_limit = 64ull * 1024 * 1024;
+
+net::ssl::context& client_context() {
+    // Never destroyed: a call may still run on some thread while the process exits.
+    static auto* context = new std::shared_ptr<net::ssl::context>(make_client_tls_context());
+    return **context;
+}
+
+// The steps of one call, run to the end by io.run(); every handler captures `this`,
+// which outlives the run.
+class client_call {
+public:
+    client_call(const parsed_url& url, const std::string& body, std::chrono::milliseconds deadline)
+        : url(url),
+          stream(io, client_context()),
+          resolver(io),
+          resolve_timer(io),
+          deadline_at(std::chrono::steady_clock::now() + deadline) {
+        request.method(body.empty() ? http::verb::get : http::verb::post);
+        request.target(url.target);
+        request.version(11);
+        request.set(http::field::host, host_header(url));
+        request.set(http::field::content_type, "application/json");
+        request.keep_alive(false);
+        request.body() = body;
+        request.content_length(body.size());
+        parser.body_limit(answer_body_limit);
+    }
+
+    std::string run() {
+        if (!url.host_is_ip && !SSL_set_tlsext_host_name(stream.native_handle(), url.host.c_str())) {
+            return "";
+        }
+        beast::get_lowest_layer(stream).expires_at(deadline_at);
+        if (url.host_is_ip) {
+            beast::error_code ec;
+            tcp::endpoint endpoint(net::ip::make_address(url.host, ec), url.port);
+            if (ec) return "";
+            beast::get_lowest_layer(stream).async_connect(endpoint, [this](beast::error_code ec) { connected(ec); });
+        } else {
+            resolve_timer.expires_at(deadline_at);
+            resolve_timer.async_wait([this](beast::error_code ec) {
+                if (!ec) resolver.cancel();
+            });
+            resolver.async_resolve(url.host, std::to_string(url.port),
+                                   [this](beast::error_code ec, tcp::resolver::results_type results) {
+                                       resolve_timer.cancel();
+                                       if (ec) return;
+                                       beast::get_lowest_layer(stream).async_connect(
+                                           results, [this](beast::error_code ec, const tcp::endpoint&) {
+                                               connected(ec);
+                                           });
+                                   });
+        }
+        io.run();
+        return complete ? std::move(parser.get().body()) : std::string();
+    }
+
+private:
+    void connected(beast::error_code ec) {
+        if (ec) return;
+        stream.async_handshake(net::ssl::stream_base::client, [this](beast::error_code ec) {
+            if (ec) return finish();
+            http::async_write(stream, request, [this](beast::error_code ec, std::size_t) {
+                if (ec) return finish();
+                http::async_read(stream, buffer, parser, [this](beast::error_code ec, std::size_t) {
+                    complete = !ec;
+                    finish();
+                });
+            });
+        });
+    }
+
+    void finish() {
+        // One request per connection: no TLS goodbye to wait for.
+        beast::get_lowest_layer(stream).close();
+    }
+
+    parsed_url url;
+    net::io_context io;
+    beast::ssl_stream<beast::tcp_stream> stream;
+    tcp::resolver resolver;
+    net::steady_timer resolve_timer;
+    std::chrono::steady_clock::time_point deadline_at;
+    http::request<http::string_body> request;
+    beast::flat_buffer buffer;
+    http::response_parser<http::string_body> parser;
+    bool complete = false;
+};
+
+}  // namespace
+
+std::string post_json(const std::string& url, const std::string& body, std::chrono::milliseconds deadline) {
+    auto parsed = parse_url(url);
+    if (!parsed || parsed->scheme != "https") return "";
+    try {
+        client_call call(*parsed, body, deadline);
+        return call.run();
+    } catch (const std::exception&) {
+        return "";
+    }
+}
+
+}  // namespace vandrel

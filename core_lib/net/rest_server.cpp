@@ -1,0 +1,75 @@
+#include "core_lib/net/rest_server.h"
+
+#include <cstdint>
+#include <memory>
+
+#include "core_lib/foundation/clock_random.h"
+#include "core_lib/foundation/json.h"
+#include "core_lib/foundation/text_utils.h"
+
+namespace vandrel {
+
+namespace {
+
+const std::string api_prefix = "/api/v1";
+const std::string download_prefix = "/download/v1";
+const std::string thumbnail_prefix = "/thumbnail/v1";
+
+http_answer not_found() { return chunked_answer(404); }
+
+http_answer route_thumbnail(const rest_routes& routes, const http_request& request) {
+    // The prefix and the "/" after it.
+    std::string rest = request.path.size() > thumbnail_prefix.size()
+                           ? request.path.substr(thumbnail_prefix.size() + 1)
+                           : std::string();
+    if (!routes.thumbnail) return not_found();
+    return routes.thumbnail(request, rest);
+}
+
+http_answer route(const rest_routes& routes, const http_request& request) {
+    const std::string& path = request.path;
+    if (starts_with(path, api_prefix)) {
+        std::string endpoint = path.substr(api_prefix.size());
+        return chunked_answer(200, routes.api(endpoint, request.body, request.peer_address));
+    }
+    if (starts_with(path, download_prefix)) {
+        std::string err;
+        Json::parse(request.body, err);
+        if (!err.empty() || !routes.download) return not_found();
+        return routes.download(request, path.substr(download_prefix.size()));
+    }
+    if (starts_with(path, thumbnail_prefix)) return route_thumbnail(routes, request);
+    // The low 32 bits of the time in seconds, as a signed number.
+    auto seconds = static_cast<std::int32_t>(static_cast<std::uint32_t>(now_ms() / 1000));
+    return chunked_answer(200, "{ \"result\": " + std::to_string(seconds) + " }");
+}
+
+}  // namespace
+
+http_fields rest_common_fields() { return {{"Access-Control-Allow-Origin", "*"}}; }
+
+http_answer chunked_answer(unsigned status, std::string body) {
+    http_answer answer;
+    answer.status = status;
+    answer.body = std::move(body);
+    return answer;
+}
+
+http_handler make_rest_handler(rest_routes routes) {
+    auto shared = std::make_shared<const rest_routes>(std::move(routes));
+    return [shared](const http_request& request) { return route(*shared, request); };
+}
+
+http_handler make_loopback_handler(rest_routes routes) {
+    auto shared = std::make_shared<const rest_routes>(std::move(routes));
+    return [shared](const http_request& request) {
+        // Only the interface's thumbnail pictures: other local programs must not reach
+        // the API or the files through the loopback port.
+        if (request.method != "GET" || !starts_with(request.path, thumbnail_prefix + "/")) {
+            return not_found();
+        }
+        return route_thumbnail(*shared, request);
+    };
+}
+
+}  // namespace vandrel

@@ -1,0 +1,88 @@
+#include "core_lib/net/servers.h"
+
+#include <iostream>
+#include <mutex>
+
+#include "MeskRuntimeComponent/platform_services.h"
+#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/net/certificate.h"
+#include "core_lib/net/tls_context.h"
+
+namespace vandrel {
+
+namespace {
+
+void report(const std::string& text) {
+    std::cerr << text << "\n";
+    send_to_ui(text);
+}
+
+std::unique_ptr<io_manager> serve(const std::string& label, http_server_config config, std::uint16_t& port,
+                                  std::string& error) {
+    auto manager = std::make_unique<io_manager>(label);
+    port = start_http_server(*manager, std::move(config), error);
+    if (port == 0) return nullptr;
+    return manager;
+}
+
+}  // namespace
+
+running_servers start_rest_servers(server_setup setup) {
+    running_servers running;
+    std::string error;
+
+    std::shared_ptr<boost::asio::ssl::context> tls;
+    try {
+        tls = make_server_tls_context(setup.certificate_path);
+    } catch (const std::exception& e) {
+        report(std::string("REST server not started: ") + e.what());
+    }
+    if (tls) {
+        http_server_config config;
+        config.host = setup.rest_host;
+        config.port = setup.rest_port;
+        config.tls = tls;
+        config.limits = setup.limits;
+        config.common_fields = rest_common_fields();
+        config.handler = make_rest_handler(setup.routes);
+        running.rest = serve("rest server", std::move(config), running.rest_port, error);
+        if (!running.rest) {
+            report("could not bind to local host: " + error);
+            try {
+                show_toast("error", "could not bind to local host");
+            } catch (const std::exception&) {
+                // No platform to show it on: the report above stands.
+            }
+        }
+    }
+
+    http_server_config config;
+    config.host = setup.loopback_host;
+    config.port = setup.loopback_port;
+    config.limits = setup.limits;
+    config.common_fields = rest_common_fields();
+    config.handler = make_loopback_handler(std::move(setup.routes));
+    error.clear();
+    running.loopback = serve("thumbnail server", std::move(config), running.loopback_port, error);
+    if (!running.loopback) report("thumbnail server not started: " + error);
+    return running;
+}
+
+void start_servers(rest_routes routes) {
+    static std::once_flag once;
+    std::call_once(once, [&routes] {
+        server_setup setup;
+        try {
+            setup.certificate_path = get_data_folder_path() + certificate_file_name;
+        } catch (const std::exception& e) {
+            report(std::string("no data folder for the certificate: ") + e.what());
+        }
+        setup.routes = std::move(routes);
+        // Kept for the life of the process and never stopped, like the core's other
+        // service threads.
+        static running_servers* servers = new running_servers(start_rest_servers(std::move(setup)));
+        (void)servers;
+    });
+}
+
+}  // namespace vandrel

@@ -1,0 +1,44 @@
+// Start of the REST server (HTTPS on every address, port 45001) and the loopback
+// thumbnail server (plain HTTP on 127.0.0.1, port 45002), each on a manager thread of
+// its own. A server that cannot load its certificate or cannot bind says so on standard
+// error and to the interface; the other one starts all the same.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core_lib/net/http_server.h"
+#include "core_lib/net/io_manager.h"
+#include "core_lib/net/rest_server.h"
+
+namespace vandrel {
+
+inline constexpr std::uint16_t rest_server_port = 45001;
+inline constexpr std::uint16_t loopback_server_port = 45002;
+
+struct server_setup {
+    std::string certificate_path;  // the PEM file with certificate and private key
+    std::string rest_host;         // "" for every address
+    std::uint16_t rest_port = rest_server_port;
+    std::string loopback_host = "127.0.0.1";
+    std::uint16_t loopback_port = loopback_server_port;
+    http_limits limits;
+    rest_routes routes;
+};
+
+struct running_servers {
+    std::unique_ptr<io_manager> rest;      // null when the REST server does not serve
+    std::unique_ptr<io_manager> loopback;  // null when the loopback server does not serve
+    std::uint16_t rest_port = 0;
+    std::uint16_t loopback_port = 0;
+};
+
+// Starts both servers; each failure is reported and leaves that server out.
+running_servers start_rest_servers(server_setup setup);
+
+// The core start-up's entry: the data folder's certificate and the fixed ports. The
+// servers run for the life of the process; a second call does nothing.
+void start_servers(rest_routes routes);
+
+}  // namespace vandrel

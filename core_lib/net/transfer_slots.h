@@ -1,0 +1,35 @@
+// Stop and pause slots shared by the request handlers and the transfer threads.
+// Each slot is a set of ids under its own lock: a stop or pause stays pending until a
+// resume, resend or requeue clears its id (or the transfer code consumes it).
+#pragma once
+
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace vandrel {
+
+class transfer_slot {
+public:
+    // An empty id is never held: it would match a transfer that has no id.
+    void add(const std::string& id);
+    bool contains(const std::string& id) const;
+    // True when the id was held.
+    bool remove(const std::string& id);
+    void clear();
+    std::vector<std::string> ids() const;
+
+private:
+    mutable std::mutex mutex;
+    std::set<std::string> held;
+};
+
+// Download (chat) ids the user stopped; "/stop_download" adds, requeueing clears.
+extern transfer_slot stopped_download_id;
+// Upload (chat) ids stopped or paused as a whole; resume and resend clear.
+extern transfer_slot stopped_upload_id;
+// File ids of files to send paused one by one; resume and resend clear.
+extern transfer_slot paused_file_id;
+
+}  // namespace vandrel

@@ -1,0 +1,56 @@
+// The pool of ten connections to "app.db" and the process-wide db_lock that serialises
+// every store operation. The first acquire sets the database up (health check, repair,
+// schema); db_pool_shutdown closes every connection so the next acquire starts afresh.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <SQLiteCpp/Database.h>
+
+namespace vandrel {
+
+// Lock order: settings_mutex, db_lock, db_pool_mutex, db_temp_dir_mutex.
+extern std::mutex db_lock;
+extern std::mutex db_pool_mutex;
+extern std::mutex db_temp_dir_mutex;
+
+inline constexpr std::size_t db_pool_capacity = 10;
+
+// Open flags: the set-up connection (first open and after a repair) and pool connections.
+inline constexpr int db_open_setup_flags = 0x28006;   // read-write, create, no mutex, shared cache
+inline constexpr int db_open_repair_flags = 0x20006;  // read-write, create, shared cache
+inline constexpr int db_open_pool_flags = 0x20006;
+inline constexpr int db_busy_timeout_ms = 2000;
+
+// One idle connection, first in first out; runs the set-up on first use. Throws
+// SQLite::Exception when the database cannot be opened or set up, or when no
+// connection comes back to an empty pool within the busy time-out. Never returns null.
+std::shared_ptr<SQLite::Database> db_pool_acquire();
+
+// Gives a connection back (to the back of the queue). A transaction still open on it is
+// rolled back first; a connection that cannot be brought back to a clean state, or that
+// belongs to a pool shut down since, is closed instead and replaced.
+void db_pool_release(std::shared_ptr<SQLite::Database> connection);
+
+// Closes every pooled connection and forgets the database path, so that the next acquire
+// sets up the database of the data folder as it is then. Takes db_lock, so it waits for
+// the running store operation; must not be called while holding db_lock.
+void db_pool_shutdown();
+
+// Idle and handed-out connection counts, for health checks.
+std::size_t db_pool_idle_count();
+std::size_t db_pool_in_use_count();
+
+// Full path of the database file; empty before the first acquire.
+std::string db_pool_path();
+
+// Closes a connection that nobody else holds: every statement still prepared on it is
+// finalized first, so the close cannot be refused as busy. A connection still shared
+// elsewhere is only let go.
+void close_connection(std::shared_ptr<SQLite::Database>& connection);
+
+}  // namespace vandrel

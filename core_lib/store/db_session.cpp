@@ -1,0 +1,32 @@
+#include "core_lib/store/db_session.h"
+
+#include <sqlite3.h>
+
+namespace vandrel {
+
+db_transaction::db_transaction(SQLite::Database& db) : db_(db) { db_.exec("BEGIN TRANSACTION"); }
+
+db_transaction::~db_transaction() {
+    if (done_) return;
+    sqlite3* handle = db_.getHandle();
+    if (sqlite3_get_autocommit(handle) == 0) sqlite3_exec(handle, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void db_transaction::commit() {
+    db_.exec("END TRANSACTION");
+    done_ = true;
+}
+
+std::string column_text(SQLite::Statement& statement, int index) {
+    SQLite::Column column = statement.getColumn(index);
+    if (column.isNull()) return std::string();
+    return column.getString();
+}
+
+std::int64_t column_int64(SQLite::Statement& statement, int index) {
+    SQLite::Column column = statement.getColumn(index);
+    if (column.isNull()) return 0;
+    return column.getInt64();
+}
+
+}  // namespace vandrel

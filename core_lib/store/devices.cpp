@@ -1,0 +1,187 @@
+#include "core_lib/store/devices.h"
+
+#include <exception>
+#include <optional>
+
+#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/foundation/clock_random.h"
+#include "core_lib/net/peer_directory.h"
+#include "core_lib/store/db_session.h"
+
+namespace vandrel {
+
+namespace {
+
+void send_peers_updated() { send_to_ui(Json(Json::object{{"action", "peers_updated"}}).dump()); }
+
+}  // namespace
+
+std::vector<std::string> db_get_recent_peer_ips() {
+    store_session session;
+    std::vector<std::string> result;
+    try {
+        SQLite::Statement select(session.db(),
+                                 "select distinct last_ip from devices where last_ip <>  '' order by date_updated desc limit 10");
+        while (select.executeStep()) result.push_back(column_text(select, 0));
+    } catch (const std::exception&) {
+    }
+    return result;
+}
+
+std::string db_get_device_last_ip(std::string id) {
+    store_session session;
+    std::string result;
+    SQLite::Statement select(session.db(), "select  last_ip from devices where id = ?");
+    select.bind(1, id);
+    while (select.executeStep()) result = column_text(select, 0);
+    return result;
+}
+
+int db_get_total_unread() {
+    store_session session;
+    SQLite::Statement select(session.db(), "select sum(unread) from devices;");
+    int total = 0;
+    while (select.executeStep()) total = static_cast<int>(column_int64(select, 0));
+    return total;
+}
+
+bool db_get_device_send_notifications(std::string id) {
+    store_session session;
+    SQLite::Statement select(session.db(), "select send_notifications from devices where id = ?");
+    select.bind(1, id);
+    bool result = false;
+    while (select.executeStep()) result = column_int64(select, 0) == 1;
+    return result;
+}
+
+std::vector<Json> db_get_devices_updated_since(std::uint64_t since) {
+    store_session session;
+    const std::string sql = std::string("select id, alias, sysinfo, date_updated, last_message, date_last_message, unread, "
+                                        "last_ip, avatar, send_notifications from devices where date_updated ") +
+                            (since != 0 ? ">" : ">=") + " ?";
+    SQLite::Statement select(session.db(), sql);
+    select.bind(1, decimal(since));
+    std::vector<Json> result;
+    while (select.executeStep()) {
+        const std::string id = column_text(select, 0);
+        result.push_back(Json::object{
+            {"id", id},
+            {"alias", column_text(select, 1)},
+            {"sys_info", column_text(select, 2)},
+            {"date_updated", column_text(select, 3)},
+            {"last_message", column_text(select, 4)},
+            {"date_last_message", column_text(select, 5)},
+            {"unread", column_text(select, 6)},
+            {"ip", get_peer_ip(id)},
+            {"avatar", column_text(select, 8)},
+            {"send_notifications", column_text(select, 9)},
+        });
+    }
+    return result;
+}
+
+Json db_get_device(std::string id) {
+    store_session session;
+    SQLite::Statement select(session.db(), "select id, alias, sysinfo, date_updated, last_ip from devices where id = ?");
+    select.bind(1, id);
+    Json result;
+    while (select.executeStep()) {
+        const std::string row_id = column_text(select, 0);
+        result = Json::object{
+            {"id", row_id},
+            {"alias", column_text(select, 1)},
+            {"sys_info", column_text(select, 2)},
+            {"date_updated", column_text(select, 3)},
+            {"ip", get_peer_ip(row_id)},
+        };
+    }
+    return result;
+}
+
+void db_upsert_device(std::string id, std::string sys_info, std::string alias, std::string ip) {
+    {
+        store_session session;
+        const std::string now = decimal(now_ms());
+        try {
+            std::string stored_alias, last_message, date_last_message = "0", unread = "0", stored_ip, avatar,
+                                                    send_notifications = "0";
+            SQLite::Statement select(session.db(), "select alias, last_message, date_last_message, unread, last_ip, avatar, "
+                                                   "send_notifications from devices where id = ?");
+            select.bind(1, id);
+            while (select.executeStep()) {
+                stored_alias = column_text(select, 0);
+                last_message = column_text(select, 1);
+                date_last_message = column_text(select, 2);
+                unread = column_text(select, 3);
+                stored_ip = column_text(select, 4);
+                avatar = column_text(select, 5);
+                send_notifications = column_text(select, 6);
+            }
+            if (stored_alias == alias && stored_ip == ip) return;
+
+            db_transaction transaction(session.db());
+            SQLite::Statement insert(session.db(),
+                                     "insert or replace into devices (id, sysinfo, alias, date_updated, last_message, "
+                                     "date_last_message, unread, last_ip, avatar, send_notifications) values(?, ?, ?, ?, ?, ?, ?, ?, ?, ?);");
+            insert.bind(1, id);
+            insert.bind(2, sys_info);
+            insert.bind(3, alias);
+            insert.bind(4, now);
+            insert.bind(5, last_message);
+            insert.bind(6, date_last_message);
+            insert.bind(7, unread);
+            insert.bind(8, ip);
+            insert.bind(9, avatar);
+            insert.bind(10, send_notifications);
+            insert.exec();
+            transaction.commit();
+        } catch (const std::exception&) {
+            // the row stays as it was; the interface still refreshes
+        }
+        send_peers_updated();
+    }
+}
+
+void db_set_device_avatar(std::string id, std::string avatar) {
+    store_session session;
+    try {
+        SQLite::Statement update(session.db(), "update devices set avatar = ? where id = ?");
+        update.bind(1, avatar);
+        update.bind(2, id);
+        update.exec();
+    } catch (const std::exception&) {
+    }
+}
+
+void db_set_device_send_notifications(int value, std::string id) {
+    store_session session;
+    try {
+        SQLite::Statement update(session.db(), "update devices set send_notifications = ? where id = ?");
+        update.bind(1, value);
+        update.bind(2, id);
+        update.exec();
+    } catch (const std::exception&) {
+    }
+    send_peers_updated();
+}
+
+void db_touch_device(std::string id) {
+    store_session session;
+    try {
+        SQLite::Statement update(session.db(), "update devices set date_updated = ? where id = ?");
+        update.bind(1, decimal(now_ms()));
+        update.bind(2, id);
+        update.exec();
+    } catch (const std::exception&) {
+    }
+}
+
+void db_mark_device_read(std::string id) {
+    store_session session;
+    SQLite::Statement update(session.db(), "update devices set unread = 0, date_updated = ? where id = ?");
+    update.bind(1, decimal(now_ms()));
+    update.bind(2, id);
+    update.exec();
+}
+
+}  // namespace vandrel

@@ -1,0 +1,35 @@
+// The devices table: one row per peer met, with its alias, system text, last stored
+// address, avatar, mirroring flag and chat summary (last message, its time, unread).
+// Device records hold only JSON strings; "ip" is where the peer was seen while the
+// core runs (the peer directory), not the stored last_ip.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core_lib/foundation/json.h"
+
+namespace vandrel {
+
+// Distinct non-empty stored addresses, most recently updated device first, at most 10;
+// on a failure, what was read so far.
+std::vector<std::string> db_get_recent_peer_ips();
+std::string db_get_device_last_ip(std::string id);
+int db_get_total_unread();
+bool db_get_device_send_notifications(std::string id);
+// Full records of the rows updated after `since` (every row for 0).
+std::vector<Json> db_get_devices_updated_since(std::uint64_t since);
+// Short record {"id", "alias", "sys_info", "date_updated", "ip"}, or null.
+Json db_get_device(std::string id);
+
+// Writes the row when it is new or its alias or address changed, keeping the summary,
+// avatar and mirroring flag; then sends "peers_updated". Failures are swallowed.
+void db_upsert_device(std::string id, std::string sys_info, std::string alias, std::string ip);
+void db_set_device_avatar(std::string id, std::string avatar);
+// Sends "peers_updated" always.
+void db_set_device_send_notifications(int value, std::string id);
+void db_touch_device(std::string id);
+void db_mark_device_read(std::string id);
+
+}  // namespace vandrel

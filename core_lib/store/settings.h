@@ -1,0 +1,54 @@
+// This device's settings over the config table: id, alias, avatar, web-share code,
+// downloads folder, the three start-up switches and the web-mode switch. The id, the
+// alias and the code are made once, when their row is missing or empty, and stored at
+// once; a failed read is an SQLite::Exception and never makes a new value.
+// Lock order: settings_mutex, then db_lock. None of these may be called while holding
+// db_lock, except get_userid once the id is cached.
+#pragma once
+
+#include <mutex>
+#include <string>
+
+#include "core_lib/store/app_version.h"
+
+namespace vandrel {
+
+// Guards the cached alias, web-share code and downloads folder.
+extern std::mutex settings_mutex;
+
+// 64 lower-case hexadecimal characters; made (and a "new_device" event recorded) when
+// the stored id is missing or not 64 characters long.
+std::string get_userid();
+
+// Trimmed; a random four-digit code made and stored when none is stored.
+std::string get_webshare_password();
+void set_webshare_password(std::string password);
+
+// Trimmed; a random alias made and stored when none is stored.
+std::string get_alias();
+// Trims and drops '|' (the announce text must keep three fields).
+void set_alias(std::string alias);
+
+bool is_web_mode_running();
+void set_web_mode(bool on);
+
+// True when the stored text is "" or "1".
+bool get_run_on_startup();
+bool get_run_web_share_on_startup();
+bool get_run_wifi_direct_on_startup();
+void set_run_on_startup(bool on);
+void set_run_web_share_on_startup(bool on);
+void set_run_wifi_direct_on_startup(bool on);
+
+// The data URL as stored; "" when none.
+std::string get_avatar();
+void set_avatar(std::string data_url);
+
+// Read from the config once, then kept.
+std::string get_downloads_folder();
+void set_downloads_folder(std::string folder);
+
+// Forgets every cached value (the database is being closed).
+void settings_forget_cached();
+
+}  // namespace vandrel

@@ -1,0 +1,115 @@
+// mesk: plays the application. Reads request and command lines on standard input,
+// writes "reply ..." and "event ..." lines on standard output, and runs until ":quit",
+// SIGINT or SIGTERM. Everything for people goes to standard error.
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "MeskRuntimeComponent/dispatcher.h"
+#include "MeskRuntimeComponent/linux_platform_services.h"
+#include "MeskRuntimeComponent/mesk_plugin_rt.h"
+#include "MeskRuntimeComponent/pickers.h"
+#include "core_lib/store/config.h"
+#include "host/host_pickers.h"
+#include "host/host_protocol.h"
+
+using MeskRuntimeComponent::MeskPluginRT;
+using namespace vandrel;
+
+namespace {
+
+// Only the main thread writes standard output, so lines never interleave.
+void print_line(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void run_command(const host::command& cmd, const std::shared_ptr<Dispatcher>& ui,
+                 const std::shared_ptr<host::HostPickers>& pickers) {
+    auto instance = MeskPluginRT::Instance();
+    switch (cmd.kind) {
+    case host::command_kind::empty:
+        break;
+    case host::command_kind::invalid:
+        std::cerr << cmd.error << "\n";
+        break;
+    case host::command_kind::quit:
+        ui->stop();
+        break;
+    case host::command_kind::api_request: {
+        const std::string endpoint = cmd.endpoint;
+        instance->ApiRequest(cmd.endpoint, cmd.body,
+                             [endpoint](const std::string& reply) { print_line(host::reply_line(endpoint, reply)); });
+        break;
+    }
+    case host::command_kind::pick_folder:
+        pickers->answer_folder(cmd.paths[0]);
+        instance->PickFolderToSend(cmd.peer);
+        break;
+    case host::command_kind::pick_files:
+        pickers->answer_files(cmd.paths);
+        instance->PickFilesToShare("");
+        break;
+    case host::command_kind::pick_category:
+        pickers->answer_files(cmd.paths);
+        instance->PickAndSendByCategory(cmd.body);
+        break;
+    case host::command_kind::pick_image:
+        pickers->answer_files(cmd.paths);
+        instance->PickProfileImage("");
+        break;
+    }
+}
+
+}  // namespace
+
+int main() {
+    // Signals are taken by one watcher thread; every other thread inherits the mask.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    auto ui = Dispatcher::create();
+    CurrentDispatcherScope ui_thread(ui);
+
+    LinuxPlatformConfig config;
+    auto pickers = std::make_shared<host::HostPickers>(user_folders_of(config.environment).downloads);
+    config.others_folder_token = [] { return db_config_get(true, "others_folder_token"); };
+    config.pick_folder = [pickers](std::function<void(const std::string&)> done) {
+        pickers->pick_folder(std::move(done));
+    };
+    install_platform_services(std::make_shared<LinuxPlatformServices>(ui, config));
+    install_picker_service(pickers);
+
+    auto instance = MeskPluginRT::Instance();
+    instance->add_ToUI([](const std::string& text) { print_line(host::event_line(text)); });
+
+    std::thread([ui, stop_signals] {
+        int received = 0;
+        sigwait(&stop_signals, &received);
+        ui->stop();
+    }).detach();
+
+    std::thread([ui, pickers] {
+        for (std::string line; std::getline(std::cin, line);) {
+            host::command cmd = host::parse_command(line);
+            ui->RunAsync(DispatchPriority::Normal, [cmd, ui, pickers] { run_command(cmd, ui, pickers); });
+        }
+        std::cerr << "standard input closed; running until :quit, SIGINT or SIGTERM\n";
+    }).detach();
+
+    ui->run_until_stopped();
+    std::fflush(stdout);
+    // The core's threads run for the life of the process; end it without unwinding them.
+    std::_Exit(0);
+}

@@ -1,0 +1,72 @@
+#include "core_lib/api/background_jobs.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <thread>
+
+namespace vandrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(BackgroundJobs, AThrowingJobIsDroppedAndThePoolGoesOn) {
+    std::atomic<int> done{0};
+    start_background_job("throws", [] { throw std::runtime_error("boom"); });
+    start_background_job("throws anything", [] { throw 42; });
+    for (int i = 0; i < 20; ++i) start_background_job("counts", [&done] { ++done; });
+    ASSERT_TRUE(wait_for_background_jobs(5s));
+    EXPECT_EQ(done.load(), 20);
+}
+
+TEST(BackgroundJobs, RunsOnABoundedNumberOfThreads) {
+    std::mutex mutex;
+    std::set<std::thread::id> threads;
+    std::atomic<int> running{0};
+    std::atomic<int> most{0};
+    for (int i = 0; i < 200; ++i) {
+        start_background_job("tracks", [&] {
+            const int now = ++running;
+            int seen = most.load();
+            while (now > seen && !most.compare_exchange_weak(seen, now)) {
+            }
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                threads.insert(std::this_thread::get_id());
+            }
+            std::this_thread::sleep_for(200us);
+            --running;
+        });
+    }
+    ASSERT_TRUE(wait_for_background_jobs(10s));
+    // Only the workers (and, were the queue ever full, this thread) ran jobs.
+    EXPECT_LE(threads.size(), background_worker_count() + 1);
+    EXPECT_LE(most.load(), static_cast<int>(background_worker_count()) + 1);
+}
+
+TEST(BackgroundJobs, AFullQueueRunsTheJobOnTheCaller) {
+    std::atomic<bool> release{false};
+    // Occupy every worker, then fill the queue far beyond any sane bound.
+    for (unsigned i = 0; i < background_worker_count(); ++i) {
+        start_background_job("blocks", [&release] {
+            while (!release) std::this_thread::sleep_for(1ms);
+        });
+    }
+    std::atomic<int> on_caller{0};
+    const auto caller = std::this_thread::get_id();
+    for (int i = 0; i < 5000; ++i) {
+        start_background_job("fills", [&on_caller, caller] {
+            if (std::this_thread::get_id() == caller) ++on_caller;
+        });
+    }
+    EXPECT_GT(on_caller.load(), 0);
+    release = true;
+    ASSERT_TRUE(wait_for_background_jobs(10s));
+}
+
+}  // namespace
+}  // namespace vandrel

@@ -1,0 +1,251 @@
+#include "MeskRuntimeComponent/storage_paths.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/runtime/runtime_test_folder.h"
+
+namespace vandrel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TestFolder;
+
+// A granted folder with files at two depths, a folder outside it, and links that stay
+// inside or lead out.
+class StoragePathTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        granted = root.make_folder("granted");
+        root.write("granted/a.txt", "alpha");
+        root.write("granted/sub/b.txt", "bravo!");
+        root.write("granted/sub/deeper/c.txt", "c");
+        root.write("outside/secret.txt", "secret");
+        fs::create_symlink(root / "outside/secret.txt", root / "granted/link_out");
+        fs::create_symlink(root / "granted/a.txt", root / "granted/link_in");
+        fs::create_symlink(root / "outside", root / "granted/dir_out");
+        fs::create_symlink(root / "nothing-here", root / "granted/dangling");
+        root.make_folder("data");
+        token = list.add(granted);
+        ASSERT_FALSE(token.empty());
+    }
+
+    TestFolder root;
+    std::string granted;
+    FutureAccessList list{root / "data/access_list.json"};
+    std::string token;
+};
+
+TEST_F(StoragePathTest, ResolvesExactlyTheNamedFileInsideTheGrantedFolder) {
+    struct Case {
+        std::string relid;
+        std::string name;
+        std::string resolved;  // relative to the granted folder; "" names nothing
+        bool found;            // an existing regular file
+    };
+    const Case cases[] = {
+        {"", "a.txt", "a.txt", true},
+        {"sub", "b.txt", "sub/b.txt", true},
+        {"sub/deeper", "c.txt", "sub/deeper/c.txt", true},
+        {"", "b.txt", "b.txt", false},  // no search through subfolders
+        {"", "new.txt", "new.txt", false},
+        {"sub", "new.txt", "sub/new.txt", false},
+        {"", "link_in", "a.txt", true},  // a link that stays inside
+        {"", "sub", "sub", false},       // a folder is no file
+        {"missing", "a.txt", "", false},
+        {"..", "secret.txt", "", false},
+        {"../outside", "secret.txt", "", false},
+        {"sub/..", "a.txt", "", false},
+        {"sub/../..", "outside", "", false},
+        {".", "a.txt", "", false},
+        {"sub/", "b.txt", "", false},
+        {"sub//deeper", "c.txt", "", false},
+        {"/etc", "passwd", "", false},
+        {"", "/etc/passwd", "", false},
+        {"", "../outside/secret.txt", "", false},
+        {"", "sub/b.txt", "", false},
+        {"", "..", "", false},
+        {"", ".", "", false},
+        {"", "", "", false},
+        {"", std::string("a.txt\0x", 7), "", false},
+        {"", "link_out", "", false},    // a link that leads out
+        {"dir_out", "secret.txt", "", false},
+        {"", "dangling", "", false},
+    };
+    for (const auto& c : cases) {
+        const std::string path = make_storage_path({token, c.relid, c.name});
+        const std::string expected = c.resolved.empty() ? "" : granted + "/" + c.resolved;
+        EXPECT_EQ(resolve_storage_path(list, path), expected) << "relid '" << c.relid << "' name '" << c.name << "'";
+        EXPECT_EQ(find_file_in_folder(list, path), c.found ? expected : "")
+            << "relid '" << c.relid << "' name '" << c.name << "'";
+    }
+}
+
+TEST_F(StoragePathTest, OnlyThreeFieldsAndAKnownTokenNameAFile) {
+    for (const std::string& path : {token + "|a.txt", token + "|||a.txt", token + "||a.txt|x", std::string("a.txt"),
+                                    std::string(""), std::string("0123456789abcdef0123456789abcdef||a.txt"),
+                                    std::string("||a.txt")}) {
+        EXPECT_EQ(resolve_storage_path(list, path), "") << path;
+        EXPECT_EQ(find_file_in_folder(list, path), "") << path;
+    }
+    EXPECT_FALSE(parse_storage_path("a|b").has_value());
+    const auto parsed = parse_storage_path("t|r/s|n.txt");
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(parsed->token, "t");
+    EXPECT_EQ(parsed->relid, "r/s");
+    EXPECT_EQ(parsed->name, "n.txt");
+}
+
+TEST_F(StoragePathTest, AGrantedFolderThatWentAwayNamesNothing) {
+    fs::remove_all(granted);
+    EXPECT_EQ(resolve_storage_path(list, token + "||a.txt"), "");
+}
+
+TEST_F(StoragePathTest, FileSizeOfTheNamedFileElseZero) {
+    EXPECT_EQ(get_file_size(list, token + "|sub|b.txt"), 6u);
+    EXPECT_EQ(get_file_size(list, ""), 0u);
+    EXPECT_EQ(get_file_size(list, token + "||missing.txt"), 0u);
+    EXPECT_EQ(get_file_size(list, token + "||link_out"), 0u);
+}
+
+TEST_F(StoragePathTest, StoragePathForAFileCarriesItsParentAsRelidAndResolvesBack) {
+    const std::string deep = storage_path_for_file(list, granted, granted + "/sub/deeper/c.txt");
+    EXPECT_EQ(deep, token + "|sub/deeper|c.txt");
+    EXPECT_EQ(find_file_in_folder(list, deep), granted + "/sub/deeper/c.txt");
+    EXPECT_EQ(storage_path_for_file(list, granted, granted + "/a.txt"), token + "||a.txt");
+
+    EXPECT_EQ(storage_path_for_file(list, granted, root / "outside/secret.txt"), "");
+    EXPECT_EQ(storage_path_for_file(list, granted, granted), "");
+    EXPECT_EQ(storage_path_for_file(list, granted, granted + "/missing.txt"), "");
+
+    // A folder picked for the first time gets its own token.
+    const std::string sub_path = storage_path_for_file(list, granted + "/sub", granted + "/sub/b.txt");
+    const auto parsed = parse_storage_path(sub_path);
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_NE(parsed->token, token);
+    EXPECT_EQ(parsed->relid, "");
+    EXPECT_EQ(find_file_in_folder(list, sub_path), granted + "/sub/b.txt");
+}
+
+TEST(SanitizeFileName, RemovesTheEightCharactersAndParentSteps) {
+    struct Case {
+        std::string name;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"plain.txt", "plain.txt"},
+        {"a<b>c:d\"e\\f|g?h*i.txt", "abcdefghi.txt"},
+        {"../../etc/passwd", "etc/passwd"},
+        {"..././x", "x"},  // a removal that forms "../" anew removes that too
+        {"dir/file.txt", "dir/file.txt"},
+        {"..\\..\\win.ini", "....win.ini"},  // backslashes go first, so no "../" remains
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(sanitize_file_name(c.name), c.expected) << c.name;
+}
+
+TEST(SafeFileName, OneSafeLastComponent) {
+    struct Case {
+        std::string name;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"photo.jpg", "photo.jpg"},
+        {"holiday/2024/photo.jpg", "photo.jpg"},
+        {"../../.bashrc", ".bashrc"},
+        {"/etc/passwd", "passwd"},
+        {"a<b>|c.txt", "abc.txt"},
+        {"", "file"},
+        {".", "file"},
+        {"..", "file"},
+        {"dir/", "file"},
+        {"dir/..", "file"},
+        {"tab\there\nnl\x7f.txt", "tabherenl.txt"},
+        {std::string("nul\0byte.txt", 12), "nulbyte.txt"},
+        {"caf\xC3\xA9.txt", "caf\xC3\xA9.txt"},
+        {"bad\xFF\xC3.txt", "bad__.txt"},
+        {"...", "..."},
+    };
+    for (const auto& c : cases) EXPECT_EQ(safe_file_name(c.name), c.expected) << c.name;
+}
+
+TEST(SafeFileName, LongNamesAreCutOnACharacterKeepingTheExtension) {
+    const std::string long_ascii = std::string(300, 'a') + ".jpeg";
+    const std::string cut = safe_file_name(long_ascii);
+    EXPECT_EQ(cut.size(), max_file_name_bytes);
+    EXPECT_EQ(cut, std::string(250, 'a') + ".jpeg");
+
+    // Two-byte letters: the cut may not split one.
+    std::string accented;
+    for (int i = 0; i < 200; ++i) accented += "\xC3\xA9";
+    const std::string cut_accented = safe_file_name(accented + ".txt");
+    EXPECT_LE(cut_accented.size(), max_file_name_bytes);
+    EXPECT_EQ(cut_accented.substr(cut_accented.size() - 4), ".txt");
+    EXPECT_EQ(cut_accented, std::string(accented, 0, 250) + ".txt");
+
+    // A very long "extension" is no extension: the whole name is cut.
+    const std::string odd = "x." + std::string(400, 'e');
+    EXPECT_EQ(safe_file_name(odd), odd.substr(0, max_file_name_bytes));
+
+    // A smaller limit for names that get a suffix later.
+    EXPECT_EQ(safe_file_name("abcdefghij.txt", 8), "abcd.txt");
+}
+
+class DownloadTargetTest : public StoragePathTest {
+protected:
+    std::string folder_of_target(const std::string& target) {
+        const auto parsed = parse_storage_path(target);
+        if (!parsed || !parsed->relid.empty()) return "bad target " + target;
+        const auto folder = list.folder_for(parsed->token);
+        return folder ? *folder : "unknown token";
+    }
+};
+
+TEST_F(DownloadTargetTest, TheFolderFollowsTheMimeCategoryAndTheNameIsTheSafeName) {
+    const DownloadFolders folders{root.make_folder("Pictures"), root.make_folder("Music"),
+                                  root.make_folder("Videos"), root.make_folder("Downloads")};
+    struct Case {
+        std::string name;
+        std::string folder;
+        std::string file;
+    };
+    const Case cases[] = {
+        {"holiday/IMG_0001.jpg", folders.pictures, "IMG_0001.jpg"},
+        {"song.mp3", folders.music, "song.mp3"},
+        {"clip.mp4", folders.videos, "clip.mp4"},
+        {"report.pdf", folders.others, "report.pdf"},
+        {"../../.profile", folders.others, ".profile"},
+        {"no extension", folders.others, "no extension"},
+        {"", folders.others, "file"},
+    };
+    for (const auto& c : cases) {
+        const std::string target = download_target_for_file(list, folders, c.name);
+        EXPECT_EQ(folder_of_target(target), c.folder) << c.name;
+        EXPECT_EQ(parse_storage_path(target).value_or(StoragePath{}).name, c.file) << c.name;
+        EXPECT_EQ(resolve_storage_path(list, target), c.folder + "/" + c.file) << c.name;
+    }
+    // The same folder keeps one token, however many files go there.
+    EXPECT_EQ(parse_storage_path(download_target_for_file(list, folders, "x.png"))->token,
+              parse_storage_path(download_target_for_file(list, folders, "y.gif"))->token);
+}
+
+TEST_F(DownloadTargetTest, NoOthersFolderGivesNoTargetForOtherFiles) {
+    const DownloadFolders folders{root.make_folder("Pictures"), "", "", ""};
+    EXPECT_EQ(download_target_for_file(list, folders, "report.pdf"), "");
+    EXPECT_NE(download_target_for_file(list, folders, "photo.png"), "");
+}
+
+TEST_F(DownloadTargetTest, OthersFolderIsTheGrantedTokenElseTheFallback) {
+    const std::string chosen = root.make_folder("chosen");
+    const std::string chosen_token = list.add(chosen);
+    const std::string downloads = root.make_folder("Downloads");
+    EXPECT_EQ(others_folder(list, chosen_token, downloads), chosen);
+    EXPECT_EQ(others_folder(list, "", downloads), downloads);
+    EXPECT_EQ(others_folder(list, "0123456789abcdef0123456789abcdef", downloads), downloads);
+    fs::remove(chosen);
+    EXPECT_EQ(others_folder(list, chosen_token, downloads), downloads);
+}
+
+}  // namespace
+}  // namespace vandrel
