@@ -96,7 +96,11 @@ std::optional<std::string> ChildProcess::read_line(std::chrono::milliseconds lim
         if (n <= 0) {
             close(out_fd_);
             out_fd_ = -1;
-            return std::nullopt;
+            // A last line without its line end still counts.
+            if (buffer_.empty()) return std::nullopt;
+            std::string line = std::move(buffer_);
+            buffer_.clear();
+            return line;
         }
         buffer_.append(chunk, static_cast<std::size_t>(n));
     }
