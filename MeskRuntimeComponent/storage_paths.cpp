@@ -40,15 +40,6 @@ bool is_directory(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// Length of the UTF-8 sequence starting at text[i] when it is well formed, else 0.
-std::size_t utf8_sequence_length(const std::string& text, std::size_t i) {
-    const unsigned char lead = static_cast<unsigned char>(text[i]);
-    const std::size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3
-                                                 : (lead & 0xF8) == 0xF0 ? 4 : 0;
-    if (length == 0 || text.size() - i < length) return 0;
-    return is_valid_utf8(text.substr(i, length)) ? length : 0;
-}
-
 // Drops control bytes and replaces each byte that starts no well-formed character by "_".
 std::string printable_utf8(const std::string& text) {
     std::string out;
@@ -58,7 +49,7 @@ std::string printable_utf8(const std::string& text) {
             ++i;
             continue;
         }
-        const std::size_t length = utf8_sequence_length(text, i);
+        const std::size_t length = utf8_char_at(text, i);
         if (length == 0) {
             out += '_';
             ++i;

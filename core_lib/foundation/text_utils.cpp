@@ -84,39 +84,43 @@ std::string file_name_of_path(const std::string& path) {
     return path.substr(last + 1);
 }
 
+std::size_t utf8_char_at(const std::string& text, std::size_t i, char32_t* code_out) {
+    const std::size_t n = text.size();
+    if (i >= n) return 0;
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length;
+    char32_t code;
+    char32_t smallest;
+    if (lead < 0x80) {
+        length = 1, code = lead, smallest = 0;
+    } else if ((lead & 0xE0) == 0xC0) {
+        length = 2, code = lead & 0x1F, smallest = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3, code = lead & 0x0F, smallest = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4, code = lead & 0x07, smallest = 0x10000;
+    } else {
+        return 0;
+    }
+    if (n - i < length) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (next & 0x3F);
+    }
+    if (code < smallest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    if (code_out) *code_out = code;
+    return length;
+}
+
 std::u16string utf8_to_wstring(const std::string& text) {
-    const auto bad = [] { return std::range_error("bad conversion"); };
     std::u16string out;
     out.reserve(text.size());
-    const std::size_t n = text.size();
-    std::size_t i = 0;
-    while (i < n) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        if (lead < 0x80) {
-            out.push_back(lead);
-            ++i;
-            continue;
-        }
-        std::size_t length;
-        char32_t code;
-        char32_t smallest;
-        if ((lead & 0xE0) == 0xC0) {
-            length = 2, code = lead & 0x1F, smallest = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3, code = lead & 0x0F, smallest = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4, code = lead & 0x07, smallest = 0x10000;
-        } else {
-            throw bad();
-        }
-        if (n - i < length) throw bad();
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) throw bad();
-            code = (code << 6) | (next & 0x3F);
-        }
-        if (code < smallest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) throw bad();
-        if (code > 0xFFFF) throw bad();
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t code = 0;
+        const std::size_t length = utf8_char_at(text, i, &code);
+        // One 16-bit unit per character: nothing above U+FFFF fits.
+        if (length == 0 || code > 0xFFFF) throw std::range_error("bad conversion");
         out.push_back(static_cast<char16_t>(code));
         i += length;
     }

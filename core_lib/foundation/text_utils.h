@@ -2,6 +2,7 @@
 // paths apart. Stateless and thread-safe; no locale beyond ASCII case mapping.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -42,5 +43,10 @@ std::string file_name_of_path(const std::string& path);
 // forms, surrogates, values above U+10FFFF) and on code points above U+FFFF, which
 // no single 16-bit unit can hold.
 std::u16string utf8_to_wstring(const std::string& text);
+
+// The length of the well-formed UTF-8 character at text[i] (1 to 4), or 0 when the
+// bytes there start none (stray or missing continuation bytes, overlong forms,
+// surrogates, values above U+10FFFF); its code point goes to `code` when given.
+std::size_t utf8_char_at(const std::string& text, std::size_t i, char32_t* code = nullptr);
 
 }  // namespace vandrel
