@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need; does nothing when all are present.
+# --bench also installs the load tool and the web server bench/https_vs_nginx.sh compares against.
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 curl openssl
 )
+[ "${1:-}" = "--bench" ] && packages+=(wrk nginx-light)
 
 missing=()
 for p in "${packages[@]}"; do
