@@ -6,64 +6,34 @@
 // queued chats are waited for after the timed loop).
 #include <benchmark/benchmark.h>
 
-#include <stdlib.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "MeskRuntimeComponent/platform_services.h"
+#include "MeskRuntimeComponent/ui_event_channel.h"
 #include "core_lib/api/api_dispatcher.h"
 #include "core_lib/api/background_jobs.h"
 #include "core_lib/foundation/json.h"
 #include "core_lib/net/resend_queue.h"
 #include "core_lib/store/settings.h"
-#include "core_lib/store/store_lifecycle.h"
+#include "tests/support/temp_store.h"
 
 namespace vandrel {
 namespace {
 
-class bench_platform : public PlatformServices {
-public:
-    explicit bench_platform(std::string data_folder) : data_folder(std::move(data_folder)) {}
-    bool show_toast(const std::string&, const std::string&) override { return true; }
-    void open_file(const std::string&) override {}
-    void show_in_folder(const std::string&) override {}
-    void copy_to_clipboard(const std::string&) override {}
-    void pick_accepted_folder() override {}
-    std::vector<Json> get_accepted_folders() override { return {}; }
-    std::string get_device_model() override { return "linux/bench - bench"; }
-    std::vector<std::string> get_local_ips() override { return {"192.0.2.1"}; }
-    std::vector<std::string> get_broadcast_addresses() override { return {}; }
-    std::string get_wifi_ssid() override { return ""; }
-    std::string get_wifi_bssid() override { return ""; }
-    std::string get_data_folder_path() override { return data_folder; }
-    std::string get_local_folder_path() override { return data_folder; }
-    std::string download_target_for_file(const std::string& name) override { return "token||" + name; }
-    std::uint64_t get_file_size(const std::string&) override { return 0; }
-
-private:
-    std::string data_folder;
-};
-
 // One temporary store for the whole run.
 struct bench_store {
     bench_store() {
-        char pattern[] = "/tmp/mesk-api-bench-XXXXXX";
-        folder = mkdtemp(pattern);
-        install_platform_services(std::make_shared<bench_platform>(folder + "/"));
+        // Events are not what is measured; keeping them would only grow the heap.
+        set_ui_sink(nullptr);
+        store.platform().set_device_model("linux/bench - bench");
         own_id = get_userid();
         get_alias();
     }
-    ~bench_store() {
-        store_shutdown();
-        std::filesystem::remove_all(folder);
-    }
-    std::string folder;
+    vandrel::testing::temp_store store;
     std::string own_id;
 };
 

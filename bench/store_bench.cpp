@@ -2,19 +2,16 @@
 // newest page of one peer's history, with 1,000 and with 100,000 chats stored.
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
-#include <stdexcept>
 #include <string>
 
-#include "MeskRuntimeComponent/platform_services.h"
+#include "MeskRuntimeComponent/ui_event_channel.h"
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/store/chat_history.h"
 #include "core_lib/store/chats.h"
 #include "core_lib/store/db_session.h"
 #include "core_lib/store/settings.h"
-#include "core_lib/store/store_lifecycle.h"
+#include "tests/support/temp_store.h"
 
 namespace {
 
@@ -22,43 +19,14 @@ using namespace vandrel;
 
 constexpr int peer_count = 10;
 
-// Only the folders matter here.
-class bench_platform : public PlatformServices {
-public:
-    explicit bench_platform(std::string root) : root_(std::move(root)) {}
-    bool show_toast(const std::string&, const std::string&) override { return true; }
-    void open_file(const std::string&) override {}
-    void show_in_folder(const std::string&) override {}
-    void copy_to_clipboard(const std::string&) override {}
-    void pick_accepted_folder() override {}
-    std::vector<Json> get_accepted_folders() override { return {}; }
-    std::string get_device_model() override { return "bench"; }
-    std::vector<std::string> get_local_ips() override { return {}; }
-    std::vector<std::string> get_broadcast_addresses() override { return {}; }
-    std::string get_wifi_ssid() override { return ""; }
-    std::string get_wifi_bssid() override { return ""; }
-    std::string get_data_folder_path() override { return root_ + "/Data/"; }
-    std::string get_local_folder_path() override { return root_ + "/tmp/"; }
-    std::string download_target_for_file(const std::string& name) override { return "t||" + name; }
-    std::uint64_t get_file_size(const std::string&) override { return 0; }
-
-private:
-    std::string root_;
-};
-
 std::string peer_name(long i) { return "peer" + std::to_string(i % peer_count); }
 
 // A store holding `chats` text chats spread over ten peers, newest last.
 class history_store {
 public:
     explicit history_store(long chats) {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/mesk-bench-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        root_ = pattern;
-        std::filesystem::create_directories(root_ + "/Data");
-        std::filesystem::create_directories(root_ + "/tmp");
-        install_platform_services(std::make_shared<bench_platform>(root_));
+        // Events are not what is measured; keeping them would only grow the heap.
+        set_ui_sink(nullptr);
         me_ = get_userid();
 
         store_session session;
@@ -82,16 +50,10 @@ public:
         transaction.commit();
     }
 
-    ~history_store() {
-        store_shutdown();
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
-    }
-
     const std::string& me() const { return me_; }
 
 private:
-    std::string root_;
+    vandrel::testing::temp_store store_;
     std::string me_;
 };
 
