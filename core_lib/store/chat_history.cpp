@@ -22,11 +22,7 @@ Json db_get_chats_with_peer(std::uint64_t start, std::string account, std::strin
     SQLite::Statement select(session.db(),
                              "select id from chats where (sender = ? or receiver = ?)  and account = ? order by "
                              "date_created desc limit ? offset ?;");
-    select.bind(1, peer);
-    select.bind(2, peer);
-    select.bind(3, account);
-    select.bind(4, std::to_string(chat_history_page_size));
-    select.bind(5, decimal(start));
+    SQLite::bind(select, peer, peer, account, std::to_string(chat_history_page_size), decimal(start));
 
     Json::array result;
     std::int64_t last = now_ms();

@@ -121,9 +121,7 @@ void add_transfer(SQLite::Database& db, const std::string& id, const std::string
 Json file_urls(const char* sql, const std::string& id, int page_size, int page) {
     store_session session;
     SQLite::Statement select(session.db(), sql);
-    select.bind(1, id);
-    select.bind(2, page_size);
-    select.bind(3, static_cast<std::int64_t>(page) * page_size);
+    SQLite::bind(select, id, page_size, static_cast<std::int64_t>(page) * page_size);
     Json::array result;
     while (select.executeStep()) {
         result.push_back(Json::object{{"id", column_text(select, 0)}, {"fileurl", column_text(select, 1)}});

@@ -44,14 +44,7 @@ bool db_insert_chat(std::string account, std::string id, std::string sender, std
     SQLite::Statement insert(session.db(),
                              "insert or replace into chats (id, sender, receiver, type, data, date_created, date_updated, "
                              "account) values(?,?,?,?,?,?,?,?);");
-    insert.bind(1, id);
-    insert.bind(2, sender);
-    insert.bind(3, receiver);
-    insert.bind(4, type);
-    insert.bind(5, data);
-    insert.bind(6, now);
-    insert.bind(7, now);
-    insert.bind(8, account);
+    SQLite::bind(insert, id, sender, receiver, type, data, now, now, account);
     const int changed = insert.exec();
 
     if (changed > 0) {
@@ -61,10 +54,7 @@ bool db_insert_chat(std::string account, std::string id, std::string sender, std
         const std::string& peer = sender == own_id ? receiver : sender;
         SQLite::Statement summary(session.db(),
                                   "update devices set last_message = ?,date_last_message = ?, date_updated = ? where id = ?");
-        summary.bind(1, message);
-        summary.bind(2, now);
-        summary.bind(3, now);
-        summary.bind(4, peer);
+        SQLite::bind(summary, message, now, now, peer);
         summary.exec();
 
         if (sender != own_id && !previous_sender) {

@@ -123,16 +123,8 @@ void db_upsert_device(std::string id, std::string sys_info, std::string alias, s
             SQLite::Statement insert(session.db(),
                                      "insert or replace into devices (id, sysinfo, alias, date_updated, last_message, "
                                      "date_last_message, unread, last_ip, avatar, send_notifications) values(?, ?, ?, ?, ?, ?, ?, ?, ?, ?);");
-            insert.bind(1, id);
-            insert.bind(2, sys_info);
-            insert.bind(3, alias);
-            insert.bind(4, now);
-            insert.bind(5, last_message);
-            insert.bind(6, date_last_message);
-            insert.bind(7, unread);
-            insert.bind(8, ip);
-            insert.bind(9, avatar);
-            insert.bind(10, send_notifications);
+            SQLite::bind(insert, id, sys_info, alias, now, last_message, date_last_message, unread, ip, avatar,
+                                 send_notifications);
             insert.exec();
             transaction.commit();
         } catch (const std::exception&) {

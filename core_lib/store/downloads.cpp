@@ -74,14 +74,9 @@ bool db_store_download(std::vector<Json> files, std::string account, std::string
         for (const Json& file : files) {
             if (arrived.count(file["id"].string_value())) continue;
             const std::string now = decimal(now_ms());
-            insert.bind(1, file["id"].string_value());
-            insert.bind(2, file["filename"].string_value());
-            insert.bind(3, file["filesize"].string_value());
-            insert.bind(4, sender);
-            insert.bind(5, now);
-            insert.bind(6, now);
-            insert.bind(7, file["fileurl"].string_value());
-            insert.bind(8, download_id);
+            SQLite::bind(insert, file["id"].string_value(), file["filename"].string_value(),
+                                 file["filesize"].string_value(), sender, now, now, file["fileurl"].string_value(),
+                                 download_id);
             insert.exec();
             insert.reset();
             insert.clearBindings();
@@ -91,21 +86,13 @@ bool db_store_download(std::vector<Json> files, std::string account, std::string
         SQLite::Statement download(session.db(),
                                    "insert or replace into downloads (id, sender, receiver, sent, date_created, "
                                    "date_updated, account) values(?, ?, ?, ?, ?, ?, ?);");
-        download.bind(1, download_id);
-        download.bind(2, sender);
-        download.bind(3, receiver);
-        download.bind(4, std::string("1"));
-        download.bind(5, now);
-        download.bind(6, now);
-        download.bind(7, account);
+        SQLite::bind(download, download_id, sender, receiver, std::string("1"), now, now, account);
         download.exec();
 
         SQLite::Statement queue(session.db(), "update files_to_receive set status = ? where id = ? and download_id = ?");
         for (const Json& file : files) {
             if (arrived.count(file["id"].string_value())) continue;
-            queue.bind(1, std::string("queued"));
-            queue.bind(2, file["id"].string_value());
-            queue.bind(3, download_id);
+            SQLite::bind(queue, std::string("queued"), file["id"].string_value(), download_id);
             queue.exec();
             queue.reset();
             queue.clearBindings();
@@ -135,9 +122,7 @@ void db_set_file_received_status(std::string file_id, std::string download_id, s
     }
     if (previous && is_complete(*previous) && reopens(status)) return;
     SQLite::Statement update(session.db(), "update files_to_receive set status = ? where id = ? and download_id = ?");
-    update.bind(1, status);
-    update.bind(2, file_id);
-    update.bind(3, download_id);
+    SQLite::bind(update, status, file_id, download_id);
     const int changed = update.exec();
 
     const bool newly_complete = changed > 0 && status == "complete" && previous && !is_complete(*previous);
@@ -147,10 +132,7 @@ void db_set_file_received_status(std::string file_id, std::string download_id, s
         SQLite::Statement summary(session.db(),
                                   "update devices set last_message = ?, date_last_message = ?, date_updated = ?, unread = "
                                   "(unread + 1) where id = ?");
-        summary.bind(1, "_received_" + filename);
-        summary.bind(2, now);
-        summary.bind(3, now);
-        summary.bind(4, sender);
+        SQLite::bind(summary, "_received_" + filename, now, now, sender);
         device_changed = summary.exec() > 0;
     }
     transaction.commit();
@@ -189,9 +171,7 @@ std::vector<Json> db_get_files_to_receive(std::string sender, std::string status
     SQLite::Statement select(session.db(),
                              "select id, bytes_transferred, filesize, download_id from files_to_receive where sender = ? and "
                              "status = ? order by date_created desc, id desc limit ?");
-    select.bind(1, sender);
-    select.bind(2, status);
-    select.bind(3, std::to_string(limit));
+    SQLite::bind(select, sender, status, std::to_string(limit));
     std::vector<Json> result;
     while (select.executeStep()) {
         result.push_back(Json::object{

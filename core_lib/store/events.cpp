@@ -86,9 +86,7 @@ void db_store_event(Json event) {
         const std::string date = event["date_created"].string_value();
         if (date.size() != 13) return;
         SQLite::Statement insert(session.db(), "insert or replace into events (id, event, date_created) values(?, ?, ?);");
-        insert.bind(1, date);
-        insert.bind(2, event.dump());
-        insert.bind(3, date);
+        SQLite::bind(insert, date, event.dump(), date);
         insert.exec();
     } catch (const std::exception&) {
         // an event that cannot be stored is dropped

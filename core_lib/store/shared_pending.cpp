@@ -46,9 +46,7 @@ void db_add_shared_files(std::vector<Json> entries) {
         SQLite::Statement insert(session.db(), "insert or ignore into shared_files (id, path, type, name) values(?, ?, 'file', ?);");
         for (const Json& entry : entries) {
             const std::string path = entry["fileurl"].string_value();
-            insert.bind(1, sha256_hex(path));
-            insert.bind(2, path);
-            insert.bind(3, entry["filename"].string_value());
+            SQLite::bind(insert, sha256_hex(path), path, entry["filename"].string_value());
             insert.exec();
             insert.reset();
             insert.clearBindings();

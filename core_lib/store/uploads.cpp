@@ -15,27 +15,16 @@ void db_store_upload(std::vector<Json> files, std::string account, std::string u
         SQLite::Statement insert(session.db(),
                                  "insert or replace into files_to_send (id, filename, fileurl, filesize, date_created, "
                                  "date_updated, upload_id, receiver) values(?, ?, ?, ?, ?, ?,?, ?);");
-        insert.bind(1, file["id"].string_value());
-        insert.bind(2, file["filename"].string_value());
-        insert.bind(3, file["fileurl"].string_value());
-        insert.bind(4, file["filesize"].string_value());
-        insert.bind(5, now);
-        insert.bind(6, now);
-        insert.bind(7, upload_id);
-        insert.bind(8, receiver);
+        SQLite::bind(insert, file["id"].string_value(), file["filename"].string_value(),
+                             file["fileurl"].string_value(), file["filesize"].string_value(), now, now, upload_id,
+                             receiver);
         insert.exec();
     }
     const std::string now = decimal(now_ms());
     SQLite::Statement insert(session.db(),
                              "insert or replace into uploads (id, sender, receiver, sent, date_created, date_updated, "
                              "account) values(?, ?, ?, ?, ?, ?, ?);");
-    insert.bind(1, upload_id);
-    insert.bind(2, sender);
-    insert.bind(3, receiver);
-    insert.bind(4, std::string("false"));
-    insert.bind(5, now);
-    insert.bind(6, now);
-    insert.bind(7, account);
+    SQLite::bind(insert, upload_id, sender, receiver, std::string("false"), now, now, account);
     insert.exec();
     transaction.commit();
 }
@@ -86,9 +75,7 @@ void db_reset_upload_for_resend(std::string upload_id) {
 void db_set_file_to_send_status(std::string file_id, std::string upload_id, std::string status) {
     store_session session;
     SQLite::Statement update(session.db(), "update files_to_send set status = ? where id = ? and upload_id = ?");
-    update.bind(1, status);
-    update.bind(2, file_id);
-    update.bind(3, upload_id);
+    SQLite::bind(update, status, file_id, upload_id);
     update.exec();
 }
 
@@ -143,10 +130,7 @@ void db_complete_file_to_send(std::vector<Json> files) {
     SQLite::Statement update(session.db(),
                              "update devices set last_message = ?, date_last_message = ?, date_updated = ?, unread = "
                              "(unread + 1) where id = ?");
-    update.bind(1, "_download_complete_" + filename);
-    update.bind(2, now);
-    update.bind(3, now);
-    update.bind(4, receiver);
+    SQLite::bind(update, "_download_complete_" + filename, now, now, receiver);
     if (update.exec() > 0) send_to_ui(Json(Json::object{{"action", "peers_updated"}}).dump());
 }
 

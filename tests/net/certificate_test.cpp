@@ -54,22 +54,7 @@ std::string name_entries(X509_NAME* name) {
 
 // A 1024-bit key signed with SHA-1: what devices used to make for themselves.
 void write_weak_certificate(const std::string& path) {
-    EVP_PKEY* key = EVP_RSA_gen(1024);
-    X509* cert = X509_new();
-    ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
-    X509_gmtime_adj(X509_getm_notBefore(cert), 0);
-    X509_gmtime_adj(X509_getm_notAfter(cert), 31536000);
-    X509_set_pubkey(cert, key);
-    X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("MESK"), -1, -1, 0);
-    X509_set_issuer_name(cert, X509_get_subject_name(cert));
-    X509_sign(cert, key, EVP_sha1());
-    FILE* file = std::fopen(path.c_str(), "w");
-    PEM_write_X509(file, cert);
-    PEM_write_PrivateKey(file, key, nullptr, nullptr, 0, nullptr, nullptr);
-    std::fclose(file);
-    X509_free(cert);
-    EVP_PKEY_free(key);
+    vandrel::test::write_self_signed_pem(path, 1024, "MESK", 1, 0, 31536000, true);
 }
 
 class Certificate : public ::testing::Test {

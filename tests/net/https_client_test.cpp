@@ -104,24 +104,8 @@ private:
 
 // A self-signed certificate that expired yesterday, for another name than the host.
 std::string write_expired_certificate(const std::string& folder) {
-    EVP_PKEY* key = EVP_RSA_gen(2048);
-    X509* cert = X509_new();
-    ASN1_INTEGER_set(X509_get_serialNumber(cert), 7);
-    X509_gmtime_adj(X509_getm_notBefore(cert), -2 * 86400);
-    X509_gmtime_adj(X509_getm_notAfter(cert), -86400);
-    X509_set_pubkey(cert, key);
-    X509_NAME* name = X509_get_subject_name(cert);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("elsewhere.invalid"),
-                               -1, -1, 0);
-    X509_set_issuer_name(cert, name);
-    X509_sign(cert, key, EVP_sha256());
     std::string path = folder + "expired.pem";
-    FILE* file = std::fopen(path.c_str(), "w");
-    PEM_write_X509(file, cert);
-    PEM_write_PrivateKey(file, key, nullptr, nullptr, 0, nullptr, nullptr);
-    std::fclose(file);
-    X509_free(cert);
-    EVP_PKEY_free(key);
+    vandrel::test::write_self_signed_pem(path, 2048, "elsewhere.invalid", 7, -2 * 86400, -86400, false);
     return path;
 }
 

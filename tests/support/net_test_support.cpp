@@ -5,6 +5,10 @@
 #include <functional>
 #include <stdexcept>
 
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
 #include <boost/asio/ssl.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -192,6 +196,28 @@ http_reply http_exchange(std::uint16_t port, bool tls, const std::string& method
     test_connection connection(port, tls);
     if (!connection.connected()) return {};
     return connection.request(method, target, body, headers);
+}
+
+void write_self_signed_pem(const std::string& path, int bits, const std::string& name, long serial,
+                           long not_before_s, long not_after_s, bool sha1) {
+    EVP_PKEY* key = EVP_RSA_gen(bits);
+    X509* cert = X509_new();
+    ASN1_INTEGER_set(X509_get_serialNumber(cert), serial);
+    X509_gmtime_adj(X509_getm_notBefore(cert), not_before_s);
+    X509_gmtime_adj(X509_getm_notAfter(cert), not_after_s);
+    X509_set_pubkey(cert, key);
+    X509_NAME* subject = X509_get_subject_name(cert);
+    X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(name.c_str()), -1,
+                               -1, 0);
+    X509_set_issuer_name(cert, subject);
+    X509_sign(cert, key, sha1 ? EVP_sha1() : EVP_sha256());
+    if (FILE* file = std::fopen(path.c_str(), "w")) {
+        PEM_write_X509(file, cert);
+        PEM_write_PrivateKey(file, key, nullptr, nullptr, 0, nullptr, nullptr);
+        std::fclose(file);
+    }
+    X509_free(cert);
+    EVP_PKEY_free(key);
 }
 
 }  // namespace vandrel::test
