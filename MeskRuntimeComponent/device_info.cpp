@@ -3,7 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "MeskRuntimeComponent/platform_services.h"
+#include "core_lib/platform/platform_services.h"
 
 namespace vandrel {
 

@@ -4,28 +4,10 @@
 #include <iostream>
 #include <utility>
 
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/foundation/json.h"
-#include "core_lib/foundation/sha256.h"
-#include "core_lib/foundation/text_utils.h"
-#include "core_lib/store/settings.h"
 
 namespace vandrel {
-
-namespace {
-
-constexpr std::size_t max_ssid_bytes = 32;
-
-std::string cut_at_character_boundary(std::string text, std::size_t max_bytes) {
-    if (text.size() <= max_bytes) return text;
-    std::size_t cut = max_bytes;
-    // Never leave a character's lead byte without its continuation bytes.
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-    text.resize(cut);
-    return text;
-}
-
-}  // namespace
 
 // --- simulated backend ---
 
@@ -94,8 +76,8 @@ bool WlanHostedNetworkHelper::IsStarted() const {
 void WlanHostedNetworkHelper::Start(const std::string& new_ssid, const std::string& new_passphrase) {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        ssid = new_ssid;
-        passphrase = new_passphrase;
+        current_ssid = new_ssid;
+        current_passphrase = new_passphrase;
     }
     // The handler holds its own copy of the credentials, never the helper: a backend
     // may report after the helper was replaced.
@@ -109,12 +91,12 @@ void WlanHostedNetworkHelper::Stop() { backend->Stop(); }
 
 std::string WlanHostedNetworkHelper::Ssid() const {
     std::lock_guard<std::mutex> lock(mutex);
-    return ssid;
+    return current_ssid;
 }
 
 std::string WlanHostedNetworkHelper::Passphrase() const {
     std::lock_guard<std::mutex> lock(mutex);
-    return passphrase;
+    return current_passphrase;
 }
 
 void WlanHostedNetworkHelper::OnAdvertisementStatusChanged(const std::string& network, const std::string& key,
@@ -141,34 +123,6 @@ void WlanHostedNetworkHelper::OnAdvertisementStatusChanged(const std::string& ne
     }
 }
 
-// --- bridge ---
-
-namespace {
-
-std::mutex helper_mutex;
-
-std::shared_ptr<WlanHostedNetworkHelper>& helper_slot() {
-    // Never destroyed: a status report may still arrive while the process ends.
-    static auto* slot =
-        new std::shared_ptr<WlanHostedNetworkHelper>(std::make_shared<WlanHostedNetworkHelper>(
-            std::make_shared<SimulatedHotspotBackend>()));
-    return *slot;
-}
-
-std::shared_ptr<WlanHostedNetworkHelper> hotspot_helper() {
-    std::lock_guard<std::mutex> lock(helper_mutex);
-    return helper_slot();
-}
-
-}  // namespace
-
-hotspot_credentials make_hotspot_credentials(const std::string& alias) {
-    hotspot_credentials made;
-    made.ssid = cut_at_character_boundary("MeskWiFi-" + erase_all(alias, " "), max_ssid_bytes);
-    made.passphrase = sha256_hex(made.ssid + "31415pawn27182").substr(0, 8);
-    return made;
-}
-
 std::string hotspot_abort_reason(PublisherError error) {
     switch (error) {
         case PublisherError::RadioNotAvailable:
@@ -179,32 +133,5 @@ std::string hotspot_abort_reason(PublisherError error) {
             return "Reason: Unknown. Is your Wi-Fi turned on ?";
     }
 }
-
-void install_hotspot_backend(std::shared_ptr<HotspotBackend> backend) {
-    auto next = std::make_shared<WlanHostedNetworkHelper>(std::move(backend));
-    std::lock_guard<std::mutex> lock(helper_mutex);
-    helper_slot() = std::move(next);
-}
-
-bool start_hotspot() {
-    auto helper = hotspot_helper();
-    hotspot_credentials made = make_hotspot_credentials(get_alias());
-    helper->Start(made.ssid, made.passphrase);
-    send_to_ui(Json(Json::object{{"action", "device_updated"}}).dump());
-    return helper->IsStarted();
-}
-
-bool stop_hotspot() {
-    hotspot_helper()->Stop();
-    return true;
-}
-
-bool is_hotspot_started() { return hotspot_helper()->IsStarted(); }
-
-bool has_hotspot_feature() { return true; }
-
-std::string get_hotspot_ssid() { return hotspot_helper()->Ssid(); }
-
-std::string get_hotspot_passphrase() { return hotspot_helper()->Passphrase(); }
 
 }  // namespace vandrel

@@ -1,13 +1,15 @@
 // The Wi-Fi Direct hotspot: WlanHostedNetworkHelper drives a HotspotBackend (the
-// platform's advertisement publisher) and turns its status changes into the UI events
-// "hotspot_created" and "hotspot_stopped". On Linux the backend is simulated: it goes
-// through the publisher's states at once. The free functions are what the core calls.
+// platform's advertisement publisher), turns its status changes into the UI events
+// "hotspot_created" and "hotspot_stopped", and is the core's hotspot_service. On Linux
+// the backend is simulated: it goes through the publisher's states at once.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+
+#include "core_lib/platform/hotspot_service.h"
 
 namespace vandrel {
 
@@ -47,9 +49,19 @@ private:
     std::shared_ptr<const StatusHandler> handler;
 };
 
-class WlanHostedNetworkHelper {
+class WlanHostedNetworkHelper : public hotspot_service {
 public:
     explicit WlanHostedNetworkHelper(std::shared_ptr<HotspotBackend> backend);
+
+    bool has_feature() const override { return true; }
+    bool start(const std::string& ssid, const std::string& passphrase) override {
+        Start(ssid, passphrase);
+        return IsStarted();
+    }
+    void stop() override { Stop(); }
+    bool is_started() const override { return IsStarted(); }
+    std::string ssid() const override { return Ssid(); }
+    std::string passphrase() const override { return Passphrase(); }
 
     bool IsStarted() const;
     // Keeps the credentials (the getters return them, also after a stop) and starts.
@@ -64,33 +76,11 @@ private:
 
     std::shared_ptr<HotspotBackend> backend;
     mutable std::mutex mutex;  // guards the two texts against the status handler
-    std::string ssid;
-    std::string passphrase;
+    std::string current_ssid;
+    std::string current_passphrase;
 };
-
-// Network name "MeskWiFi-" + alias without blanks, cut to 32 bytes at a character
-// boundary; passphrase the first 8 hex characters of sha256(name + "31415pawn27182").
-struct hotspot_credentials {
-    std::string ssid;
-    std::string passphrase;
-};
-hotspot_credentials make_hotspot_credentials(const std::string& alias);
 
 // The reason text of "hotspot_stopped" for an aborted advertisement.
 std::string hotspot_abort_reason(PublisherError error);
-
-// Gives the process-wide helper a new backend (tests; the default is simulated).
-void install_hotspot_backend(std::shared_ptr<HotspotBackend> backend);
-
-// Starts with credentials made from the current alias; sends "device_updated";
-// returns whether the hotspot reads as started right after.
-bool start_hotspot();
-// Always true.
-bool stop_hotspot();
-bool is_hotspot_started();
-bool has_hotspot_feature();
-// "" before the first start.
-std::string get_hotspot_ssid();
-std::string get_hotspot_passphrase();
 
 }  // namespace vandrel

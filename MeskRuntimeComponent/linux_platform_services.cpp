@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <sys/stat.h>
 
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/foundation/text_utils.h"
 
 namespace vandrel {

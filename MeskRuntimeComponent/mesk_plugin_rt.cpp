@@ -1,27 +1,46 @@
 #include "MeskRuntimeComponent/mesk_plugin_rt.h"
 
 #include <iostream>
+#include <thread>
 #include <vector>
 
 #include "MeskRuntimeComponent/pickers.h"
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/api/api_dispatcher.h"
 #include "core_lib/api/api_reply.h"
 #include "core_lib/api/background_jobs.h"
-#include "core_lib/net/core_start.h"
+#include "core_lib/foundation/run_logged.h"
 
 namespace MeskRuntimeComponent {
 
 namespace {
 
-std::mutex statics_mutex;
-std::function<void()> startup_routine;
+// What the process-wide instance runs: the core it made and the thread that started it.
+// All guarded by statics_mutex.
+struct process_core {
+    std::mutex statics_mutex;
+    vandrel::core_config config;
+    std::function<void()> startup_routine;
+    std::unique_ptr<vandrel::core> running;
+    std::thread startup;
+};
+
+process_core& statics() {
+    // Outlives every instance: Shutdown may run while static objects are torn down.
+    static process_core* made = new process_core();
+    return *made;
+}
 
 }  // namespace
 
+void MeskPluginRT::Configure(vandrel::core_config config) {
+    std::lock_guard<std::mutex> lock(statics().statics_mutex);
+    statics().config = std::move(config);
+}
+
 void MeskPluginRT::SetStartup(std::function<void()> startup) {
-    std::lock_guard<std::mutex> lock(statics_mutex);
-    startup_routine = std::move(startup);
+    std::lock_guard<std::mutex> lock(statics().statics_mutex);
+    statics().startup_routine = std::move(startup);
 }
 
 std::shared_ptr<MeskPluginRT> MeskPluginRT::Instance() {
@@ -30,18 +49,41 @@ std::shared_ptr<MeskPluginRT> MeskPluginRT::Instance() {
         std::shared_ptr<MeskPluginRT> made(new MeskPluginRT());
         made->hold_current_dispatcher();
         std::weak_ptr<MeskPluginRT> weak = made;
-        vandrel::set_ui_sink([weak](const std::string& text) {
+        process_core& shared = statics();
+        std::lock_guard<std::mutex> lock(shared.statics_mutex);
+        vandrel::core_config config = shared.config;
+        config.ui_sink = [weak](const std::string& text) {
             if (auto self = weak.lock()) self->SendToUI(text);
+        };
+        shared.running = std::make_unique<vandrel::core>(std::move(config));
+        vandrel::core* started = shared.running.get();
+        std::function<void()> routine = shared.startup_routine;
+        shared.startup = std::thread([started, routine] {
+            vandrel::run_logged("core start-up", [&] {
+                if (routine) {
+                    routine();
+                } else {
+                    started->start();
+                }
+            });
         });
-        std::function<void()> startup;
-        {
-            std::lock_guard<std::mutex> lock(statics_mutex);
-            startup = startup_routine ? startup_routine : [] { vandrel::core_start(); };
-        }
-        vandrel::start_background_job("core start-up", std::move(startup));
         return made;
     }();
     return instance;
+}
+
+void MeskPluginRT::Shutdown() {
+    process_core& shared = statics();
+    std::unique_ptr<vandrel::core> ending;
+    std::thread startup;
+    {
+        std::lock_guard<std::mutex> lock(shared.statics_mutex);
+        ending = std::move(shared.running);
+        startup = std::move(shared.startup);
+        shared.config = vandrel::core_config{};
+    }
+    if (startup.joinable()) startup.join();
+    if (ending) ending->stop();
 }
 
 std::shared_ptr<MeskPluginRT> MeskPluginRT::ActivateInstance() {
@@ -91,23 +133,36 @@ void MeskPluginRT::SendToUI(std::string text) {
                          [self, text = std::move(text)] { self->raise_ToUI(text); });
 }
 
+void MeskPluginRT::deliver_reply(const Callback& callback, std::string reply) {
+    if (!callback) return;
+    auto dispatcher = HeldObject();
+    if (!dispatcher) {
+        // Nobody to post to: the callback still hears its reply once.
+        vandrel::run_logged("reply callback", [&] { callback(reply); });
+        return;
+    }
+    dispatcher->RunAsync(vandrel::DispatchPriority::High, [callback, reply = std::move(reply)] { callback(reply); });
+}
+
 void MeskPluginRT::ApiRequest(std::string endpoint, std::string body, Callback callback) {
     hold_current_dispatcher();
     auto self = shared_from_this();
-    vandrel::start_background_job(
-        "api request " + endpoint,
-        [self, endpoint = std::move(endpoint), body = std::move(body), callback = std::move(callback)] {
-            std::string reply;
-            try {
-                reply = vandrel::handle_api_request(endpoint, body, "from_ui");
-            } catch (...) {
-                reply = vandrel::reply_error_code(vandrel::error_internal);
-            }
-            auto dispatcher = self->HeldObject();
-            if (!dispatcher || !callback) return;
-            dispatcher->RunAsync(vandrel::DispatchPriority::High,
-                                 [callback, reply = std::move(reply)] { callback(reply); });
-        });
+    std::string job_name = "api request " + endpoint;
+    auto job = [self, endpoint = std::move(endpoint), body = std::move(body), callback] {
+        std::string reply;
+        try {
+            reply = vandrel::handle_api_request(endpoint, body, "from_ui");
+        } catch (...) {
+            reply = vandrel::reply_error_code(vandrel::error_internal);
+        }
+        self->deliver_reply(callback, std::move(reply));
+    };
+    try {
+        vandrel::start_background_job(std::move(job_name), std::move(job));
+    } catch (const std::exception&) {
+        // No core runs to answer it.
+        deliver_reply(callback, vandrel::reply_error_code(vandrel::error_internal));
+    }
 }
 
 void MeskPluginRT::PickFolderToSend(std::string peer_id) { vandrel::pick_folder_to_send(peer_id); }

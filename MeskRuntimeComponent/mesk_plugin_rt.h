@@ -1,8 +1,10 @@
 // MeskPluginRT: the one object through which the application reaches the core.
 // Instance() gives the process-wide object and, on its first read, captures the calling
-// thread's dispatcher and starts the core once. ApiRequest runs a request on a
-// background worker and calls its callback exactly once, on the held dispatcher at High
-// priority. SendToUI raises ToUI on the held dispatcher; with none held it drops the text.
+// thread's dispatcher, makes the core from what Configure gave and starts it once on a
+// thread of its own. ApiRequest runs a request on a background worker of the running
+// core and calls its callback exactly once: on the held dispatcher at High priority, or
+// on the worker when no dispatcher is held. SendToUI raises ToUI on the held dispatcher;
+// with none held it drops the text. Shutdown stops the core and joins its threads.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +15,7 @@
 #include <string>
 
 #include "MeskRuntimeComponent/dispatcher.h"
+#include "core_lib/startup/core.h"
 
 namespace MeskRuntimeComponent {
 
@@ -31,9 +34,15 @@ public:
     // A separate object that starts nothing and holds no dispatcher until ApiRequest.
     static std::shared_ptr<MeskPluginRT> ActivateInstance();
 
-    // What the first read of Instance() runs once (the core start-up unless replaced
-    // before that read).
+    // What the first read of Instance() makes its core from: the platform services,
+    // the hotspot and the network configuration (the UI sink is the instance's own).
+    static void Configure(vandrel::core_config config);
+    // What the first read of Instance() runs once on the core's start-up thread (the core
+    // start-up unless replaced before that read).
     static void SetStartup(std::function<void()> startup);
+    // Stops the core that Instance() made (joining every thread it started) and lets
+    // it go; the instance stays and drops its texts from then on.
+    static void Shutdown();
 
     void PickFolderToSend(std::string peer_id);
     EventRegistrationToken add_ToUI(ToUIEventHandler handler);
@@ -53,6 +62,7 @@ private:
     MeskPluginRT() = default;
     void hold_current_dispatcher();
     void raise_ToUI(const std::string& text);
+    void deliver_reply(const Callback& callback, std::string reply);
 
     mutable std::mutex dispatcher_mutex_;
     std::shared_ptr<vandrel::Dispatcher> dispatcher_;

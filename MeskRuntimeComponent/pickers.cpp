@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "MeskRuntimeComponent/pickers_jobs.h"
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/api/api_dispatcher.h"
 #include "core_lib/api/background_jobs.h"
 #include "core_lib/store/settings.h"

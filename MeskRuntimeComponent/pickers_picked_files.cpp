@@ -10,9 +10,9 @@
 #include <utility>
 
 #include "MeskRuntimeComponent/pickers_jobs.h"
-#include "MeskRuntimeComponent/platform_services.h"
+#include "core_lib/platform/platform_services.h"
 #include "MeskRuntimeComponent/storage_paths.h"
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/foundation/sha256.h"
 #include "core_lib/foundation/text_utils.h"

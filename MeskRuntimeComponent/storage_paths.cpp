@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "MeskRuntimeComponent/string_conversion.h"
+#include "core_lib/foundation/file_names.h"
 #include "core_lib/foundation/mime_types.h"
 #include "core_lib/foundation/text_utils.h"
 
@@ -40,36 +40,6 @@ bool is_directory(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// Drops control bytes and replaces each byte that starts no well-formed character by "_".
-std::string printable_utf8(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c == 0x7F) {
-            ++i;
-            continue;
-        }
-        const std::size_t length = utf8_char_at(text, i);
-        if (length == 0) {
-            out += '_';
-            ++i;
-            continue;
-        }
-        out.append(text, i, length);
-        i += length;
-    }
-    return out;
-}
-
-// The longest prefix of (valid UTF-8) text within max_bytes that ends on a character.
-std::string cut_utf8(const std::string& text, std::size_t max_bytes) {
-    if (text.size() <= max_bytes) return text;
-    std::size_t end = max_bytes;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    return text.substr(0, end);
-}
-
-constexpr std::size_t max_kept_extension_bytes = 32;
 
 }  // namespace
 
@@ -128,33 +98,6 @@ std::string storage_path_for_file(FutureAccessList& list, const std::string& gra
     const std::string token = list.add(folder);
     if (token.empty()) return {};
     return make_storage_path({token, relid, name});
-}
-
-std::string sanitize_file_name(std::string name) {
-    for (const char* forbidden : {"<", ">", ":", "\"", "\\", "|", "?", "*"}) name = erase_all(name, forbidden);
-    return erase_all(name, "../");
-}
-
-std::string safe_file_name(const std::string& name, std::size_t max_bytes) {
-    std::string clean = sanitize_file_name(name);
-    const auto slash = clean.rfind('/');
-    if (slash != std::string::npos) clean = clean.substr(slash + 1);
-    clean = printable_utf8(clean);
-    if (clean.empty() || clean == "." || clean == "..") clean = "file";
-    if (clean.size() <= max_bytes) return clean;
-
-    const auto dot = clean.rfind('.');
-    const bool has_extension = dot != std::string::npos && dot > 0 && clean.size() - dot <= max_kept_extension_bytes &&
-                               clean.size() - dot < max_bytes;
-    std::string cut;
-    if (has_extension) {
-        const std::string extension = clean.substr(dot);
-        const std::string stem = cut_utf8(clean.substr(0, dot), max_bytes - extension.size());
-        if (!stem.empty()) cut = stem + extension;
-    }
-    if (cut.empty()) cut = cut_utf8(clean, max_bytes);
-    if (cut.empty() || cut == "." || cut == "..") cut = cut_utf8("file", max_bytes);
-    return cut;
 }
 
 std::string others_folder(const FutureAccessList& list, const std::string& others_token, const std::string& fallback) {

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "MeskRuntimeComponent/future_access_list.h"
+#include "core_lib/foundation/file_names.h"
 
 namespace vandrel {
 
@@ -43,18 +44,6 @@ std::uint64_t get_file_size(const FutureAccessList& list, const std::string& sto
 // list); "" when the file is not inside that folder or the folder cannot be added.
 std::string storage_path_for_file(FutureAccessList& list, const std::string& granted_folder,
                                   const std::string& file_path);
-
-// The name without any of < > : " \ | ? * and without "../". "/" stays.
-std::string sanitize_file_name(std::string name);
-
-constexpr std::size_t max_file_name_bytes = 255;
-
-// The one name under which a received file is stored: sanitised, only what follows the
-// last "/", no control bytes, bytes that are not UTF-8 replaced by "_", never "", "." or
-// ".." (those become "file"), and at most max_bytes long: a longer name is cut on a
-// character boundary, keeping its extension (up to 32 bytes) when it has one. Callers
-// that derive longer names from it (temporary, backup) pass a smaller max_bytes.
-std::string safe_file_name(const std::string& name, std::size_t max_bytes = max_file_name_bytes);
 
 // Where received files go, by the MIME category of their name. Absolute folders.
 struct DownloadFolders {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/api/api_dispatcher.h"
 #include "core_lib/api/background_jobs.h"
 #include "core_lib/foundation/json.h"
@@ -44,7 +44,7 @@ bench_store& store() {
 
 void drain_resend_queue() {
     bool woken;
-    while (resend_queue.try_dequeue(woken)) {
+    while (resend_queue().try_dequeue(woken)) {
     }
 }
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/store/chat_history.h"
 #include "core_lib/store/chats.h"

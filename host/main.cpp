@@ -1,6 +1,10 @@
 // mesk: plays the application. Reads request and command lines on standard input,
 // writes "reply ..." and "event ..." lines on standard output, and runs until ":quit",
-// SIGINT or SIGTERM. Everything for people goes to standard error.
+// SIGINT or SIGTERM; then it stops the core and returns. Everything for people goes to
+// standard error.
+//   mesk [--bind ADDRESS]
+// --bind: every server listens on that IP address only and peers are called from it,
+// so that several devices can run on one machine (each on a loopback address).
 #include <pthread.h>
 #include <signal.h>
 
@@ -9,13 +13,15 @@
 #include <iostream>
 #include <memory>
 #include <string>
-#include <thread>
+#include <unistd.h>
 
 #include "MeskRuntimeComponent/dispatcher.h"
+#include "MeskRuntimeComponent/hotspot.h"
 #include "MeskRuntimeComponent/linux_platform_services.h"
 #include "MeskRuntimeComponent/mesk_plugin_rt.h"
 #include "MeskRuntimeComponent/pickers.h"
 #include "core_lib/store/config.h"
+#include "host/host_input.h"
 #include "host/host_pickers.h"
 #include "host/host_protocol.h"
 
@@ -68,10 +74,27 @@ void run_command(const host::command& cmd, const std::shared_ptr<Dispatcher>& ui
     }
 }
 
+// The options; false (and a line on standard error) for anything else.
+bool parse_options(int argc, char** argv, net_config& network) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--bind" && i + 1 < argc) {
+            network.bind_address = argv[++i];
+            continue;
+        }
+        std::cerr << "usage: mesk [--bind ADDRESS]\n";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
-int main() {
-    // Signals are taken by one watcher thread; every other thread inherits the mask.
+int main(int argc, char** argv) {
+    net_config network;
+    if (!parse_options(argc, argv, network)) return 2;
+
+    // Signals are taken by the input thread; every other thread inherits the mask.
     sigset_t stop_signals;
     sigemptyset(&stop_signals);
     sigaddset(&stop_signals, SIGINT);
@@ -88,28 +111,30 @@ int main() {
     config.pick_folder = [pickers](std::function<void(const std::string&)> done) {
         pickers->pick_folder(std::move(done));
     };
-    install_platform_services(std::make_shared<LinuxPlatformServices>(ui, config));
+    core_config setup;
+    setup.platform = std::make_shared<LinuxPlatformServices>(ui, config);
+    setup.hotspot = std::make_shared<WlanHostedNetworkHelper>(std::make_shared<SimulatedHotspotBackend>());
+    setup.network = network;
+    MeskPluginRT::Configure(std::move(setup));
     install_picker_service(pickers);
 
     auto instance = MeskPluginRT::Instance();
     instance->add_ToUI([](const std::string& text) { print_line(host::event_line(text)); });
 
-    std::thread([ui, stop_signals] {
-        int received = 0;
-        sigwait(&stop_signals, &received);
-        ui->stop();
-    }).detach();
-
-    std::thread([ui, pickers] {
-        for (std::string line; std::getline(std::cin, line);) {
-            host::command cmd = host::parse_command(line);
-            ui->RunAsync(DispatchPriority::Normal, [cmd, ui, pickers] { run_command(cmd, ui, pickers); });
-        }
-        std::cerr << "standard input closed; running until :quit, SIGINT or SIGTERM\n";
-    }).detach();
-
-    ui->run_until_stopped();
+    {
+        host::host_input input(STDIN_FILENO, stop_signals,
+                               {[ui, pickers](const std::string& line) {
+                                    host::command cmd = host::parse_command(line);
+                                    ui->RunAsync(DispatchPriority::Normal,
+                                                 [cmd, ui, pickers] { run_command(cmd, ui, pickers); });
+                                },
+                                [ui] { ui->stop(); },
+                                [] { std::cerr << "standard input closed; running until :quit, SIGINT or SIGTERM\n"; }});
+        ui->run_until_stopped();
+    }
+    MeskPluginRT::Shutdown();
+    // Replies and events the core posted while it stopped.
+    ui->drain();
     std::fflush(stdout);
-    // The core's threads run for the life of the process; end it without unwinding them.
-    std::_Exit(0);
+    return 0;
 }

@@ -1,101 +1,77 @@
 #include "core_lib/api/background_jobs.h"
 
-#include <condition_variable>
-#include <cstddef>
-#include <deque>
-#include <exception>
-#include <iostream>
-#include <mutex>
-#include <thread>
 #include <utility>
+
+#include "core_lib/api/api_state.h"
+#include "core_lib/foundation/run_logged.h"
 
 namespace vandrel {
 
-namespace {
-
-constexpr unsigned worker_count = 4;
-constexpr std::size_t queue_limit = 1024;
-
-struct named_job {
-    std::string name;
-    std::function<void()> body;
-};
-
-void run_logged(const named_job& job) noexcept {
+job_pool::job_pool(unsigned workers, std::size_t queue_limit) : queue_limit_(queue_limit) {
+    workers_.reserve(workers);
     try {
-        job.body();
-    } catch (const std::exception& e) {
-        std::cerr << "background job " << job.name << " failed: " << e.what() << "\n";
+        for (unsigned i = 0; i < workers; ++i) workers_.emplace_back([this] { work(); });
     } catch (...) {
-        std::cerr << "background job " << job.name << " failed: unknown error\n";
+        // Workers already started must not outlive a pool that never came to be.
+        stop();
+        throw;
     }
 }
 
-// Workers are started on first use and live for the process: the pool is never
-// destroyed, so no worker is joined while static objects are torn down at exit.
-class job_pool {
-public:
-    job_pool() {
-        for (unsigned i = 0; i < worker_count; ++i) std::thread([this] { work(); }).detach();
+bool job_pool::push(std::string name, std::function<void()> job) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_ || queue_.size() >= queue_limit_) return false;
+        queue_.push_back({std::move(name), std::move(job)});
+        ++unfinished_;
     }
+    has_work_.notify_one();
+    return true;
+}
 
-    // False when the queue is full.
-    bool push(named_job& job) {
+bool job_pool::wait_idle(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return idle_.wait_for(lock, timeout, [this] { return unfinished_ == 0; });
+}
+
+void job_pool::stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    has_work_.notify_all();
+    for (std::thread& worker : workers_) {
+        if (worker.joinable()) worker.join();
+    }
+}
+
+void job_pool::work() {
+    for (;;) {
+        named_job job;
         {
-            std::lock_guard<std::mutex> lock(mutex);
-            if (queue.size() >= queue_limit) return false;
-            queue.push_back(std::move(job));
-            ++unfinished;
+            std::unique_lock<std::mutex> lock(mutex_);
+            has_work_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            if (queue_.empty()) return;
+            job = std::move(queue_.front());
+            queue_.pop_front();
         }
-        has_work.notify_one();
-        return true;
-    }
-
-    bool wait_idle(std::chrono::milliseconds timeout) {
-        std::unique_lock<std::mutex> lock(mutex);
-        return idle.wait_for(lock, timeout, [this] { return unfinished == 0; });
-    }
-
-private:
-    void work() {
-        for (;;) {
-            named_job job;
-            {
-                std::unique_lock<std::mutex> lock(mutex);
-                has_work.wait(lock, [this] { return !queue.empty(); });
-                job = std::move(queue.front());
-                queue.pop_front();
-            }
-            run_logged(job);
-            job = named_job{};  // let go of what the job held before reporting done
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                if (--unfinished == 0) idle.notify_all();
-            }
+        run_logged("background job " + job.name, job.body);
+        job = named_job{};  // let go of what the job held before reporting done
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (--unfinished_ == 0) idle_.notify_all();
         }
     }
-
-    std::mutex mutex;
-    std::condition_variable has_work;
-    std::condition_variable idle;
-    std::deque<named_job> queue;
-    std::size_t unfinished = 0;  // queued plus running
-};
-
-job_pool& pool() {
-    static job_pool* const instance = new job_pool();
-    return *instance;
 }
-
-}  // namespace
 
 void start_background_job(std::string name, std::function<void()> job) {
-    named_job item{std::move(name), std::move(job)};
-    if (!pool().push(item)) run_logged(item);
+    job_pool& pool = current_api::get().jobs;
+    if (pool.push(name, job)) return;
+    run_logged("background job " + name, job);
 }
 
-bool wait_for_background_jobs(std::chrono::milliseconds timeout) { return pool().wait_idle(timeout); }
+bool wait_for_background_jobs(std::chrono::milliseconds timeout) { return current_api::get().jobs.wait_idle(timeout); }
 
-unsigned background_worker_count() { return worker_count; }
+unsigned background_worker_count() { return current_api::get().jobs.worker_count(); }
 
 }  // namespace vandrel

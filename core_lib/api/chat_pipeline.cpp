@@ -4,9 +4,9 @@
 #include <utility>
 #include <vector>
 
-#include "MeskRuntimeComponent/platform_services.h"
-#include "MeskRuntimeComponent/storage_paths.h"
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/platform_services.h"
+#include "core_lib/foundation/file_names.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/api/api_origin.h"
 #include "core_lib/api/api_reply.h"
 #include "core_lib/api/background_jobs.h"
@@ -14,7 +14,7 @@
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/foundation/mime_types.h"
 #include "core_lib/foundation/text_utils.h"
-#include "core_lib/net/analytics_events.h"
+#include "core_lib/store/analytics_events.h"
 #include "core_lib/net/peer_directory.h"
 #include "core_lib/net/resend_queue.h"
 #include "core_lib/store/chat_views.h"

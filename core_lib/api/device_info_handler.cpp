@@ -1,7 +1,7 @@
 #include "core_lib/api/device_info_handler.h"
 
-#include "MeskRuntimeComponent/hotspot.h"
-#include "MeskRuntimeComponent/platform_services.h"
+#include "core_lib/api/hotspot_control.h"
+#include "core_lib/platform/platform_services.h"
 #include "core_lib/store/settings.h"
 
 namespace vandrel {

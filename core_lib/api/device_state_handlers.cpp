@@ -1,7 +1,7 @@
 #include "core_lib/api/device_state_handlers.h"
 
-#include "MeskRuntimeComponent/platform_services.h"
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/platform_services.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/api/api_reply.h"
 #include "core_lib/store/devices.h"
 #include "core_lib/store/settings.h"

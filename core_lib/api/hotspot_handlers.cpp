@@ -1,6 +1,6 @@
 #include "core_lib/api/hotspot_handlers.h"
 
-#include "MeskRuntimeComponent/hotspot.h"
+#include "core_lib/api/hotspot_control.h"
 #include "core_lib/api/api_reply.h"
 #include "core_lib/store/settings.h"
 

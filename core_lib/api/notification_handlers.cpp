@@ -1,7 +1,7 @@
 #include "core_lib/api/notification_handlers.h"
 
-#include "MeskRuntimeComponent/platform_services.h"
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/platform_services.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/api/api_origin.h"
 #include "core_lib/api/api_reply.h"
 #include "core_lib/api/chat_pipeline.h"
@@ -17,7 +17,7 @@ std::string mirror_text(const std::string& title, const std::string& description
 }
 
 std::string handle_add_notification(Json params, std::string) {
-    mirror_queue.enqueue(Json(Json::object{{"title", params["title"].string_value()},
+    mirror_queue().enqueue(Json(Json::object{{"title", params["title"].string_value()},
                                            {"description", params["description"].string_value()},
                                            {"device_id", get_userid()},
                                            {"device_alias", get_alias()}}));

@@ -1,6 +1,6 @@
 #include "core_lib/api/peer_identity_handlers.h"
 
-#include "MeskRuntimeComponent/platform_services.h"
+#include "core_lib/platform/platform_services.h"
 #include "core_lib/api/api_origin.h"
 #include "core_lib/api/api_reply.h"
 #include "core_lib/foundation/text_utils.h"

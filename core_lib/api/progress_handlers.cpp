@@ -1,6 +1,6 @@
 #include "core_lib/api/progress_handlers.h"
 
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/api/api_reply.h"
 #include "core_lib/api/request_values.h"
 #include "core_lib/store/uploads.h"

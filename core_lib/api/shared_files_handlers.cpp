@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "MeskRuntimeComponent/platform_services.h"
+#include "core_lib/platform/platform_services.h"
 #include "core_lib/api/api_dispatcher.h"
 #include "core_lib/api/api_origin.h"
 #include "core_lib/api/api_reply.h"

@@ -3,7 +3,7 @@
 #include <set>
 #include <utility>
 
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/api/api_reply.h"
 #include "core_lib/api/background_jobs.h"
 #include "core_lib/net/download_queue.h"
@@ -22,7 +22,7 @@ std::string handle_stop_download(Json params, std::string) {
 
 std::string handle_stop_upload(Json params, std::string) {
     // Stays stopped until the upload is resumed or sent again.
-    stopped_upload_id.add(params["id"].string_value());
+    stopped_upload_id().add(params["id"].string_value());
     return reply_success();
 }
 

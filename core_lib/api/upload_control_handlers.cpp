@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "MeskRuntimeComponent/platform_services.h"
+#include "core_lib/platform/platform_services.h"
 #include "core_lib/api/api_reply.h"
 #include "core_lib/net/peer_directory.h"
 #include "core_lib/net/resend_queue.h"
@@ -41,8 +41,8 @@ std::string handle_resend(Json params, std::string) {
     db_set_upload_status(id, "");
     db_reset_upload_for_resend(id);
     const std::vector<std::string> file_ids = file_ids_of_upload(id);
-    stopped_upload_id.remove(id);
-    for (const std::string& file_id : file_ids) paused_file_id.remove(file_id);
+    stopped_upload_id().remove(id);
+    for (const std::string& file_id : file_ids) paused_file_id().remove(file_id);
 
     const std::string receiver = receiver_of_upload(file_ids, id);
     std::string reply = reply_success();
@@ -55,14 +55,14 @@ std::string handle_pause_file_upload(Json params, std::string) {
     const std::string& file_id = params["id"].string_value();
     // The slot first: a running answer is cut at its next piece, and a new request then
     // finds the file paused.
-    paused_file_id.add(file_id);
+    paused_file_id().add(file_id);
     db_set_file_to_send_status(file_id, params["chat_id"].string_value(), "paused");
     return reply_success();
 }
 
 std::string handle_pause_upload(Json params, std::string) {
     const std::string& id = params["id"].string_value();
-    stopped_upload_id.add(id);
+    stopped_upload_id().add(id);
     db_set_upload_status(id, "paused");
     return reply_success();
 }
@@ -72,7 +72,7 @@ std::string handle_resume_file_upload(Json params, std::string origin) {
     const std::string& upload_id = params["chat_id"].string_value();
     show_toast("resume_file_upload", file_id);
     db_set_file_to_send_status(file_id, upload_id, "");
-    paused_file_id.remove(file_id);
+    paused_file_id().remove(file_id);
     handle_resend(Json::object{{"id", upload_id}}, std::move(origin));
     return reply_success();
 }

@@ -127,4 +127,12 @@ std::u16string utf8_to_wstring(const std::string& text) {
     return out;
 }
 
+std::string cut_utf8(const std::string& text, std::size_t max_bytes) {
+    if (text.size() <= max_bytes) return text;
+    std::size_t end = max_bytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
+
 }  // namespace vandrel

@@ -49,4 +49,8 @@ std::u16string utf8_to_wstring(const std::string& text);
 // surrogates, values above U+10FFFF); its code point goes to `code` when given.
 std::size_t utf8_char_at(const std::string& text, std::size_t i, char32_t* code = nullptr);
 
+// The longest prefix of the text within max_bytes that does not end inside a UTF-8
+// character (continuation bytes after the cut are left out with their lead byte).
+std::string cut_utf8(const std::string& text, std::size_t max_bytes);
+
 }  // namespace vandrel

@@ -14,7 +14,7 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
-#include "MeskRuntimeComponent/platform_services.h"
+#include "core_lib/platform/platform_services.h"
 #include "core_lib/net/tls_context.h"
 
 namespace vandrel {

@@ -7,6 +7,7 @@
 #include <boost/beast/ssl.hpp>
 #include <openssl/ssl.h>
 
+#include "core_lib/net/net_state.h"
 #include "core_lib/net/tls_context.h"
 #include "core_lib/net/url.h"
 
@@ -20,6 +21,7 @@ using tcp = net::ip::tcp;
 namespace {
 
 constexpr std::uint64_t answer_body_limit = 64ull * 1024 * 1024;
+constexpr std::chrono::milliseconds stop_check_interval{100};
 
 net::ssl::context& client_context() {
     // Never destroyed: a call may still run on some thread while the process exits.
@@ -57,6 +59,7 @@ public:
             beast::error_code ec;
             tcp::endpoint endpoint(net::ip::make_address(url.host, ec), url.port);
             if (ec) return "";
+            if (!bind_source(endpoint)) return "";
             beast::get_lowest_layer(stream).async_connect(endpoint, [this](beast::error_code ec) { connected(ec); });
         } else {
             resolve_timer.expires_at(deadline_at);
@@ -73,11 +76,31 @@ public:
                                            });
                                    });
         }
-        io.run();
+        // In slices, so that a core that stops does not wait out the deadline.
+        while (!io.stopped()) {
+            io.run_for(stop_check_interval);
+            if (!io.stopped() && core_stopping()) {
+                resolver.cancel();
+                beast::get_lowest_layer(stream).close();
+            }
+        }
         return complete ? std::move(parser.get().body()) : std::string();
     }
 
 private:
+    // A core bound to one address calls its peers from that address too.
+    bool bind_source(const tcp::endpoint& to) {
+        const net_state* net = current_net::find();
+        if (net == nullptr || net->config.bind_address.empty()) return true;
+        beast::error_code ec;
+        const net::ip::address from = net::ip::make_address(net->config.bind_address, ec);
+        if (ec || from.is_v4() != to.address().is_v4()) return !ec;
+        tcp::socket& socket = beast::get_lowest_layer(stream).socket();
+        socket.open(to.protocol(), ec);
+        if (!ec) socket.bind(tcp::endpoint(from, 0), ec);
+        return !ec;
+    }
+
     void connected(beast::error_code ec) {
         if (ec) return;
         stream.async_handshake(net::ssl::stream_base::client, [this](beast::error_code ec) {

@@ -1,7 +1,9 @@
 #include "core_lib/net/mirror_queue.h"
 
+#include "core_lib/net/net_state.h"
+
 namespace vandrel {
 
-moodycamel::BlockingConcurrentQueue<Json> mirror_queue;
+moodycamel::BlockingConcurrentQueue<Json>& mirror_queue() { return current_net::get().mirror_queue; }
 
 }  // namespace vandrel

@@ -9,6 +9,7 @@
 
 namespace vandrel {
 
-extern moodycamel::BlockingConcurrentQueue<Json> mirror_queue;
+// The running core's queue.
+moodycamel::BlockingConcurrentQueue<Json>& mirror_queue();
 
 }  // namespace vandrel

@@ -1,10 +1,10 @@
 #include "core_lib/net/peer_api.h"
 
-#include <atomic>
 #include <exception>
 #include <iostream>
 
 #include "core_lib/net/https_client.h"
+#include "core_lib/net/net_state.h"
 #include "core_lib/net/peer_address.h"
 #include "core_lib/net/peer_directory.h"
 #include "core_lib/store/devices.h"
@@ -12,8 +12,6 @@
 namespace vandrel {
 
 namespace {
-
-std::atomic<std::uint16_t> port_in_use{peer_api_port};
 
 std::string stored_address(const std::string& device_id) {
     try {
@@ -27,10 +25,8 @@ std::string stored_address(const std::string& device_id) {
 }  // namespace
 
 std::string peer_api_url(const std::string& address, const std::string& endpoint) {
-    return "https://" + address + ":" + std::to_string(port_in_use.load()) + "/api/v1" + endpoint;
+    return "https://" + address + ":" + std::to_string(current_net::get().peer_port.load()) + "/api/v1" + endpoint;
 }
-
-void set_peer_api_port(std::uint16_t port) { port_in_use = port; }
 
 std::string post_to_peer_api(const std::string& device_id_or_address, const std::string& endpoint,
                              const std::string& body) {
@@ -47,5 +43,7 @@ std::string post_to_peer_api(const std::string& device_id_or_address, const std:
     if (!reply.empty()) peer_seen(device_id, address);
     return reply;
 }
+
+void set_peer_api_port(std::uint16_t port) { current_net::get().peer_port = port; }
 
 }  // namespace vandrel

@@ -9,9 +9,8 @@
 
 namespace vandrel {
 
-inline constexpr std::uint16_t peer_api_port = 45001;
-
-// "https://ADDRESS:PORT/api/v1ENDPOINT" for an address in its normal form.
+// "https://ADDRESS:PORT/api/v1ENDPOINT" for an address in its normal form, the port
+// the running core calls its peers on.
 std::string peer_api_url(const std::string& address, const std::string& endpoint);
 
 // The peer is named by its device id, or directly by an IP address (then the directory
@@ -21,7 +20,7 @@ std::string peer_api_url(const std::string& address, const std::string& endpoint
 std::string post_to_peer_api(const std::string& device_id_or_address, const std::string& endpoint,
                              const std::string& body);
 
-// Tests point peer calls at a stub server's port; production never calls it.
+// Tests point the running core's peer calls at a stub server's port.
 void set_peer_api_port(std::uint16_t port);
 
 }  // namespace vandrel

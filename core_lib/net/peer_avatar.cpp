@@ -7,7 +7,9 @@
 #include <set>
 
 #include "core_lib/foundation/json.h"
+#include "core_lib/foundation/run_logged.h"
 #include "core_lib/foundation/thread_pool.h"
+#include "core_lib/net/net_state.h"
 #include "core_lib/net/peer_api.h"
 #include "core_lib/store/devices.h"
 
@@ -15,51 +17,42 @@ namespace vandrel {
 
 namespace {
 
-using fetcher_type = std::function<void(const std::string&)>;
-
-std::mutex avatar_mutex;
-std::set<std::string> pending;  // "id|address" of fetches queued or running
-std::shared_ptr<const fetcher_type> current_fetcher = std::make_shared<const fetcher_type>(fetch_peer_avatar);
-
-ThreadPool& avatar_pool() {
-    // Lives as long as the process, like the core's other service threads: a fetch may
-    // still be waiting on a peer when the process ends.
-    static ThreadPool* pool = new ThreadPool(2);
-    return *pool;
-}
+avatar_fetching& fetching() { return current_net::get().avatars; }
 
 }  // namespace
 
-void set_avatar_fetcher(fetcher_type fetcher) {
-    auto next = fetcher ? std::make_shared<const fetcher_type>(std::move(fetcher)) : nullptr;
-    std::lock_guard<std::mutex> lock(avatar_mutex);
-    current_fetcher = std::move(next);
+avatar_fetching::avatar_fetching() : fetcher(std::make_shared<const avatar_fetcher>(fetch_peer_avatar)) {}
+
+void avatar_fetching::stop() {
+    std::unique_ptr<ThreadPool> ending;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ending = std::move(pool);
+    }
+    ending.reset();  // outside the lock: the jobs take it when they end
+}
+
+void set_avatar_fetcher(avatar_fetcher fetcher) {
+    auto next = fetcher ? std::make_shared<const avatar_fetcher>(std::move(fetcher)) : nullptr;
+    avatar_fetching& f = fetching();
+    std::lock_guard<std::mutex> lock(f.mutex);
+    f.fetcher = std::move(next);
 }
 
 void request_peer_avatar(const std::string& device_id, const std::string& address) {
-    std::shared_ptr<const fetcher_type> fetcher;
     const std::string key = device_id + "|" + address;
-    {
-        std::lock_guard<std::mutex> lock(avatar_mutex);
-        if (!current_fetcher || !pending.insert(key).second) return;
-        fetcher = current_fetcher;
-    }
+    avatar_fetching& f = fetching();
+    std::lock_guard<std::mutex> lock(f.mutex);
+    if (!f.fetcher || !f.pool || !f.pending.insert(key).second) return;
     try {
-        avatar_pool().enqueue([fetcher, device_id, key] {
-            try {
-                (*fetcher)(device_id);
-            } catch (const std::exception& e) {
-                std::cerr << "avatar fetch of " << device_id << " failed: " << e.what() << "\n";
-            } catch (...) {
-                std::cerr << "avatar fetch of " << device_id << " failed\n";
-            }
-            std::lock_guard<std::mutex> lock(avatar_mutex);
-            pending.erase(key);
+        f.pool->enqueue([&f, fetcher = f.fetcher, device_id, key] {
+            run_logged("avatar fetch of " + device_id, [&] { (*fetcher)(device_id); });
+            std::lock_guard<std::mutex> done(f.mutex);
+            f.pending.erase(key);
         });
     } catch (const std::exception& e) {
         std::cerr << "avatar fetch of " << device_id << " not queued: " << e.what() << "\n";
-        std::lock_guard<std::mutex> lock(avatar_mutex);
-        pending.erase(key);
+        f.pending.erase(key);
     }
 }
 

@@ -1,9 +1,11 @@
 #include "core_lib/net/resend_queue.h"
 
+#include "core_lib/net/net_state.h"
+
 namespace vandrel {
 
-moodycamel::BlockingConcurrentQueue<bool> resend_queue;
+moodycamel::BlockingConcurrentQueue<bool>& resend_queue() { return current_net::get().resend_queue; }
 
-void trigger_resend() { resend_queue.enqueue(true); }
+void trigger_resend() { resend_queue().enqueue(true); }
 
 }  // namespace vandrel

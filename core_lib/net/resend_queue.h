@@ -6,7 +6,8 @@
 
 namespace vandrel {
 
-extern moodycamel::BlockingConcurrentQueue<bool> resend_queue;
+// The running core's queue.
+moodycamel::BlockingConcurrentQueue<bool>& resend_queue();
 
 // One wake-up for the resend loop.
 void trigger_resend();

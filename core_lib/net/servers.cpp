@@ -2,10 +2,12 @@
 
 #include <iostream>
 #include <mutex>
+#include <utility>
 
-#include "MeskRuntimeComponent/platform_services.h"
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/platform_services.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/net/certificate.h"
+#include "core_lib/net/net_state.h"
 #include "core_lib/net/tls_context.h"
 
 namespace vandrel {
@@ -69,20 +71,23 @@ running_servers start_rest_servers(server_setup setup) {
 }
 
 void start_servers(rest_routes routes) {
-    static std::once_flag once;
-    std::call_once(once, [&routes] {
-        server_setup setup;
-        try {
-            setup.certificate_path = get_data_folder_path() + certificate_file_name;
-        } catch (const std::exception& e) {
-            report(std::string("no data folder for the certificate: ") + e.what());
-        }
-        setup.routes = std::move(routes);
-        // Kept for the life of the process and never stopped, like the core's other
-        // service threads.
-        static running_servers* servers = new running_servers(start_rest_servers(std::move(setup)));
-        (void)servers;
-    });
+    net_state& net = current_net::get();
+    std::lock_guard<std::mutex> lock(net.servers_mutex);
+    if (net.servers.rest || net.servers.loopback) return;
+    server_setup setup;
+    try {
+        setup.certificate_path = get_data_folder_path() + certificate_file_name;
+    } catch (const std::exception& e) {
+        report(std::string("no data folder for the certificate: ") + e.what());
+    }
+    setup.rest_host = net.config.bind_address;
+    setup.rest_port = net.config.rest_port;
+    setup.loopback_host = loopback_host(net.config);
+    setup.loopback_port = net.config.loopback_port;
+    setup.routes = std::move(routes);
+    net.servers = start_rest_servers(std::move(setup));
 }
+
+void stop_servers() { current_net::get().stop_servers(); }
 
 }  // namespace vandrel

@@ -1,7 +1,8 @@
-// Start of the REST server (HTTPS on every address, port 45001) and the loopback
-// thumbnail server (plain HTTP on 127.0.0.1, port 45002), each on a manager thread of
-// its own. A server that cannot load its certificate or cannot bind says so on standard
-// error and to the interface; the other one starts all the same.
+// Start of the REST server (HTTPS, port 45001) and the loopback thumbnail server (plain
+// HTTP on 127.0.0.1, port 45002), each on a manager thread of its own, on the addresses
+// of the core's network configuration. A server that cannot load its certificate or
+// cannot bind says so on standard error and to the interface; the other one starts all
+// the same.
 #pragma once
 
 #include <cstdint>
@@ -10,12 +11,10 @@
 
 #include "core_lib/net/http_server.h"
 #include "core_lib/net/io_manager.h"
+#include "core_lib/net/net_config.h"
 #include "core_lib/net/rest_server.h"
 
 namespace vandrel {
-
-inline constexpr std::uint16_t rest_server_port = 45001;
-inline constexpr std::uint16_t loopback_server_port = 45002;
 
 struct server_setup {
     std::string certificate_path;  // the PEM file with certificate and private key
@@ -37,8 +36,10 @@ struct running_servers {
 // Starts both servers; each failure is reported and leaves that server out.
 running_servers start_rest_servers(server_setup setup);
 
-// The core start-up's entry: the data folder's certificate and the fixed ports. The
-// servers run for the life of the process; a second call does nothing.
+// The core start-up's entry: the data folder's certificate and the running core's
+// addresses and ports. The servers run until stop_servers; a second start does nothing.
 void start_servers(rest_routes routes);
+// Closes both servers and joins their threads.
+void stop_servers();
 
 }  // namespace vandrel

@@ -1,10 +1,12 @@
 #include "core_lib/net/transfer_slots.h"
 
+#include "core_lib/net/net_state.h"
+
 namespace vandrel {
 
-transfer_slot stopped_download_id;
-transfer_slot stopped_upload_id;
-transfer_slot paused_file_id;
+transfer_slot& stopped_download_id() { return current_net::get().slots.stopped_download_id; }
+transfer_slot& stopped_upload_id() { return current_net::get().slots.stopped_upload_id; }
+transfer_slot& paused_file_id() { return current_net::get().slots.paused_file_id; }
 
 void transfer_slot::add(const std::string& id) {
     if (id.empty()) return;

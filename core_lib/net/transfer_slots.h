@@ -1,4 +1,5 @@
-// Stop and pause slots shared by the request handlers and the transfer threads.
+// Stop and pause slots shared by the request handlers and the transfer threads of a
+// running core.
 // Each slot is a set of ids under its own lock: a stop or pause stays pending until a
 // resume, resend or requeue clears its id (or the transfer code consumes it).
 #pragma once
@@ -25,11 +26,18 @@ private:
     std::set<std::string> held;
 };
 
+struct transfer_slots {
+    transfer_slot stopped_download_id;
+    transfer_slot stopped_upload_id;
+    transfer_slot paused_file_id;
+};
+
+// The running core's slots.
 // Download (chat) ids the user stopped; "/stop_download" adds, requeueing clears.
-extern transfer_slot stopped_download_id;
+transfer_slot& stopped_download_id();
 // Upload (chat) ids stopped or paused as a whole; resume and resend clear.
-extern transfer_slot stopped_upload_id;
+transfer_slot& stopped_upload_id();
 // File ids of files to send paused one by one; resume and resend clear.
-extern transfer_slot paused_file_id;
+transfer_slot& paused_file_id();
 
 }  // namespace vandrel

@@ -1,85 +1,47 @@
 #include "core_lib/net/web_mode.h"
 
-#include <chrono>
-#include <exception>
-#include <functional>
 #include <iostream>
-#include <mutex>
-#include <thread>
+
+#include "core_lib/foundation/run_logged.h"
+#include "core_lib/net/net_state.h"
 
 namespace vandrel {
 
-namespace {
-
-std::mutex web_mode_mutex;
-std::string web_mode_state = "unknown";  // guarded by web_mode_mutex
-std::uint64_t web_mode_thread = 0;       // guarded by web_mode_mutex
-std::uint64_t last_generation = 0;       // guarded by web_mode_mutex
-
-constexpr auto poll_interval = std::chrono::milliseconds(50);
-
-// Detached work never lets an exception end the process.
-void start_background_thread(const char* name, std::function<void()> body) {
-    std::thread([name, body = std::move(body)] {
-        try {
-            body();
-        } catch (const std::exception& e) {
-            std::cerr << name << ": " << e.what() << "\n";
-        } catch (...) {
-            std::cerr << name << ": unknown error\n";
-        }
-    }).detach();
-}
-
-bool keeps_running(std::uint64_t generation) {
-    std::lock_guard<std::mutex> lock(web_mode_mutex);
-    return web_mode_state == "1" && web_mode_thread == generation;
-}
-
-}  // namespace
-
-std::string get_web_mode_state() {
-    std::lock_guard<std::mutex> lock(web_mode_mutex);
-    return web_mode_state;
-}
-
-void set_web_mode_state(std::string state) {
-    std::lock_guard<std::mutex> lock(web_mode_mutex);
-    web_mode_state = std::move(state);
-}
-
-std::uint64_t get_web_mode_thread() {
-    std::lock_guard<std::mutex> lock(web_mode_mutex);
-    return web_mode_thread;
-}
-
-void clear_web_mode_thread() {
-    std::lock_guard<std::mutex> lock(web_mode_mutex);
-    web_mode_thread = 0;
-}
-
-void start_web_mode() {
+void web_share_switch::start() {
     std::cerr << "starting web mode\n";
-    std::uint64_t generation = 0;
+    std::lock_guard<std::mutex> control(control_mutex_);
     {
-        std::lock_guard<std::mutex> lock(web_mode_mutex);
-        if (web_mode_thread != 0) return;
-        generation = ++last_generation;
-        web_mode_thread = generation;
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (on_) return;
+        on_ = true;
     }
-    try {
-        start_background_thread("web mode server", [generation] { run_web_mode_server(generation); });
-    } catch (...) {
-        std::lock_guard<std::mutex> lock(web_mode_mutex);
-        if (web_mode_thread == generation) web_mode_thread = 0;
-        throw;
-    }
+    thread_ = std::thread([this] { run_logged("web mode server", [this] { serve(); }); });
 }
 
-void run_web_mode_server(std::uint64_t generation) {
-    while (keeps_running(generation)) std::this_thread::sleep_for(poll_interval);
-    std::lock_guard<std::mutex> lock(web_mode_mutex);
-    if (web_mode_thread == generation) web_mode_thread = 0;
+void web_share_switch::stop() {
+    // One switch at a time: a start waits until the old thread has ended.
+    std::lock_guard<std::mutex> control(control_mutex_);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        on_ = false;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
 }
+
+bool web_share_switch::running() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return on_;
+}
+
+void web_share_switch::serve() {
+    // Serves nothing yet; it only holds its place until it is switched off.
+    std::unique_lock<std::mutex> lock(mutex_);
+    wake_.wait(lock, [this] { return !on_; });
+}
+
+void start_web_mode() { current_net::get().web_share.start(); }
+
+void stop_web_mode() { current_net::get().web_share.stop(); }
 
 }  // namespace vandrel

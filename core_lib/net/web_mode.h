@@ -1,26 +1,39 @@
-// Web-share mode switch: web_mode_state ("unknown" at start, "1" while on, "0" after
-// it was switched off) and web_mode_thread, the marker of the running server thread.
-// The marker holds the started thread's generation (0 for none), so a loop that was
-// replaced by a newer start ends even if the state reads "1" again. Thread-safe.
+// The web-share server's switch: it follows the web-mode setting (on starts the server
+// thread unless it runs, off ends it and joins it), so turning web share off and on
+// again never leaves two servers. Thread-safe; the destructor ends the thread.
 #pragma once
 
-#include <cstdint>
-#include <string>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace vandrel {
 
-std::string get_web_mode_state();
-void set_web_mode_state(std::string state);
+class web_share_switch {
+public:
+    web_share_switch() = default;
+    ~web_share_switch() { stop(); }
+    web_share_switch(const web_share_switch&) = delete;
+    web_share_switch& operator=(const web_share_switch&) = delete;
 
-// 0 when no server thread is marked as started.
-std::uint64_t get_web_mode_thread();
-void clear_web_mode_thread();
+    // Logs "starting web mode" and starts the server thread unless it runs.
+    void start();
+    // Ends the server thread and waits for it.
+    void stop();
+    bool running() const;
 
-// Logs "starting web mode" and starts the server thread unless one is marked already.
+private:
+    void serve();
+
+    std::mutex control_mutex_;  // held through a whole start or stop; guards thread_
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    bool on_ = false;
+    std::thread thread_;
+};
+
+// The running core's switch, as the web-mode setting's listener calls it.
 void start_web_mode();
-
-// Body of the web-share server thread of the given generation: runs while the state is
-// "1" and the marker still names it, then clears the marker if it still names it.
-void run_web_mode_server(std::uint64_t generation);
+void stop_web_mode();
 
 }  // namespace vandrel

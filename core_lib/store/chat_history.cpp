@@ -1,6 +1,6 @@
 #include "core_lib/store/chat_history.h"
 
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/store/chat_views.h"
 #include "core_lib/store/db_session.h"

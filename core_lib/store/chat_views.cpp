@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <exception>
 
-#include "MeskRuntimeComponent/platform_services.h"
+#include "core_lib/platform/platform_services.h"
 #include "core_lib/foundation/text_utils.h"
 #include "core_lib/store/db_session.h"
 

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "MeskRuntimeComponent/platform_services.h"
+#include "core_lib/platform/platform_services.h"
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/store/db_session.h"
 #include "core_lib/store/ids.h"

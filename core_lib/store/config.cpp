@@ -13,7 +13,7 @@ namespace {
 class config_session {
 public:
     explicit config_session(bool lock) {
-        if (lock) lock_.emplace(db_lock);
+        if (lock) lock_.emplace(db_lock());
         connection_.emplace();
     }
     SQLite::Database& db() { return connection_->db(); }

@@ -9,30 +9,28 @@
 
 #include <sqlite3.h>
 
-#include "MeskRuntimeComponent/platform_services.h"
+#include "core_lib/platform/platform_services.h"
 #include "core_lib/store/schema.h"
+#include "core_lib/store/store_state.h"
 
 namespace vandrel {
-
-std::mutex db_lock;
-std::mutex db_pool_mutex;
-std::mutex db_temp_dir_mutex;
 
 namespace {
 
 using connection_ptr = std::shared_ptr<SQLite::Database>;
 
-// All guarded by db_pool_mutex.
-std::deque<connection_ptr> db_pool;
-std::unordered_set<connection_ptr> db_pool_in_use;
-std::string db_path;
-bool db_first_open = true;
-std::condition_variable db_pool_returned;
+db_pool_state& pool() { return current_store::get().pool; }
+
+// SQLite's temporary folder is one setting of the whole process.
+std::mutex& sqlite_temp_directory_mutex() {
+    static std::mutex mutex;
+    return mutex;
+}
 
 // SQLite puts its temporary files there; set before the first open of each set-up, while
 // no connection of ours is open.
 void set_sqlite_temp_directory() {
-    std::lock_guard<std::mutex> lock(db_temp_dir_mutex);
+    std::lock_guard<std::mutex> lock(sqlite_temp_directory_mutex());
     const std::string folder = get_local_folder_path();
     if (sqlite3_temp_directory != nullptr && folder == sqlite3_temp_directory) return;
     char* previous = sqlite3_temp_directory;
@@ -61,11 +59,12 @@ void remove_database_files(const std::string& path) {
     }
 }
 
-// Under db_pool_mutex. Leaves db_first_open true unless the whole set-up succeeded, so
+// Under the pool's mutex. Leaves first_open true unless the whole set-up succeeded, so
 // that a failure anywhere is retried at the next acquire.
-void run_setup() {
+void run_setup(db_pool_state& p) {
     set_sqlite_temp_directory();
-    if (db_path.empty()) db_path = get_data_folder_path() + "app.db";
+    if (p.path.empty()) p.path = get_data_folder_path() + "app.db";
+    const std::string& db_path = p.path;
 
     auto setup = std::make_shared<SQLite::Database>(db_path, db_open_setup_flags);
     if (database_is_damaged(*setup)) {
@@ -83,8 +82,8 @@ void run_setup() {
         fresh.push_back(open_pool_connection(db_path));
     }
     close_connection(setup);
-    db_pool = std::move(fresh);
-    db_first_open = false;
+    p.idle = std::move(fresh);
+    p.first_open = false;
 }
 
 // True when the connection is in autocommit mode again (no transaction left open).
@@ -94,16 +93,6 @@ bool end_open_transaction(SQLite::Database& connection) noexcept {
     sqlite3_exec(handle, "ROLLBACK", nullptr, nullptr, nullptr);
     return sqlite3_get_autocommit(handle) != 0;
 }
-
-// At process exit the idle connections are closed the careful way.
-struct pool_closer {
-    ~pool_closer() {
-        std::unique_lock<std::mutex> lock(db_pool_mutex, std::try_to_lock);
-        if (!lock.owns_lock()) return;
-        for (auto& connection : db_pool) close_connection(connection);
-        db_pool.clear();
-    }
-} closer_at_exit;
 
 }  // namespace
 
@@ -119,72 +108,87 @@ void close_connection(std::shared_ptr<SQLite::Database>& connection) {
     connection.reset();
 }
 
+std::mutex& db_lock() { return pool().db_lock; }
+
+void close_idle_connections(db_pool_state& p) {
+    // Folds the write-ahead log into the file, so what was written is in "app.db" alone.
+    if (!p.idle.empty()) {
+        sqlite3_wal_checkpoint_v2(p.idle.front()->getHandle(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    }
+    for (auto& connection : p.idle) close_connection(connection);
+    p.idle.clear();
+}
+
 std::shared_ptr<SQLite::Database> db_pool_acquire() {
-    std::unique_lock<std::mutex> lock(db_pool_mutex);
+    db_pool_state& p = pool();
+    std::unique_lock<std::mutex> lock(p.mutex);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(db_busy_timeout_ms);
     for (;;) {
-        if (db_first_open) run_setup();
-        if (!db_pool.empty()) break;
-        if (db_pool_returned.wait_until(lock, deadline) == std::cv_status::timeout &&
-            db_pool.empty() && !db_first_open) {
+        if (p.first_open) run_setup(p);
+        if (!p.idle.empty()) break;
+        if (p.returned.wait_until(lock, deadline) == std::cv_status::timeout && p.idle.empty() && !p.first_open) {
             throw SQLite::Exception("no idle database connection", SQLITE_BUSY);
         }
     }
-    connection_ptr connection = std::move(db_pool.front());
-    db_pool.pop_front();
-    db_pool_in_use.insert(connection);
+    connection_ptr connection = std::move(p.idle.front());
+    p.idle.pop_front();
+    p.in_use.insert(connection);
     return connection;
 }
 
 void db_pool_release(std::shared_ptr<SQLite::Database> connection) {
     if (!connection) return;
     const bool clean = end_open_transaction(*connection);
-    std::lock_guard<std::mutex> lock(db_pool_mutex);
-    auto it = db_pool_in_use.find(connection);
-    if (it == db_pool_in_use.end()) {
+    db_pool_state& p = pool();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    auto it = p.in_use.find(connection);
+    if (it == p.in_use.end()) {
         // Handed out by a pool that has been shut down since.
         close_connection(connection);
         return;
     }
-    db_pool_in_use.erase(it);
+    p.in_use.erase(it);
     if (!clean) {
         close_connection(connection);
         try {
-            connection = open_pool_connection(db_path);
+            connection = open_pool_connection(p.path);
         } catch (const std::exception& e) {
             std::cerr << "database: could not replace a connection: " << e.what() << "\n";
             return;
         }
     }
-    db_pool.push_back(std::move(connection));
-    db_pool_returned.notify_one();
+    p.idle.push_back(std::move(connection));
+    p.returned.notify_one();
 }
 
 void db_pool_shutdown() {
-    std::lock_guard<std::mutex> store_lock(db_lock);
-    std::lock_guard<std::mutex> lock(db_pool_mutex);
-    for (auto& connection : db_pool) close_connection(connection);
-    db_pool.clear();
+    db_pool_state& p = pool();
+    std::lock_guard<std::mutex> store_lock(p.db_lock);
+    std::lock_guard<std::mutex> lock(p.mutex);
+    close_idle_connections(p);
     // Connections still out are closed when they come back.
-    db_pool_in_use.clear();
-    db_path.clear();
-    db_first_open = true;
-    db_pool_returned.notify_all();
+    p.in_use.clear();
+    p.path.clear();
+    p.first_open = true;
+    p.returned.notify_all();
 }
 
 std::size_t db_pool_idle_count() {
-    std::lock_guard<std::mutex> lock(db_pool_mutex);
-    return db_pool.size();
+    db_pool_state& p = pool();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    return p.idle.size();
 }
 
 std::size_t db_pool_in_use_count() {
-    std::lock_guard<std::mutex> lock(db_pool_mutex);
-    return db_pool_in_use.size();
+    db_pool_state& p = pool();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    return p.in_use.size();
 }
 
 std::string db_pool_path() {
-    std::lock_guard<std::mutex> lock(db_pool_mutex);
-    return db_path;
+    db_pool_state& p = pool();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    return p.path;
 }
 
 }  // namespace vandrel

@@ -1,22 +1,35 @@
-// The pool of ten connections to "app.db" and the process-wide db_lock that serialises
-// every store operation. The first acquire sets the database up (health check, repair,
-// schema); db_pool_shutdown closes every connection so the next acquire starts afresh.
+// The pool of ten connections to "app.db" and db_lock, the one lock that serialises
+// every store operation of the running core. The first acquire sets the database up
+// (health check, repair, schema); db_pool_shutdown closes every connection (the log
+// checkpointed into the file) so the next acquire starts afresh.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 
 #include <SQLiteCpp/Database.h>
 
 namespace vandrel {
 
-// Lock order: settings_mutex, db_lock, db_pool_mutex, db_temp_dir_mutex.
-extern std::mutex db_lock;
-extern std::mutex db_pool_mutex;
-extern std::mutex db_temp_dir_mutex;
+// Lock order: settings_mutex, db_lock, the pool's mutex, SQLite's temporary folder.
+struct db_pool_state {
+    std::mutex db_lock;
+    // The rest is guarded by `mutex`.
+    std::mutex mutex;
+    std::deque<std::shared_ptr<SQLite::Database>> idle;
+    std::unordered_set<std::shared_ptr<SQLite::Database>> in_use;
+    std::string path;
+    bool first_open = true;
+    std::condition_variable returned;
+};
+
+// The running core's db_lock.
+std::mutex& db_lock();
 
 inline constexpr std::size_t db_pool_capacity = 10;
 
@@ -40,6 +53,9 @@ void db_pool_release(std::shared_ptr<SQLite::Database> connection);
 // sets up the database of the data folder as it is then. Takes db_lock, so it waits for
 // the running store operation; must not be called while holding db_lock.
 void db_pool_shutdown();
+
+// Checkpoints the log and closes the idle connections; the caller holds the pool's mutex.
+void close_idle_connections(db_pool_state& pool);
 
 // Idle and handed-out connection counts, for health checks.
 std::size_t db_pool_idle_count();

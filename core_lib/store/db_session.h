@@ -34,7 +34,7 @@ private:
 // db_lock, then one pooled connection: the frame of a store operation.
 class store_session {
 public:
-    store_session() : lock_(db_lock) {}
+    store_session() : lock_(db_lock()) {}
     SQLite::Database& db() { return connection_.db(); }
 
 private:

@@ -3,9 +3,9 @@
 #include <exception>
 #include <optional>
 
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/foundation/clock_random.h"
-#include "core_lib/net/peer_directory.h"
+#include "core_lib/store/peer_addresses.h"
 #include "core_lib/store/db_session.h"
 
 namespace vandrel {

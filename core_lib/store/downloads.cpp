@@ -3,9 +3,9 @@
 #include <optional>
 #include <set>
 
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/foundation/clock_random.h"
-#include "core_lib/net/service_flags.h"
+#include "core_lib/store/service_flags.h"
 #include "core_lib/store/db_session.h"
 #include "core_lib/store/ids.h"
 

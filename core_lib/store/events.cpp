@@ -5,15 +5,13 @@
 #include <string>
 
 #include "core_lib/store/db_session.h"
+#include "core_lib/store/store_state.h"
 
 namespace vandrel {
 
 namespace {
 
-// Guarded by db_lock. Rows handed out in this process and not yet confirmed; before the
-// first take of a process the watermark alone says what was sent.
-std::set<std::int64_t> handed_out;
-bool taken_before = false;
+event_bookkeeping& bookkeeping() { return current_store::get().events; }
 
 struct stored_event {
     std::int64_t rowid = 0;
@@ -23,7 +21,8 @@ struct stored_event {
 
 void delete_confirmed(SQLite::Database& db, std::uint64_t since) {
     const std::string since_text = decimal(since);
-    if (!taken_before) {
+    std::set<std::int64_t>& handed_out = bookkeeping().handed_out;
+    if (!bookkeeping().taken_before) {
         SQLite::Statement remove(db, "delete from events where date_created <= ? ;");
         remove.bind(1, since_text);
         remove.exec();
@@ -98,13 +97,13 @@ std::vector<Json> db_take_events_after(std::uint64_t since) {
     std::vector<Json> result;
     try {
         delete_confirmed(session.db(), since);
-        taken_before = true;
+        bookkeeping().taken_before = true;
     } catch (const std::exception&) {
         // a failed delete leaves the events for the next confirmation
     }
     try {
         for (const stored_event& row : oldest_batch(session.db())) {
-            handed_out.insert(row.rowid);
+            bookkeeping().handed_out.insert(row.rowid);
             std::string err;
             Json parsed = Json::parse(row.text, err);
             if (err.empty()) result.push_back(std::move(parsed));
@@ -116,9 +115,9 @@ std::vector<Json> db_take_events_after(std::uint64_t since) {
 }
 
 void events_forget_handed_out() {
-    std::lock_guard<std::mutex> lock(db_lock);
-    handed_out.clear();
-    taken_before = false;
+    std::lock_guard<std::mutex> lock(db_lock());
+    bookkeeping().handed_out.clear();
+    bookkeeping().taken_before = false;
 }
 
 }  // namespace vandrel

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <vector>
 
 #include "core_lib/foundation/json.h"
@@ -14,6 +15,13 @@
 namespace vandrel {
 
 inline constexpr std::size_t events_batch_size = 100;
+
+// Guarded by db_lock. Rows handed out by this core and not yet confirmed; before its
+// first take the watermark alone says what was sent.
+struct event_bookkeeping {
+    std::set<std::int64_t> handed_out;
+    bool taken_before = false;
+};
 
 // Stores the event when its "date_created" is a text of exactly 13 characters;
 // otherwise, or when the statement fails, stores nothing. Throws only when the

@@ -3,47 +3,35 @@
 #include <exception>
 #include <iostream>
 
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/foundation/alias_words.h"
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/foundation/json.h"
 #include "core_lib/foundation/sha256.h"
 #include "core_lib/foundation/text_utils.h"
-#include "core_lib/net/analytics_events.h"
-#include "core_lib/net/service_flags.h"
-#include "core_lib/net/web_mode.h"
+#include "core_lib/store/analytics_events.h"
 #include "core_lib/store/config.h"
+#include "core_lib/store/service_flags.h"
+#include "core_lib/store/store_state.h"
 
 namespace vandrel {
 
-std::mutex settings_mutex;
-
 namespace {
 
-// Guarded by settings_mutex.
-std::string cached_webshare_password;
-std::string cached_alias;
-std::string cached_downloads_folder;
-bool downloads_folder_first_read = true;
-
-// The id has locks of its own: it is read inside store operations once cached, and
-// making it must happen once however many threads ask first.
-std::mutex userid_cache_mutex;
-std::string cached_userid;         // guarded by userid_cache_mutex
-std::mutex userid_make_mutex;      // serialises the first read; taken before db_lock
+settings_cache& cache() { return current_store::get().settings; }
 
 void send_device_updated() { send_to_ui(Json(Json::object{{"action", "device_updated"}}).dump()); }
 
 void raise_peer_flags() {
-    peer_refresh_flag = true;
-    discovery_flag = true;
+    peer_refresh_flag() = true;
+    discovery_flag() = true;
 }
 
 std::string make_webshare_code() { return std::to_string(random_int(1000, 9999)); }
 
-std::string cached_userid_copy() {
-    std::lock_guard<std::mutex> lock(userid_cache_mutex);
-    return cached_userid;
+std::string cached_userid_copy(settings_cache& c) {
+    std::lock_guard<std::mutex> lock(c.userid_cache_mutex);
+    return c.userid;
 }
 
 bool startup_switch(const char* key) {
@@ -59,39 +47,44 @@ void set_startup_switch(const char* key, bool on) {
 // Reads a made-once setting under settings_mutex; makes and stores it when the row is
 // missing or empty. Returns the value and whether it was made.
 template <class Make>
-std::pair<std::string, bool> read_or_make(std::string& cache, const char* key, Make make) {
-    std::lock_guard<std::mutex> lock(settings_mutex);
-    if (!cache.empty()) return {cache, false};
+std::pair<std::string, bool> read_or_make(std::string settings_cache::*field, const char* key, Make make) {
+    settings_cache& c = cache();
+    std::lock_guard<std::mutex> lock(c.settings_mutex);
+    std::string& cached = c.*field;
+    if (!cached.empty()) return {cached, false};
     std::string value = trim(db_config_get(true, key));
     if (!value.empty()) {
-        cache = value;
+        cached = value;
         return {value, false};
     }
     value = make();
     db_config_set(true, key, value);
-    cache = value;
+    cached = value;
     return {value, true};
 }
 
 }  // namespace
 
+std::mutex& settings_mutex() { return cache().settings_mutex; }
+
 std::string get_userid() {
-    std::string id = cached_userid_copy();
+    settings_cache& c = cache();
+    std::string id = cached_userid_copy(c);
     if (!id.empty()) return id;
     {
-        std::lock_guard<std::mutex> make_lock(userid_make_mutex);
-        id = cached_userid_copy();
+        std::lock_guard<std::mutex> make_lock(c.userid_make_mutex);
+        id = cached_userid_copy(c);
         if (!id.empty()) return id;
         const std::string stored = db_config_get(true, "userid");
         if (stored.size() == 64) {
-            std::lock_guard<std::mutex> lock(userid_cache_mutex);
-            cached_userid = stored;
+            std::lock_guard<std::mutex> lock(c.userid_cache_mutex);
+            c.userid = stored;
             return stored;
         }
         id = sha256_hex(random_string());
         db_config_set(true, "userid", id);
-        std::lock_guard<std::mutex> lock(userid_cache_mutex);
-        cached_userid = id;
+        std::lock_guard<std::mutex> lock(c.userid_cache_mutex);
+        c.userid = id;
     }
     try {
         record_new_device_event();
@@ -102,23 +95,24 @@ std::string get_userid() {
 }
 
 std::string get_webshare_password() {
-    auto [code, made] = read_or_make(cached_webshare_password, "webshare_password", make_webshare_code);
+    auto [code, made] = read_or_make(&settings_cache::webshare_password, "webshare_password", make_webshare_code);
     if (made) send_device_updated();
     return code;
 }
 
 void set_webshare_password(std::string password) {
     password = trim(std::move(password));
+    settings_cache& c = cache();
     {
-        std::lock_guard<std::mutex> lock(settings_mutex);
+        std::lock_guard<std::mutex> lock(c.settings_mutex);
         db_config_set(true, "webshare_password", password);
-        cached_webshare_password = password;
+        c.webshare_password = password;
     }
     send_device_updated();
 }
 
 std::string get_alias() {
-    auto [alias, made] = read_or_make(cached_alias, "alias_pro", random_alias);
+    auto [alias, made] = read_or_make(&settings_cache::alias, "alias_pro", random_alias);
     if (made) {
         send_device_updated();
         raise_peer_flags();
@@ -128,10 +122,11 @@ std::string get_alias() {
 
 void set_alias(std::string alias) {
     alias = trim(erase_all(std::move(alias), "|"));
+    settings_cache& c = cache();
     {
-        std::lock_guard<std::mutex> lock(settings_mutex);
+        std::lock_guard<std::mutex> lock(c.settings_mutex);
         db_config_set(true, "alias_pro", alias);
-        cached_alias = alias;
+        c.alias = alias;
     }
     send_device_updated();
     raise_peer_flags();
@@ -139,15 +134,28 @@ void set_alias(std::string alias) {
 
 bool is_web_mode_running() { return get_web_mode_state() == "1"; }
 
+std::string get_web_mode_state() {
+    settings_cache& c = cache();
+    std::lock_guard<std::mutex> lock(c.web_mode_mutex);
+    return c.web_mode_state;
+}
+
 void set_web_mode(bool on) {
-    if (on) {
-        set_web_mode_state("1");
-        start_web_mode();
-    } else {
-        set_web_mode_state("0");
-        clear_web_mode_thread();
+    settings_cache& c = cache();
+    std::function<void(bool)> listener;
+    {
+        std::lock_guard<std::mutex> lock(c.web_mode_mutex);
+        c.web_mode_state = on ? "1" : "0";
+        listener = c.web_mode_listener;
     }
+    if (listener) listener(on);
     send_device_updated();
+}
+
+void set_web_mode_listener(std::function<void(bool on)> listener) {
+    settings_cache& c = cache();
+    std::lock_guard<std::mutex> lock(c.web_mode_mutex);
+    c.web_mode_listener = std::move(listener);
 }
 
 bool get_run_on_startup() { return startup_switch("run_on_startup"); }
@@ -166,35 +174,38 @@ void set_avatar(std::string data_url) {
 }
 
 std::string get_downloads_folder() {
-    std::lock_guard<std::mutex> lock(settings_mutex);
-    if (downloads_folder_first_read) {
-        cached_downloads_folder = db_config_get(true, "downloads_folder");
-        downloads_folder_first_read = false;
+    settings_cache& c = cache();
+    std::lock_guard<std::mutex> lock(c.settings_mutex);
+    if (c.downloads_folder_first_read) {
+        c.downloads_folder = db_config_get(true, "downloads_folder");
+        c.downloads_folder_first_read = false;
     }
-    return cached_downloads_folder;
+    return c.downloads_folder;
 }
 
 void set_downloads_folder(std::string folder) {
+    settings_cache& c = cache();
     {
-        std::lock_guard<std::mutex> lock(settings_mutex);
+        std::lock_guard<std::mutex> lock(c.settings_mutex);
         db_config_set(true, "downloads_folder", folder);
-        cached_downloads_folder = std::move(folder);
-        downloads_folder_first_read = false;
+        c.downloads_folder = std::move(folder);
+        c.downloads_folder_first_read = false;
     }
     send_device_updated();
 }
 
 void settings_forget_cached() {
+    settings_cache& c = cache();
     {
-        std::lock_guard<std::mutex> lock(settings_mutex);
-        cached_webshare_password.clear();
-        cached_alias.clear();
-        cached_downloads_folder.clear();
-        downloads_folder_first_read = true;
+        std::lock_guard<std::mutex> lock(c.settings_mutex);
+        c.webshare_password.clear();
+        c.alias.clear();
+        c.downloads_folder.clear();
+        c.downloads_folder_first_read = true;
     }
-    std::lock_guard<std::mutex> make_lock(userid_make_mutex);
-    std::lock_guard<std::mutex> lock(userid_cache_mutex);
-    cached_userid.clear();
+    std::lock_guard<std::mutex> make_lock(c.userid_make_mutex);
+    std::lock_guard<std::mutex> lock(c.userid_cache_mutex);
+    c.userid.clear();
 }
 
 }  // namespace vandrel

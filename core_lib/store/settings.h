@@ -6,6 +6,7 @@
 // db_lock, except get_userid once the id is cached.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -13,8 +14,29 @@
 
 namespace vandrel {
 
-// Guards the cached alias, web-share code and downloads folder.
-extern std::mutex settings_mutex;
+struct settings_cache {
+    // Guards the cached alias, web-share code and downloads folder.
+    std::mutex settings_mutex;
+    std::string webshare_password;
+    std::string alias;
+    std::string downloads_folder;
+    bool downloads_folder_first_read = true;
+
+    // The id has locks of its own: it is read inside store operations once cached, and
+    // making it must happen once however many threads ask first.
+    std::mutex userid_cache_mutex;
+    std::string userid;             // guarded by userid_cache_mutex
+    std::mutex userid_make_mutex;   // serialises the first read; taken before db_lock
+
+    // "unknown" at start, "1" while web share is on, "0" after it was switched off.
+    std::mutex web_mode_mutex;
+    std::string web_mode_state = "unknown";
+    // Told of every switch, after the state changed; the web-share server follows it.
+    std::function<void(bool on)> web_mode_listener;
+};
+
+// The running core's settings_mutex.
+std::mutex& settings_mutex();
 
 // 64 lower-case hexadecimal characters; made (and a "new_device" event recorded) when
 // the stored id is missing or not 64 characters long.
@@ -30,7 +52,12 @@ std::string get_alias();
 void set_alias(std::string alias);
 
 bool is_web_mode_running();
+// "unknown", "1" or "0".
+std::string get_web_mode_state();
+// Sets the state, tells the listener, sends "device_updated".
 void set_web_mode(bool on);
+// Who follows the switch (the web-share server); an empty function: nobody.
+void set_web_mode_listener(std::function<void(bool on)> listener);
 
 // True when the stored text is "" or "1".
 bool get_run_on_startup();

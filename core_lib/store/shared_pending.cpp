@@ -1,19 +1,13 @@
 #include "core_lib/store/shared_pending.h"
 
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/foundation/sha256.h"
-#include "core_lib/net/service_flags.h"
+#include "core_lib/store/service_flags.h"
 #include "core_lib/store/db_session.h"
 
 namespace vandrel {
 
 namespace {
-
-// Under db_lock: db_lock comes before shared_files_mutex.
-void raise_shared_files_changed() {
-    std::lock_guard<std::mutex> lock(shared_files_mutex);
-    shared_files_changed = true;
-}
 
 void add_pending(const std::vector<std::string>& paths, const char* sql) {
     store_session session;

@@ -1,7 +1,7 @@
 // Fixture for request API tests: a fresh temporary store with a recording platform and
-// UI sink, a simulated hotspot, empty stop and pause slots, and calls that go through
-// handle_api_request exactly as the interface's or a peer's do. Avatar fetches are off
-// (no network); background jobs are waited for before the store goes away.
+// UI sink, the services of a core (not started), a simulated hotspot, and calls that
+// go through handle_api_request exactly as the interface's or a peer's do. Avatar
+// fetches are off (no network); background jobs are waited for before the store goes.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "MeskRuntimeComponent/hotspot.h"
+#include "core_lib/api/hotspot_control.h"
 #include "core_lib/api/api_dispatcher.h"
 #include "core_lib/api/background_jobs.h"
 #include "core_lib/foundation/json.h"
@@ -20,6 +21,7 @@
 #include "core_lib/net/resend_queue.h"
 #include "core_lib/net/transfer_slots.h"
 #include "core_lib/store/settings.h"
+#include "tests/support/temp_services.h"
 #include "tests/support/temp_store.h"
 
 namespace vandrel::api_test {
@@ -34,25 +36,22 @@ inline Json parse(const std::string& text) {
 inline std::size_t drain_resend_wakeups() {
     std::size_t count = 0;
     bool woken;
-    while (resend_queue.try_dequeue(woken)) ++count;
+    while (resend_queue().try_dequeue(woken)) ++count;
     return count;
 }
 
 inline std::vector<Json> drain_mirror_queue() {
     std::vector<Json> taken;
     Json item;
-    while (mirror_queue.try_dequeue(item)) taken.push_back(item);
+    while (mirror_queue().try_dequeue(item)) taken.push_back(item);
     return taken;
 }
 
 class ApiTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        // Peers seen here live at documentation addresses: never fetch from them.
-        set_avatar_fetcher(nullptr);
-        clear_slots();
         hotspot_backend = std::make_shared<SimulatedHotspotBackend>();
-        install_hotspot_backend(hotspot_backend);
+        current_platform::get().set_hotspot(std::make_shared<WlanHostedNetworkHelper>(hotspot_backend));
         own_id = get_userid();
         alias = get_alias();
         drain_resend_wakeups();
@@ -64,13 +63,6 @@ protected:
         EXPECT_TRUE(wait_for_background_jobs(std::chrono::seconds(20)));
         drain_resend_wakeups();
         drain_mirror_queue();
-        clear_slots();
-    }
-
-    static void clear_slots() {
-        stopped_download_id.clear();
-        stopped_upload_id.clear();
-        paused_file_id.clear();
     }
 
     std::string call_text(const std::string& endpoint, const Json& body, const std::string& origin = "from_ui") {
@@ -91,6 +83,8 @@ protected:
     }
 
     testing::temp_store store;
+    // Peers seen here live at documentation addresses: the services never fetch from them.
+    testing::temp_services services;
     std::shared_ptr<SimulatedHotspotBackend> hotspot_backend;
     std::string own_id;
     std::string alias;

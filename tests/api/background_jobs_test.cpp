@@ -1,5 +1,7 @@
 #include "core_lib/api/background_jobs.h"
 
+#include "core_lib/api/api_state.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,7 +16,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(BackgroundJobs, AThrowingJobIsDroppedAndThePoolGoesOn) {
+// The request pools of a core, bound for the test.
+class BackgroundJobs : public ::testing::Test {
+protected:
+    api_state api;
+    current_api::binding bound{api};
+};
+
+TEST_F(BackgroundJobs, AThrowingJobIsDroppedAndThePoolGoesOn) {
     std::atomic<int> done{0};
     start_background_job("throws", [] { throw std::runtime_error("boom"); });
     start_background_job("throws anything", [] { throw 42; });
@@ -23,7 +32,7 @@ TEST(BackgroundJobs, AThrowingJobIsDroppedAndThePoolGoesOn) {
     EXPECT_EQ(done.load(), 20);
 }
 
-TEST(BackgroundJobs, RunsOnABoundedNumberOfThreads) {
+TEST_F(BackgroundJobs, RunsOnABoundedNumberOfThreads) {
     std::mutex mutex;
     std::set<std::thread::id> threads;
     std::atomic<int> running{0};
@@ -48,7 +57,7 @@ TEST(BackgroundJobs, RunsOnABoundedNumberOfThreads) {
     EXPECT_LE(most.load(), static_cast<int>(background_worker_count()) + 1);
 }
 
-TEST(BackgroundJobs, AFullQueueRunsTheJobOnTheCaller) {
+TEST_F(BackgroundJobs, AFullQueueRunsTheJobOnTheCaller) {
     std::atomic<bool> release{false};
     // Occupy every worker, then fill the queue far beyond any sane bound.
     for (unsigned i = 0; i < background_worker_count(); ++i) {

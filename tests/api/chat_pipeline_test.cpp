@@ -8,7 +8,7 @@
 
 #include "core_lib/api/chat_pipeline.h"
 #include "core_lib/net/peer_directory.h"
-#include "core_lib/net/service_flags.h"
+#include "core_lib/store/service_flags.h"
 #include "core_lib/store/chats.h"
 #include "core_lib/store/devices.h"
 #include "tests/api/api_fixture.h"
@@ -183,8 +183,7 @@ TEST_F(ChatPipelineTest, ADownloadGetsCleanNamesLocalTargetsAndQueuedRows) {
               (std::vector<std::vector<std::string>>{{"f1", "ab.txt", "7", "token||a<b>.txt", "queued", "d1"},
                                                      {"f2", "clip.mp4", "x", "token||clip.mp4", "queued", "d1"}}));
     {
-        std::lock_guard<std::mutex> lock(downloads_pending_mutex);
-        EXPECT_TRUE(downloads_pending);
+        EXPECT_TRUE(get_downloads_pending());
     }
     EXPECT_EQ(store.platform().toasts().at(0).second, "files to get:2");
     const std::vector<Json> recorded = analytics("file_download");

@@ -134,11 +134,11 @@ TEST_F(DispatcherTest, SuccessOnlyHandlersShowThemselvesByTheirEffects) {
     EXPECT_FALSE(get_run_web_share_on_startup());
 
     EXPECT_EQ(call_text("/stop_upload", Json::object{{"id", "u1"}}), success);
-    EXPECT_TRUE(stopped_upload_id.contains("u1"));
+    EXPECT_TRUE(stopped_upload_id().contains("u1"));
     EXPECT_EQ(call_text("/stop_download", Json::object{{"id", "d1"}}), success);
-    EXPECT_TRUE(stopped_download_id.contains("d1"));
+    EXPECT_TRUE(stopped_download_id().contains("d1"));
     EXPECT_EQ(call_text("/pause_file_upload", Json::object{{"id", "f1"}, {"chat_id", "u1"}}), success);
-    EXPECT_TRUE(paused_file_id.contains("f1"));
+    EXPECT_TRUE(paused_file_id().contains("f1"));
 
     EXPECT_EQ(call_text("/start_hotspot", Json::object{}), R"({"activated": true, "status": "success"})");
     EXPECT_TRUE(is_hotspot_started());

@@ -8,7 +8,7 @@
 #include "core_lib/api/transfer_creation_handlers.h"
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/net/peer_directory.h"
-#include "core_lib/net/service_flags.h"
+#include "core_lib/store/service_flags.h"
 #include "core_lib/store/chats.h"
 #include "core_lib/store/downloads.h"
 #include "core_lib/store/shared_pending.h"
@@ -79,8 +79,7 @@ protected:
         return store.rows("select filename, status, sent, bytes_transferred from files_to_send order by filename");
     }
     bool downloads_pending_now() {
-        std::lock_guard<std::mutex> lock(downloads_pending_mutex);
-        return downloads_pending;
+        return get_downloads_pending();
     }
 };
 
@@ -103,7 +102,7 @@ TEST_F(TransfersTest, StopRequeueAndResumeOfADownload) {
     set_peer_ip("peer-a", peer_address);
 
     EXPECT_EQ(call_text("/stop_download", Json::object{{"id", "d1"}}), success);
-    EXPECT_TRUE(stopped_download_id.contains("d1"));
+    EXPECT_TRUE(stopped_download_id().contains("d1"));
     // The complete file is never marked stopped.
     EXPECT_EQ(receive_rows(), (rows_t{{"f1", "complete", "10"}, {"f2", "stopped", "5"}, {"f3", "stopped", "0"}}));
 
@@ -111,7 +110,7 @@ TEST_F(TransfersTest, StopRequeueAndResumeOfADownload) {
     set_downloads_pending(false);
     EXPECT_EQ(call_text("/download_file", Json::object{{"file_id", "f2"}, {"download_id", "d1"}}), success);
     settle();
-    EXPECT_FALSE(stopped_download_id.contains("d1"));
+    EXPECT_FALSE(stopped_download_id().contains("d1"));
     EXPECT_EQ(receive_rows(), (rows_t{{"f1", "complete", "10"}, {"f2", "queued", "5"}, {"f3", "stopped", "0"}}));
     EXPECT_TRUE(downloads_pending_now());
 
@@ -123,7 +122,7 @@ TEST_F(TransfersTest, StopRequeueAndResumeOfADownload) {
     // The whole download again: unfinished files from their first byte.
     call("/stop_download", Json::object{{"id", "d1"}});
     EXPECT_EQ(call_text("/download_files", Json::object{{"download_id", "d1"}}), success);
-    EXPECT_FALSE(stopped_download_id.contains("d1"));
+    EXPECT_FALSE(stopped_download_id().contains("d1"));
     EXPECT_EQ(receive_rows(), (rows_t{{"f1", "complete", "10"}, {"f2", "queued", "0"}, {"f3", "queued", "0"}}));
 }
 
@@ -133,7 +132,7 @@ TEST_F(TransfersTest, DownloadFileNeedsThePeersAddressFoundThroughTheFileRow) {
     EXPECT_EQ(call_text("/download_file", Json::object{{"file_id", "f2"}, {"download_id", "d1"}}), not_same_wifi);
     settle();
     EXPECT_EQ(receive_rows()[1][1], "stopped");
-    EXPECT_TRUE(stopped_download_id.contains("d1"));
+    EXPECT_TRUE(stopped_download_id().contains("d1"));
 
     // The conversation erased: the file row still names the peer.
     call("/erase_chats_for_peer", Json::object{{"peer", "peer-a"}});
@@ -149,18 +148,18 @@ TEST_F(TransfersTest, PauseAndResumeOfAWholeUpload) {
     set_peer_ip("peer-a", peer_address);
 
     EXPECT_EQ(call_text("/pause_upload", Json::object{{"id", "u1"}}), success);
-    EXPECT_TRUE(stopped_upload_id.contains("u1"));
+    EXPECT_TRUE(stopped_upload_id().contains("u1"));
     EXPECT_EQ(send_rows(), (rows_t{{"a.txt", "paused", "", "0"}, {"b.txt", "paused", "", "0"}}));
     EXPECT_EQ(store.text("select status from chats where id = 'u1'"), "paused");
 
     // "id" is not what resume reads.
     EXPECT_EQ(call_text("/resume_upload", Json::object{{"id", "u1"}}), success);
-    EXPECT_TRUE(stopped_upload_id.contains("u1"));
+    EXPECT_TRUE(stopped_upload_id().contains("u1"));
     EXPECT_EQ(send_rows()[0][1], "paused");
 
     store.exec("update files_to_send set sent = '1', bytes_transferred = 4");
     EXPECT_EQ(call_text("/resume_upload", Json::object{{"chat_id", "u1"}}), success);
-    EXPECT_FALSE(stopped_upload_id.contains("u1"));
+    EXPECT_FALSE(stopped_upload_id().contains("u1"));
     EXPECT_EQ(send_rows(), (rows_t{{"a.txt", "", "0", "0"}, {"b.txt", "", "0", "0"}}));
     EXPECT_EQ(store.text("select sent from chats where id = 'u1'"), "0");
     EXPECT_EQ(drain_resend_wakeups(), 2u);
@@ -169,14 +168,14 @@ TEST_F(TransfersTest, PauseAndResumeOfAWholeUpload) {
 TEST_F(TransfersTest, PauseAndResumeOfOneFile) {
     const std::vector<std::string> ids = make_upload();
     EXPECT_EQ(call_text("/pause_file_upload", Json::object{{"id", ids[0]}, {"chat_id", "u1"}}), success);
-    EXPECT_TRUE(paused_file_id.contains(ids[0]));
+    EXPECT_TRUE(paused_file_id().contains(ids[0]));
     EXPECT_EQ(send_rows(), (rows_t{{"a.txt", "paused", "", "0"}, {"b.txt", "", "", "0"}}));
 
     call("/pause_file_upload", Json::object{{"id", ids[1]}, {"chat_id", "u1"}});
     EXPECT_EQ(call_text("/resume_file_upload", Json::object{{"id", ids[0]}, {"chat_id", "u1"}}), success);
     EXPECT_EQ(store.platform().toasts().back(), std::make_pair(std::string("resume_file_upload"), ids[0]));
     // Resuming goes through a resend: every file of the upload is running again.
-    EXPECT_TRUE(paused_file_id.ids().empty());
+    EXPECT_TRUE(paused_file_id().ids().empty());
     EXPECT_EQ(send_rows(), (rows_t{{"a.txt", "", "0", "0"}, {"b.txt", "", "0", "0"}}));
 }
 
@@ -185,13 +184,13 @@ TEST_F(TransfersTest, AStoppedUploadStaysStoppedUntilItIsSentAgain) {
     drain_resend_wakeups();
     call("/stop_upload", Json::object{{"id", "u1"}});
     call("/stop_upload", Json::object{{"id", "u2"}});
-    EXPECT_EQ(stopped_upload_id.ids(), (std::vector<std::string>{"u1", "u2"}));
+    EXPECT_EQ(stopped_upload_id().ids(), (std::vector<std::string>{"u1", "u2"}));
     EXPECT_EQ(send_rows()[0][1], "") << "stopping writes nothing to the store";
 
     // No known address: the resend is reported, but done, and the loop woken.
     store.exec("update files_to_send set sent = '1'");
     EXPECT_EQ(call_text("/resend", Json::object{{"id", "u1"}}), not_same_wifi);
-    EXPECT_EQ(stopped_upload_id.ids(), std::vector<std::string>{"u2"});
+    EXPECT_EQ(stopped_upload_id().ids(), std::vector<std::string>{"u2"});
     EXPECT_EQ(send_rows()[0][2], "0");
     EXPECT_EQ(drain_resend_wakeups(), 1u);
 

@@ -13,6 +13,7 @@
 #include "core_lib/net/peer_api.h"
 #include "core_lib/net/peer_directory.h"
 #include "core_lib/store/devices.h"
+#include "core_lib/startup/core.h"
 #include "core_lib/store/settings.h"
 
 using namespace vandrel;
@@ -24,12 +25,15 @@ int main(int argc, char** argv) {
     }
     const std::string peer_id = argv[2];
     const std::string address = argv[3];
-    install_platform_services(std::make_shared<LinuxPlatformServices>(Dispatcher::create(), LinuxPlatformConfig{}));
+    core_config config;
+    config.platform = std::make_shared<LinuxPlatformServices>(Dispatcher::create(), LinuxPlatformConfig{});
+    // Its store and services, not started: it only calls out.
+    core probe(std::move(config));
 
     db_upsert_device(peer_id, "", "", address);
     Json ping(Json::object{{"device_id", get_userid()}, {"alias", get_alias()}, {"sys_info", get_device_model()}});
     const std::string reply = post_to_peer_api(peer_id, "/ping", ping.dump());
     std::printf("reply %s\nme %s\npeer_ip %s\n", reply.c_str(), get_userid().c_str(), get_peer_ip(peer_id).c_str());
     std::fflush(stdout);
-    std::_Exit(0);
+    return 0;
 }

@@ -16,6 +16,7 @@
 #include "core_lib/store/devices.h"
 #include "core_lib/store/settings.h"
 #include "tests/support/net_test_support.h"
+#include "tests/support/temp_services.h"
 #include "tests/support/temp_store.h"
 
 namespace vandrel {
@@ -26,7 +27,7 @@ using namespace std::chrono_literals;
 int drain_resend_queue() {
     int n = 0;
     bool item;
-    while (resend_queue.try_dequeue(item)) ++n;
+    while (resend_queue().try_dequeue(item)) ++n;
     return n;
 }
 
@@ -92,10 +93,7 @@ protected:
         store.exec("update devices set date_updated = '0'");
         store.ui().clear();
     }
-    void TearDown() override {
-        set_avatar_fetcher(fetch_peer_avatar);
-        set_peer_api_port(peer_api_port);
-    }
+    testing::temp_services services;
     std::vector<std::string> fetches() {
         std::lock_guard<std::mutex> lock(record->mutex);
         return record->ids;

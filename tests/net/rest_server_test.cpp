@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "core_lib/foundation/clock_random.h"
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/foundation/json.h"
 #include "core_lib/net/servers.h"
 #include "tests/support/net_test_support.h"
@@ -226,7 +226,14 @@ TEST_F(RestServer, LoopbackServerAnswersOnlyThumbnailGets) {
     EXPECT_EQ(file_route_calls(), std::vector<std::string>{"thumbnail download/f1"});
 }
 
-TEST(RestServerStart, MissingCertificateIsReportedAndTheLoopbackServerStillStarts) {
+// The platform links of a core, so that reports reach a sink.
+class RestServerStart : public ::testing::Test {
+protected:
+    platform_state platform;
+    current_platform::binding bound{platform};
+};
+
+TEST_F(RestServerStart, MissingCertificateIsReportedAndTheLoopbackServerStillStarts) {
     std::vector<std::string> events;
     std::mutex mutex;
     set_ui_sink([&](const std::string& text) {
@@ -249,7 +256,7 @@ TEST(RestServerStart, MissingCertificateIsReportedAndTheLoopbackServerStillStart
     EXPECT_EQ(http_exchange(servers.loopback_port, false, "GET", "/thumbnail/v1/upload/x").status, 404u);
 }
 
-TEST(RestServerStart, PortInUseIsReportedAndTheCoreGoesOn) {
+TEST_F(RestServerStart, PortInUseIsReportedAndTheCoreGoesOn) {
     server_setup first;
     first.certificate_path = test::test_certificate_path();
     first.rest_host = "127.0.0.1";

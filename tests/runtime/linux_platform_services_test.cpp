@@ -7,7 +7,7 @@
 #include <set>
 #include <sys/stat.h>
 
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "tests/runtime/runtime_test_folder.h"
 
 namespace vandrel {
@@ -98,6 +98,9 @@ protected:
         return std::make_unique<LinuxPlatformServices>(ui, std::move(c));
     }
 
+    // The platform links of a core, which the services report through.
+    platform_state platform;
+    current_platform::binding bound{platform};
     TestFolder root;
     const std::string home = root.make_folder("home");
     std::shared_ptr<Dispatcher> ui = Dispatcher::create();

@@ -4,10 +4,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/api/background_jobs.h"
+#include "core_lib/startup/core.h"
 
 using MeskRuntimeComponent::MeskPluginRT;
 using vandrel::Dispatcher;
@@ -39,8 +41,10 @@ TEST(MeskPluginRT, InstanceIsOneObjectStartedOnceWithTheFirstReadersDispatcher) 
     auto second = MeskPluginRT::Instance();
     EXPECT_EQ(first, second);
     EXPECT_EQ(first->HeldObject(), ui);
-    ASSERT_TRUE(vandrel::wait_for_background_jobs(10s));
+    auto ticks = 0;
+    while (startups.load() == 0 && ++ticks < 1000) std::this_thread::sleep_for(10ms);
     EXPECT_EQ(startups.load(), 1);
+    EXPECT_EQ(MeskPluginRT::Instance(), first);
     EXPECT_EQ(MeskPluginRT::Hello(), "hi");
 
     // send_to_ui reaches the instance's ToUI handlers on its dispatcher, in order.
@@ -55,9 +59,23 @@ TEST(MeskPluginRT, InstanceIsOneObjectStartedOnceWithTheFirstReadersDispatcher) 
     vandrel::send_to_ui("after removal");
     ui->drain();
     EXPECT_EQ(seen.size(), 2u);
+
+    // Shutdown ends the core: texts are dropped from then on, and no core stays bound.
+    MeskPluginRT::Shutdown();
+    first->add_ToUI([&](const std::string& text) { seen.push_back(text); });
+    vandrel::send_to_ui("after shutdown");
+    ui->drain();
+    EXPECT_EQ(seen.size(), 2u);
+    EXPECT_EQ(vandrel::current_store::find(), nullptr);
 }
 
-TEST(MeskPluginRT, ActivatedObjectDropsTextsUntilApiRequest) {
+// The other tests use activated objects over a core of their own (not started).
+class ActivatedObject : public ::testing::Test {
+protected:
+    vandrel::core running{vandrel::core_config{}};
+};
+
+TEST_F(ActivatedObject, DropsTextsUntilApiRequest) {
     auto object = MeskPluginRT::ActivateInstance();
     EXPECT_NE(object, MeskPluginRT::ActivateInstance());
     EXPECT_EQ(object->HeldObject(), nullptr);
@@ -78,7 +96,7 @@ TEST(MeskPluginRT, ActivatedObjectDropsTextsUntilApiRequest) {
     EXPECT_EQ(seen, std::vector<std::string>{"kept"});
 }
 
-TEST(MeskPluginRT, EachReplyReachesItsCallbackOnceOnTheDispatcher) {
+TEST_F(ActivatedObject, EachReplyReachesItsCallbackOnceOnTheDispatcher) {
     auto object = MeskPluginRT::ActivateInstance();
     auto ui = Dispatcher::create();
     vandrel::CurrentDispatcherScope scope(ui);
@@ -102,7 +120,7 @@ TEST(MeskPluginRT, EachReplyReachesItsCallbackOnceOnTheDispatcher) {
               "{\"endpoint\": \"/no_such_endpoint\", \"error_code\": \"unknown_endpoint\", \"status\": \"error\"}");
 }
 
-TEST(MeskPluginRT, RequestFromAThreadWithoutDispatcherKeepsTheHeldOne) {
+TEST_F(ActivatedObject, RequestFromAThreadWithoutDispatcherKeepsTheHeldOne) {
     auto object = MeskPluginRT::ActivateInstance();
     auto ui = Dispatcher::create();
     {
@@ -113,6 +131,28 @@ TEST(MeskPluginRT, RequestFromAThreadWithoutDispatcherKeepsTheHeldOne) {
     std::thread([&] { object->ApiRequest("/hello_world", "{}", [&](const std::string&) { ++replies; }); }).join();
     EXPECT_EQ(object->HeldObject(), ui);
     EXPECT_TRUE(drain_until(*ui, [&] { return replies.load() == 1; }));
+}
+
+TEST_F(ActivatedObject, WithoutADispatcherTheReplyStillComesOnce) {
+    auto object = MeskPluginRT::ActivateInstance();
+    std::atomic<int> replies{0};
+    std::string reply;
+    std::mutex mutex;
+    object->ApiRequest("/hello_world", "{}", [&](const std::string& text) {
+        std::lock_guard<std::mutex> lock(mutex);
+        reply = text;
+        ++replies;
+    });
+    ASSERT_TRUE(vandrel::wait_for_background_jobs(10s));
+    EXPECT_EQ(replies.load(), 1);
+    EXPECT_EQ(reply, "{\"status\": \"success\"}");
+}
+
+TEST(MeskPluginRT, WithNoCoreRunningTheReplyIsAnError) {
+    auto object = MeskPluginRT::ActivateInstance();
+    std::vector<std::string> replies;
+    object->ApiRequest("/hello_world", "{}", [&](const std::string& text) { replies.push_back(text); });
+    EXPECT_EQ(replies, std::vector<std::string>{"{\"error_code\": \"internal_error\", \"status\": \"error\"}"});
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "core_lib/store/settings.h"
 #include "core_lib/store/shared_pending.h"
 #include "tests/runtime/runtime_test_folder.h"
+#include "tests/support/temp_services.h"
 #include "tests/support/temp_store.h"
 
 namespace vandrel {
@@ -150,7 +151,7 @@ protected:
         set_upload_request_sender(nullptr);
         install_picker_service(nullptr);
         bool woken;
-        while (resend_queue.try_dequeue(woken)) {
+        while (resend_queue().try_dequeue(woken)) {
         }
     }
 
@@ -177,6 +178,7 @@ protected:
     }
 
     testing::temp_store store;
+    testing::temp_services services;
     TestFolder files;
     std::shared_ptr<PickerPlatform> platform;
     std::shared_ptr<ScriptedPicker> picker = std::make_shared<ScriptedPicker>();
@@ -598,6 +600,7 @@ TEST_F(PickersTest, CancelledPicksDoNothing) {
 
 TEST(PickersOnLinux, SharedFilesResolveThroughTheAccessList) {
     testing::temp_store store;
+    testing::temp_services running;
     TestFolder home;
     LinuxPlatformConfig config;
     config.environment = PlatformEnvironment{home.path(), "", "", "", "", "", ""};

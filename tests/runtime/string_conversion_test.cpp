@@ -1,4 +1,4 @@
-#include "MeskRuntimeComponent/string_conversion.h"
+#include "core_lib/platform/string_conversion.h"
 
 #include <gtest/gtest.h>
 

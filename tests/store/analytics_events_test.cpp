@@ -1,4 +1,4 @@
-#include "core_lib/net/analytics_events.h"
+#include "core_lib/store/analytics_events.h"
 
 #include <gtest/gtest.h>
 

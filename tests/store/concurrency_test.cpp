@@ -25,7 +25,7 @@
 #include "core_lib/store/settings.h"
 #include "core_lib/store/shared_pending.h"
 #include "core_lib/store/uploads.h"
-#include "core_lib/net/analytics_events.h"
+#include "core_lib/store/analytics_events.h"
 #include "core_lib/store/announce_text.h"
 #include "tests/support/temp_store.h"
 

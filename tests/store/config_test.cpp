@@ -45,7 +45,7 @@ TEST_F(StoreTest, ConfigSetReplacesAndDeleteRemoves) {
 }
 
 TEST_F(StoreTest, ConfigWithoutLockRunsInsideAHeldLock) {
-    std::lock_guard<std::mutex> lock(db_lock);
+    std::lock_guard<std::mutex> lock(db_lock());
     db_config_set(false, "inner", "v");
     EXPECT_EQ(db_config_get(false, "inner"), "v");
     db_config_delete(false, "inner");
@@ -65,8 +65,8 @@ TEST_P(ConfigFailureTest, EveryOperationThrows) {
     EXPECT_THROW(db_config_set(true, "k", "v"), SQLite::Exception);
     EXPECT_THROW(db_config_delete(true, "k"), SQLite::Exception);
     // The lock is free again.
-    EXPECT_TRUE(db_lock.try_lock());
-    db_lock.unlock();
+    EXPECT_TRUE(db_lock().try_lock());
+    db_lock().unlock();
 }
 
 INSTANTIATE_TEST_SUITE_P(

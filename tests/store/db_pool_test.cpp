@@ -226,7 +226,7 @@ INSTANTIATE_TEST_SUITE_P(Writes, FailingTransactionTest, ::testing::ValuesIn(fai
 
 TEST_F(StoreTest, AConnectionReturnedInsideATransactionIsRolledBack) {
     {
-        std::lock_guard<std::mutex> lock(db_lock);
+        std::lock_guard<std::mutex> lock(db_lock());
         pooled_connection connection;
         connection.db().exec("BEGIN TRANSACTION");
         connection.db().exec("insert into config (config_key, config_value) values ('half', 'done')");

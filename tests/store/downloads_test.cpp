@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core_lib/net/service_flags.h"
+#include "core_lib/store/service_flags.h"
 #include "core_lib/store/chats.h"
 #include "core_lib/store/settings.h"
 #include "tests/support/temp_store.h"
@@ -16,10 +16,7 @@ Json file_entry(const std::string& id, const std::string& name, Json size = Json
     return Json::object{{"id", id}, {"filename", name}, {"fileurl", "remote/" + name}, {"filesize", size}};
 }
 
-bool downloads_pending_now() {
-    std::lock_guard<std::mutex> lock(downloads_pending_mutex);
-    return downloads_pending;
-}
+bool downloads_pending_now() { return get_downloads_pending(); }
 
 class DownloadsTest : public testing::StoreTest {
 protected:

@@ -9,8 +9,7 @@
 
 #include <SQLiteCpp/Exception.h>
 
-#include "core_lib/net/service_flags.h"
-#include "core_lib/net/web_mode.h"
+#include "core_lib/store/service_flags.h"
 #include "core_lib/store/config.h"
 #include "tests/support/temp_store.h"
 
@@ -28,8 +27,8 @@ std::int64_t new_device_events(testing::temp_store& store) {
 }
 
 void lower_peer_flags() {
-    peer_refresh_flag = false;
-    discovery_flag = false;
+    peer_refresh_flag() = false;
+    discovery_flag() = false;
 }
 
 TEST_F(StoreTest, DeviceIdIsMadeOnceAndSurvivesARestart) {
@@ -85,8 +84,8 @@ TEST_F(StoreTest, AnUnreachableDatabaseMakesNoNewValues) {
     EXPECT_THROW(get_webshare_password(), SQLite::Exception);
     EXPECT_TRUE(store.ui().texts().empty());
     // settings_mutex was let go on the way out.
-    EXPECT_TRUE(settings_mutex.try_lock());
-    settings_mutex.unlock();
+    EXPECT_TRUE(settings_mutex().try_lock());
+    settings_mutex().unlock();
 }
 
 TEST_F(StoreTest, ConcurrentFirstCallsMakeOneDeviceId) {
@@ -140,15 +139,15 @@ TEST_F(StoreTest, AliasIsMadeOnceAndRaisesThePeerFlags) {
     const std::string alias = get_alias();
     EXPECT_NE(alias.find(' '), std::string::npos);
     EXPECT_EQ(db_config_get(true, "alias_pro"), alias);
-    EXPECT_TRUE(peer_refresh_flag);
-    EXPECT_TRUE(discovery_flag);
+    EXPECT_TRUE(peer_refresh_flag());
+    EXPECT_TRUE(discovery_flag());
     EXPECT_EQ(store.ui().actions(), std::vector<std::string>{"device_updated"});
 
     lower_peer_flags();
     EXPECT_EQ(get_alias(), alias);
     store.restart();
     EXPECT_EQ(get_alias(), alias);
-    EXPECT_FALSE(peer_refresh_flag);
+    EXPECT_FALSE(peer_refresh_flag());
     EXPECT_EQ(store.ui().count("device_updated"), 1u);
 }
 
@@ -157,8 +156,8 @@ TEST_F(StoreTest, SetAliasTrimsDropsBarsAndRaisesThePeerFlags) {
     set_alias("  Brave|Zebra| ");
     EXPECT_EQ(get_alias(), "BraveZebra");
     EXPECT_EQ(db_config_get(true, "alias_pro"), "BraveZebra");
-    EXPECT_TRUE(peer_refresh_flag);
-    EXPECT_TRUE(discovery_flag);
+    EXPECT_TRUE(peer_refresh_flag());
+    EXPECT_TRUE(discovery_flag());
     EXPECT_EQ(store.ui().actions(), std::vector<std::string>{"device_updated"});
 }
 
@@ -199,22 +198,23 @@ TEST_P(StartupSwitchTest, SetterStoresOneOrZeroAndAnnounces) {
 INSTANTIATE_TEST_SUITE_P(Switches, StartupSwitchTest, ::testing::ValuesIn(switches),
                          [](const auto& info) { return std::string(info.param.key); });
 
-TEST_F(StoreTest, WebModeRunsExactlyWhileTheStateIsOne) {
-    const std::pair<const char*, bool> states[] = {{"unknown", false}, {"", false}, {"0", false}, {"1", true}, {"on", false}};
-    for (const auto& [state, running] : states) {
-        set_web_mode_state(state);
-        EXPECT_EQ(is_web_mode_running(), running) << state;
-    }
-    set_web_mode_state("unknown");
+TEST_F(StoreTest, WebModeRunsExactlyWhileSwitchedOn) {
+    EXPECT_EQ(get_web_mode_state(), "unknown");
+    EXPECT_FALSE(is_web_mode_running());
+    set_web_mode(true);
+    EXPECT_EQ(get_web_mode_state(), "1");
+    EXPECT_TRUE(is_web_mode_running());
+    set_web_mode(false);
+    EXPECT_EQ(get_web_mode_state(), "0");
+    EXPECT_FALSE(is_web_mode_running());
 }
 
-TEST_F(StoreTest, SetWebModeStartsAndStopsTheServerThread) {
+TEST_F(StoreTest, SetWebModeTellsItsListenerAfterTheStateChanged) {
+    std::vector<std::pair<bool, std::string>> heard;
+    set_web_mode_listener([&](bool on) { heard.emplace_back(on, get_web_mode_state()); });
     set_web_mode(true);
-    EXPECT_TRUE(is_web_mode_running());
-    EXPECT_NE(get_web_mode_thread(), 0u);
     set_web_mode(false);
-    EXPECT_FALSE(is_web_mode_running());
-    EXPECT_EQ(get_web_mode_thread(), 0u);
+    EXPECT_EQ(heard, (std::vector<std::pair<bool, std::string>>{{true, "1"}, {false, "0"}}));
     EXPECT_EQ(store.ui().count("device_updated"), 2u);
 }
 
@@ -223,8 +223,8 @@ TEST_F(StoreTest, AvatarIsStoredAsGiven) {
     EXPECT_EQ(get_avatar(), "");
     set_avatar(" data:image/jpeg;base64,AAAA ");
     EXPECT_EQ(get_avatar(), " data:image/jpeg;base64,AAAA ");
-    EXPECT_TRUE(peer_refresh_flag);
-    EXPECT_TRUE(discovery_flag);
+    EXPECT_TRUE(peer_refresh_flag());
+    EXPECT_TRUE(discovery_flag());
     EXPECT_EQ(store.ui().actions(), std::vector<std::string>{"device_updated"});
 }
 

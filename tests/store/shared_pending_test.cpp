@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core_lib/foundation/sha256.h"
-#include "core_lib/net/service_flags.h"
+#include "core_lib/store/service_flags.h"
 #include "tests/support/temp_store.h"
 
 namespace vandrel {
@@ -11,12 +11,7 @@ namespace {
 
 using testing::StoreTest;
 
-bool take_changed_flag() {
-    std::lock_guard<std::mutex> lock(shared_files_mutex);
-    const bool value = shared_files_changed;
-    shared_files_changed = false;
-    return value;
-}
+bool take_changed_flag() { return take_shared_files_changed(); }
 
 Json shared(const std::string& path, const std::string& name) { return Json::object{{"fileurl", path}, {"filename", name}}; }
 

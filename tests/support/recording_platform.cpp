@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/ui_event_channel.h"
 
 namespace vandrel::testing {
 
@@ -126,15 +126,13 @@ std::vector<std::string> recording_platform::clipboard_texts() const {
     return clipboard_;
 }
 
-recording_ui_sink::recording_ui_sink() {
+UiSink recording_ui_sink::sink() const {
     std::shared_ptr<state> recorded = state_;
-    set_ui_sink([recorded](const std::string& text) {
+    return [recorded](const std::string& text) {
         std::lock_guard<std::mutex> lock(recorded->mutex);
         recorded->texts.push_back(text);
-    });
+    };
 }
-
-recording_ui_sink::~recording_ui_sink() { set_ui_sink({}); }
 
 std::vector<std::string> recording_ui_sink::texts() const {
     std::lock_guard<std::mutex> lock(state_->mutex);

@@ -12,7 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "MeskRuntimeComponent/platform_services.h"
+#include "core_lib/platform/platform_services.h"
+#include "core_lib/platform/platform_state.h"
 #include "core_lib/foundation/json.h"
 
 namespace vandrel::testing {
@@ -67,13 +68,15 @@ private:
     std::vector<std::string> clipboard_;
 };
 
-// Installs itself as the UI sink for its lifetime.
+// Records what reaches the sink it hands out (to a platform_state or set_ui_sink).
 class recording_ui_sink {
 public:
-    recording_ui_sink();
-    ~recording_ui_sink();
+    recording_ui_sink() = default;
     recording_ui_sink(const recording_ui_sink&) = delete;
     recording_ui_sink& operator=(const recording_ui_sink&) = delete;
+
+    // A sink that records into this object's texts (and keeps them alive).
+    UiSink sink() const;
 
     std::vector<std::string> texts() const;
     // The texts parsed as JSON (null for texts that are not JSON).

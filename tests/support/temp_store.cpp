@@ -4,9 +4,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "core_lib/net/peer_avatar.h"
-#include "core_lib/net/peer_directory.h"
-#include "core_lib/net/service_flags.h"
+#include "core_lib/store/service_flags.h"
 #include "core_lib/store/db_session.h"
 #include "core_lib/store/store_lifecycle.h"
 
@@ -21,32 +19,28 @@ std::string make_temp_root() {
     return pattern;
 }
 
-void reset_process_state() {
-    store_shutdown();
-    clear_peer_ips();
-    // Tests never reach out to the peers they make up.
-    set_avatar_fetcher(nullptr);
-    set_downloads_pending(false);
-    {
-        std::lock_guard<std::mutex> lock(shared_files_mutex);
-        shared_files_changed = false;
-    }
+std::shared_ptr<recording_platform> make_platform(const std::string& root) {
+    auto platform = std::make_shared<recording_platform>();
+    std::filesystem::create_directories(root + "/Data/");
+    std::filesystem::create_directories(root + "/tmp");
+    platform->set_data_folder(root + "/Data/");
+    platform->set_local_folder(root + "/tmp/");
+    return platform;
 }
 
 }  // namespace
 
-temp_store::temp_store() : root_(make_temp_root()), platform_(std::make_shared<recording_platform>()) {
-    data_folder_ = root_ + "/Data/";
-    std::filesystem::create_directories(data_folder_);
-    std::filesystem::create_directories(root_ + "/tmp");
-    platform_->set_data_folder(data_folder_);
-    platform_->set_local_folder(root_ + "/tmp/");
-    reset_process_state();
-    install_platform_services(platform_);
+temp_store::temp_store()
+    : root_(make_temp_root()),
+      data_folder_(root_ + "/Data/"),
+      platform_(make_platform(root_)),
+      platform_state_(platform_, ui_.sink()) {
+    // Nothing is queued in a new test's store.
+    set_downloads_pending(false);
 }
 
 temp_store::~temp_store() {
-    reset_process_state();
+    store_shutdown();
     std::error_code ignored;
     std::filesystem::remove_all(root_, ignored);
 }

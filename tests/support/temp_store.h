@@ -1,6 +1,7 @@
-// A fresh store per test: a temporary folder with its own data folder, a recording
-// platform and UI sink installed, and the store shut down before and after, so that
-// every test opens its own "app.db". Also raw SQL helpers to look at the file.
+// A fresh store per test: a temporary folder with its own data folder, and the platform
+// links (a recording platform and UI sink) and the store of a core bound for the
+// test's lifetime, so that every test opens its own "app.db". Also raw SQL helpers to
+// look at the file.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core_lib/platform/platform_state.h"
+#include "core_lib/store/store_state.h"
 #include "tests/support/recording_platform.h"
 
 namespace vandrel::testing {
@@ -45,6 +48,10 @@ private:
     std::string data_folder_;
     std::shared_ptr<recording_platform> platform_;
     recording_ui_sink ui_;
+    platform_state platform_state_;
+    current_platform::binding platform_binding_{platform_state_};
+    store_state store_state_;
+    current_store::binding store_binding_{store_state_};
 };
 
 // gtest fixture owning a temp_store.

@@ -8,63 +8,33 @@
 #include <string>
 #include <vector>
 
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/platform_state.h"
 #include "core_lib/foundation/json.h"
-#include "core_lib/foundation/sha256.h"
 
 namespace vandrel {
 namespace {
 
 class HotspotHelperTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        set_ui_sink([this](const std::string& text) {
+    HotspotHelperTest() {
+        platform.set_sink([this](const std::string& text) {
             std::lock_guard<std::mutex> lock(mutex);
             events.push_back(text);
         });
     }
-    void TearDown() override { set_ui_sink(nullptr); }
 
     std::vector<std::string> take_events() {
         std::lock_guard<std::mutex> lock(mutex);
         return std::exchange(events, {});
     }
 
+    platform_state platform;
+    current_platform::binding bound{platform};
     std::shared_ptr<SimulatedHotspotBackend> backend = std::make_shared<SimulatedHotspotBackend>();
     WlanHostedNetworkHelper helper{backend};
     std::mutex mutex;
     std::vector<std::string> events;
 };
-
-TEST(HotspotCredentials, NameWithoutBlanksAndItsPassphrase) {
-    const hotspot_credentials made = make_hotspot_credentials("brave otter");
-    EXPECT_EQ(made.ssid, "MeskWiFi-braveotter");
-    EXPECT_EQ(made.passphrase, sha256_hex("MeskWiFi-braveotter31415pawn27182").substr(0, 8));
-    EXPECT_EQ(make_hotspot_credentials(" brave  otter ").passphrase, made.passphrase);
-}
-
-TEST(HotspotCredentials, LongNamesAreCutToThirtyTwoBytesOnACharacterBoundary) {
-    const struct {
-        std::string alias;
-        std::string expected_ssid;
-    } cases[] = {
-        // 9 + 23 bytes fit exactly.
-        {std::string(23, 'a'), "MeskWiFi-" + std::string(23, 'a')},
-        {std::string(40, 'a'), "MeskWiFi-" + std::string(23, 'a')},
-        // 22 ASCII bytes then a two-byte letter: it would straddle the cut, so it goes.
-        {std::string(22, 'a') + "\xc3\xa9" + "b", "MeskWiFi-" + std::string(22, 'a')},
-        // A two-byte letter that ends exactly at the cut stays.
-        {std::string(21, 'a') + "\xc3\xa9" + "b", "MeskWiFi-" + std::string(21, 'a') + "\xc3\xa9"},
-        // A four-byte character across the cut.
-        {std::string(20, 'a') + "\xf0\x9f\xa6\xa6", "MeskWiFi-" + std::string(20, 'a')},
-    };
-    for (const auto& c : cases) {
-        const hotspot_credentials made = make_hotspot_credentials(c.alias);
-        EXPECT_EQ(made.ssid, c.expected_ssid) << c.alias;
-        EXPECT_LE(made.ssid.size(), 32u);
-        EXPECT_EQ(made.passphrase, sha256_hex(made.ssid + "31415pawn27182").substr(0, 8));
-    }
-}
 
 TEST_F(HotspotHelperTest, StartReportsCreatedThenStopReportsStopped) {
     EXPECT_FALSE(helper.IsStarted());

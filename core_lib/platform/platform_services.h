@@ -1,7 +1,8 @@
 // The operating-system services the core calls (toasts, launcher, clipboard, folders,
 // device and network information). The core calls the free functions below; they
-// forward to the installed PlatformServices (the Linux one in production, a recording
-// one in tests). Calling one before any is installed throws std::logic_error.
+// forward to the running core's PlatformServices (the Linux one in production, a
+// recording one in tests). Calling one with none installed, or with no core running,
+// throws std::logic_error.
 #pragma once
 
 #include <cstdint>
@@ -54,6 +55,7 @@ public:
     virtual std::vector<std::string> list_accepted_folders() { return {}; }
 };
 
+// Replaces the running core's services.
 void install_platform_services(std::shared_ptr<PlatformServices> services);
 // The installed services; throws std::logic_error when none is installed.
 std::shared_ptr<PlatformServices> platform_services();

@@ -1,4 +1,4 @@
-#include "core_lib/net/core_start.h"
+#include "core_lib/startup/core_start.h"
 
 #include <openssl/ssl.h>
 
@@ -6,8 +6,8 @@
 #include <functional>
 #include <iostream>
 
-#include "MeskRuntimeComponent/hotspot.h"
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/api/hotspot_control.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/api/api_dispatcher.h"
 #include "core_lib/net/certificate.h"
 #include "core_lib/net/resend_queue.h"

@@ -1,6 +1,6 @@
-#include "core_lib/net/analytics_events.h"
+#include "core_lib/store/analytics_events.h"
 
-#include "MeskRuntimeComponent/platform_services.h"
+#include "core_lib/platform/platform_services.h"
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/store/app_version.h"
 #include "core_lib/store/events.h"

@@ -1,31 +1,21 @@
-#include "MeskRuntimeComponent/ui_event_channel.h"
+#include "core_lib/platform/ui_event_channel.h"
 
-#include "MeskRuntimeComponent/string_conversion.h"
+#include "core_lib/platform/string_conversion.h"
 
 #include <iostream>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 namespace vandrel {
 
-namespace {
-std::mutex sink_mutex;
-std::shared_ptr<const UiSink> current_sink;
-}  // namespace
-
 void set_ui_sink(UiSink sink) {
-    auto next = sink ? std::make_shared<const UiSink>(std::move(sink)) : nullptr;
-    std::lock_guard<std::mutex> lock(sink_mutex);
-    current_sink = std::move(next);
+    if (platform_state* platform = current_platform::find()) platform->set_sink(std::move(sink));
 }
 
 void send_to_ui(std::string text) {
-    std::shared_ptr<const UiSink> sink;
-    {
-        std::lock_guard<std::mutex> lock(sink_mutex);
-        sink = current_sink;
-    }
+    platform_state* platform = current_platform::find();
+    if (!platform) return;
+    std::shared_ptr<const UiSink> sink = platform->sink();
     if (!sink) return;
     std::optional<std::string> deliverable = text_for_ui(std::move(text));
     if (!deliverable) {

@@ -1,24 +1,19 @@
-#include "MeskRuntimeComponent/platform_services.h"
+#include "core_lib/platform/platform_services.h"
 
-#include <mutex>
+#include "core_lib/platform/platform_state.h"
+
 #include <stdexcept>
 
 namespace vandrel {
 
-namespace {
-std::mutex services_mutex;
-std::shared_ptr<PlatformServices> installed;
-}  // namespace
-
 void install_platform_services(std::shared_ptr<PlatformServices> services) {
-    std::lock_guard<std::mutex> lock(services_mutex);
-    installed = std::move(services);
+    current_platform::get().set_services(std::move(services));
 }
 
 std::shared_ptr<PlatformServices> platform_services() {
-    std::lock_guard<std::mutex> lock(services_mutex);
-    if (!installed) throw std::logic_error("no platform services installed");
-    return installed;
+    auto services = current_platform::get().services();
+    if (!services) throw std::logic_error("no platform services installed");
+    return services;
 }
 
 bool show_toast(std::string title, std::string text) { return platform_services()->show_toast(title, text); }

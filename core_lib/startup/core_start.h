@@ -1,4 +1,4 @@
-// core_start: brings the core up once per process, in a fixed order: TLS library, the
+// core_start: brings the running core up (core::start runs it), in a fixed order: TLS library, the
 // store (set up by its first read), the device id and downloads folder, the
 // certificate, the retention purge, the servers, web share and hotspot when their
 // start-up switches are on, the service threads, one resend wake-up, and last the text

@@ -1,0 +1,61 @@
+#include "core_lib/foundation/file_names.h"
+
+#include "core_lib/foundation/text_utils.h"
+
+namespace vandrel {
+
+namespace {
+
+// Drops control bytes and replaces each byte that starts no well-formed character by "_".
+std::string printable_utf8(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            ++i;
+            continue;
+        }
+        const std::size_t length = utf8_char_at(text, i);
+        if (length == 0) {
+            out += '_';
+            ++i;
+            continue;
+        }
+        out.append(text, i, length);
+        i += length;
+    }
+    return out;
+}
+
+constexpr std::size_t max_kept_extension_bytes = 32;
+
+}  // namespace
+
+std::string sanitize_file_name(std::string name) {
+    for (const char* forbidden : {"<", ">", ":", "\"", "\\", "|", "?", "*"}) name = erase_all(name, forbidden);
+    return erase_all(name, "../");
+}
+
+std::string safe_file_name(const std::string& name, std::size_t max_bytes) {
+    std::string clean = sanitize_file_name(name);
+    const auto slash = clean.rfind('/');
+    if (slash != std::string::npos) clean = clean.substr(slash + 1);
+    clean = printable_utf8(clean);
+    if (clean.empty() || clean == "." || clean == "..") clean = "file";
+    if (clean.size() <= max_bytes) return clean;
+
+    const auto dot = clean.rfind('.');
+    const bool has_extension = dot != std::string::npos && dot > 0 && clean.size() - dot <= max_kept_extension_bytes &&
+                               clean.size() - dot < max_bytes;
+    std::string cut;
+    if (has_extension) {
+        const std::string extension = clean.substr(dot);
+        const std::string stem = cut_utf8(clean.substr(0, dot), max_bytes - extension.size());
+        if (!stem.empty()) cut = stem + extension;
+    }
+    if (cut.empty()) cut = cut_utf8(clean, max_bytes);
+    if (cut.empty() || cut == "." || cut == "..") cut = cut_utf8("file", max_bytes);
+    return cut;
+}
+
+}  // namespace vandrel

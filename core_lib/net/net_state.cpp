@@ -1,0 +1,40 @@
+#include "core_lib/net/net_state.h"
+
+namespace vandrel {
+
+net_state::net_state(net_config given) : config(std::move(given)), peer_port(config.peer_port) {}
+
+net_state::~net_state() { stop(); }
+
+void net_state::request_stop() {
+    threads.request_stop();
+    // Queue-driven loops wake up and see the flag.
+    resend_queue.enqueue(false);
+    mirror_queue.enqueue(Json());
+}
+
+void net_state::stop_servers() {
+    running_servers ending;
+    {
+        std::lock_guard<std::mutex> lock(servers_mutex);
+        ending = std::move(servers);
+        servers = running_servers{};
+    }
+    if (ending.rest) ending.rest->stop();
+    if (ending.loopback) ending.loopback->stop();
+}
+
+void net_state::stop() {
+    request_stop();
+    stop_servers();
+    threads.stop();
+    web_share.stop();
+    avatars.stop();
+}
+
+bool core_stopping() {
+    const net_state* net = current_net::find();
+    return net != nullptr && net->stopping();
+}
+
+}  // namespace vandrel

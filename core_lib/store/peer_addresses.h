@@ -1,0 +1,38 @@
+// Where each peer was last seen while the core runs (device id -> address in the normal
+// form of peer addresses): the in-memory table under the peer directory. It never
+// touches the database, so store operations may read it while they hold db_lock.
+// Every operation is one locked step.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vandrel {
+
+struct peer_address_table {
+    std::mutex mutex;
+    std::map<std::string, std::string> addresses;
+};
+
+// The address at which the device was last seen, or "" when it has not been seen.
+std::string get_peer_ip(const std::string& device_id);
+
+// Records the address, nothing else; returns true when it differs from the one held
+// before. For callers that must not start the effects of peer_seen (tests, seeding).
+bool set_peer_ip(const std::string& device_id, const std::string& address);
+
+// Forgets one peer's address; true when one was held.
+bool forget_peer_ip(const std::string& device_id);
+
+// A copy of the whole table (device id -> address).
+std::map<std::string, std::string> peer_ip_snapshot();
+
+// Forgets every address without telling anyone.
+void clear_peer_ips();
+
+// The ids in the table, in id order, this device's own id left out.
+std::vector<std::string> seen_peer_ids();
+
+}  // namespace vandrel

@@ -1,0 +1,55 @@
+#include "core_lib/api/hotspot_control.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core_lib/foundation/sha256.h"
+#include "tests/support/temp_store.h"
+
+namespace vandrel {
+namespace {
+
+TEST(HotspotCredentials, NameWithoutBlanksAndItsPassphrase) {
+    const hotspot_credentials made = make_hotspot_credentials("brave otter");
+    EXPECT_EQ(made.ssid, "MeskWiFi-braveotter");
+    EXPECT_EQ(made.passphrase, sha256_hex("MeskWiFi-braveotter31415pawn27182").substr(0, 8));
+    EXPECT_EQ(make_hotspot_credentials(" brave  otter ").passphrase, made.passphrase);
+}
+
+TEST(HotspotCredentials, LongNamesAreCutToThirtyTwoBytesOnACharacterBoundary) {
+    const struct {
+        std::string alias;
+        std::string expected_ssid;
+    } cases[] = {
+        // 9 + 23 bytes fit exactly.
+        {std::string(23, 'a'), "MeskWiFi-" + std::string(23, 'a')},
+        {std::string(40, 'a'), "MeskWiFi-" + std::string(23, 'a')},
+        // 22 ASCII bytes then a two-byte letter: it would straddle the cut, so it goes.
+        {std::string(22, 'a') + "\xc3\xa9" + "b", "MeskWiFi-" + std::string(22, 'a')},
+        // A two-byte letter that ends exactly at the cut stays.
+        {std::string(21, 'a') + "\xc3\xa9" + "b", "MeskWiFi-" + std::string(21, 'a') + "\xc3\xa9"},
+        // A four-byte character across the cut.
+        {std::string(20, 'a') + "\xf0\x9f\xa6\xa6", "MeskWiFi-" + std::string(20, 'a')},
+    };
+    for (const auto& c : cases) {
+        const hotspot_credentials made = make_hotspot_credentials(c.alias);
+        EXPECT_EQ(made.ssid, c.expected_ssid) << c.alias;
+        EXPECT_LE(made.ssid.size(), 32u);
+        EXPECT_EQ(made.passphrase, sha256_hex(made.ssid + "31415pawn27182").substr(0, 8));
+    }
+}
+
+TEST(HotspotControl, WithoutAHotspotNothingStartsAndNothingIsTold) {
+    testing::temp_store store;
+    EXPECT_FALSE(has_hotspot_feature());
+    EXPECT_FALSE(start_hotspot());
+    EXPECT_TRUE(stop_hotspot());
+    EXPECT_FALSE(is_hotspot_started());
+    EXPECT_EQ(get_hotspot_ssid(), "");
+    EXPECT_EQ(get_hotspot_passphrase(), "");
+    EXPECT_TRUE(store.ui().texts().empty());
+}
+
+}  // namespace
+}  // namespace vandrel
