@@ -11,9 +11,7 @@ namespace {
 thread_local Dispatcher* thread_dispatcher = nullptr;
 }  // namespace
 
-std::shared_ptr<Dispatcher> Dispatcher::create() {
-    return std::shared_ptr<Dispatcher>(new Dispatcher());
-}
+std::shared_ptr<Dispatcher> Dispatcher::create() { return std::shared_ptr<Dispatcher>(new Dispatcher()); }
 
 void Dispatcher::RunAsync(DispatchPriority priority, Job job) {
     if (!job) return;

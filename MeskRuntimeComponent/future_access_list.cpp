@@ -1,14 +1,14 @@
 #include "MeskRuntimeComponent/future_access_list.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/foundation/json.h"

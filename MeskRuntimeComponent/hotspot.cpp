@@ -4,8 +4,8 @@
 #include <iostream>
 #include <utility>
 
-#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/foundation/json.h"
+#include "core_lib/platform/ui_event_channel.h"
 
 namespace vandrel {
 
@@ -81,10 +81,9 @@ void WlanHostedNetworkHelper::Start(const std::string& new_ssid, const std::stri
     }
     // The handler holds its own copy of the credentials, never the helper: a backend
     // may report after the helper was replaced.
-    backend->Start(new_ssid, new_passphrase,
-                   [new_ssid, new_passphrase](PublisherStatus status, PublisherError error) {
-                       OnAdvertisementStatusChanged(new_ssid, new_passphrase, status, error);
-                   });
+    backend->Start(new_ssid, new_passphrase, [new_ssid, new_passphrase](PublisherStatus status, PublisherError error) {
+        OnAdvertisementStatusChanged(new_ssid, new_passphrase, status, error);
+    });
 }
 
 void WlanHostedNetworkHelper::Stop() { backend->Stop(); }
@@ -106,14 +105,16 @@ void WlanHostedNetworkHelper::OnAdvertisementStatusChanged(const std::string& ne
             case PublisherStatus::Created:
                 break;
             case PublisherStatus::Started:
-                send_to_ui(Json(Json::object{{"action", "hotspot_created"}, {"ssid", network}, {"password", key}})
-                               .dump());
+                send_to_ui(
+                    Json(Json::object{{"action", "hotspot_created"}, {"ssid", network}, {"password", key}}).dump());
                 break;
             case PublisherStatus::Stopped:
-                send_to_ui(Json(Json::object{{"action", "hotspot_stopped"}, {"reason", "hotspot stopped by user"}}).dump());
+                send_to_ui(
+                    Json(Json::object{{"action", "hotspot_stopped"}, {"reason", "hotspot stopped by user"}}).dump());
                 break;
             case PublisherStatus::Aborted:
-                send_to_ui(Json(Json::object{{"action", "hotspot_stopped"}, {"reason", hotspot_abort_reason(error)}}).dump());
+                send_to_ui(
+                    Json(Json::object{{"action", "hotspot_stopped"}, {"reason", hotspot_abort_reason(error)}}).dump());
                 break;
         }
     } catch (const std::exception& e) {

@@ -71,8 +71,8 @@ public:
     std::string Passphrase() const;
 
 private:
-    static void OnAdvertisementStatusChanged(const std::string& network, const std::string& key,
-                                             PublisherStatus status, PublisherError error);
+    static void OnAdvertisementStatusChanged(const std::string& network, const std::string& key, PublisherStatus status,
+                                             PublisherError error);
 
     std::shared_ptr<HotspotBackend> backend;
     mutable std::mutex mutex;  // guards the two texts against the status handler

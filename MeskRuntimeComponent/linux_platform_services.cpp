@@ -1,11 +1,11 @@
 #include "MeskRuntimeComponent/linux_platform_services.h"
 
+#include <sys/stat.h>
 #include <iostream>
 #include <stdexcept>
-#include <sys/stat.h>
 
-#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/foundation/text_utils.h"
+#include "core_lib/platform/ui_event_channel.h"
 
 namespace vandrel {
 

@@ -16,10 +16,10 @@
 #include "MeskRuntimeComponent/dispatcher.h"
 #include "MeskRuntimeComponent/future_access_list.h"
 #include "MeskRuntimeComponent/network_info.h"
-#include "core_lib/platform/platform_services.h"
 #include "MeskRuntimeComponent/program_launcher.h"
 #include "MeskRuntimeComponent/storage_paths.h"
 #include "MeskRuntimeComponent/xdg_folders.h"
+#include "core_lib/platform/platform_services.h"
 
 namespace vandrel {
 

@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "MeskRuntimeComponent/pickers.h"
-#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/api/api_dispatcher.h"
 #include "core_lib/api/api_reply.h"
 #include "core_lib/api/background_jobs.h"
 #include "core_lib/foundation/run_logged.h"
+#include "core_lib/platform/ui_event_channel.h"
 
 namespace MeskRuntimeComponent {
 
@@ -129,8 +129,7 @@ void MeskPluginRT::SendToUI(std::string text) {
     auto dispatcher = HeldObject();
     if (!dispatcher) return;
     auto self = shared_from_this();
-    dispatcher->RunAsync(vandrel::DispatchPriority::High,
-                         [self, text = std::move(text)] { self->raise_ToUI(text); });
+    dispatcher->RunAsync(vandrel::DispatchPriority::High, [self, text = std::move(text)] { self->raise_ToUI(text); });
 }
 
 void MeskPluginRT::deliver_reply(const Callback& callback, std::string reply) {

@@ -1,18 +1,21 @@
 #include "MeskRuntimeComponent/network_info.h"
 
-#include <arpa/inet.h>
 #include <algorithm>
 #include <cstring>
-#include <ifaddrs.h>
-// net/if.h before linux/wireless.h, which would otherwise define the same structures.
-#include <net/if.h>
-#include <linux/wireless.h>
-#include <netinet/in.h>
 #include <set>
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+// net/if.h before linux/wireless.h, which would otherwise define the same structures.
+#include <net/if.h>
+
+#include <linux/wireless.h>
 
 #include "core_lib/foundation/text_utils.h"
 

@@ -4,9 +4,9 @@
 #include <utility>
 
 #include "MeskRuntimeComponent/pickers_jobs.h"
-#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/api/api_dispatcher.h"
 #include "core_lib/api/background_jobs.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/settings.h"
 
 namespace vandrel {
@@ -48,11 +48,10 @@ void set_upload_request_sender(UploadRequestSender sender) {
 }
 
 void send_upload_request(const std::string& upload_id, const std::string& peer_id, Json::array files) {
-    const std::string body = Json(Json::object{{"id", upload_id},
-                                               {"files", std::move(files)},
-                                               {"sender", get_userid()},
-                                               {"receiver", peer_id}})
-                                 .dump();
+    const std::string body =
+        Json(Json::object{
+                 {"id", upload_id}, {"files", std::move(files)}, {"sender", get_userid()}, {"receiver", peer_id}})
+            .dump();
     if (auto sender = upload_request_sender()) {
         (*sender)(body);
         return;
@@ -97,8 +96,7 @@ void pick_and_send_by_category(const std::string& request_json) {
     if (!service) return;
     service->pick_files(start_for_category(type), {"*"}, true, [peer_id](const std::vector<std::string>& files) {
         if (files.empty()) return;
-        start_background_job("send picked files",
-                             [peer_id, files] { send_picked_files_to_peer(peer_id, files); });
+        start_background_job("send picked files", [peer_id, files] { send_picked_files_to_peer(peer_id, files); });
     });
 }
 

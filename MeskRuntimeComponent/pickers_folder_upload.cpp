@@ -6,10 +6,10 @@
 
 #include "MeskRuntimeComponent/pickers_folder_walk.h"
 #include "MeskRuntimeComponent/pickers_jobs.h"
-#include "core_lib/platform/platform_services.h"
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/foundation/sha256.h"
 #include "core_lib/foundation/text_utils.h"
+#include "core_lib/platform/platform_services.h"
 
 namespace vandrel {
 

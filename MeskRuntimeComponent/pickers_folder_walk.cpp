@@ -1,9 +1,9 @@
 #include "MeskRuntimeComponent/pickers_folder_walk.h"
 
+#include <unistd.h>
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
-#include <unistd.h>
 #include <vector>
 
 namespace vandrel {

@@ -10,12 +10,12 @@
 #include <utility>
 
 #include "MeskRuntimeComponent/pickers_jobs.h"
-#include "core_lib/platform/platform_services.h"
 #include "MeskRuntimeComponent/storage_paths.h"
-#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/foundation/sha256.h"
 #include "core_lib/foundation/text_utils.h"
+#include "core_lib/platform/platform_services.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/shared_pending.h"
 
 namespace vandrel {

@@ -1,11 +1,11 @@
 // The profile image: the picked image's own bytes, as a Base64 data URL, become the
 // avatar. There is no image library to make a thumbnail with, so images larger than
 // max_profile_image_bytes are refused rather than sent whole to every peer.
+#include <sys/stat.h>
 #include <cerrno>
 #include <cstdint>
 #include <fstream>
 #include <iostream>
-#include <sys/stat.h>
 #include <system_error>
 
 #include "MeskRuntimeComponent/pickers.h"

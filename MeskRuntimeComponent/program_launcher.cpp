@@ -1,12 +1,12 @@
 #include "MeskRuntimeComponent/program_launcher.h"
 
-#include <cerrno>
 #include <fcntl.h>
-#include <csignal>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
 
 #include "core_lib/foundation/text_utils.h"
 
@@ -97,8 +97,7 @@ bool start_detached(const std::vector<std::string>& argv, const std::string& inp
         _exit(127);
     }
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {}
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 

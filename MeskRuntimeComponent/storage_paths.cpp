@@ -1,7 +1,7 @@
 #include "MeskRuntimeComponent/storage_paths.h"
 
-#include <filesystem>
 #include <sys/stat.h>
+#include <filesystem>
 #include <vector>
 
 #include "core_lib/foundation/file_names.h"
@@ -40,7 +40,6 @@ bool is_directory(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-
 }  // namespace
 
 std::optional<StoragePath> parse_storage_path(const std::string& text) {
@@ -66,7 +65,7 @@ std::string resolve_storage_path(const FutureAccessList& list, const std::string
     const std::string candidate = (parent == "/" ? "" : parent) + "/" + path->name;
     struct stat link_info {};
     if (lstat(candidate.c_str(), &link_info) != 0) return candidate;  // not there yet
-    const std::string target = canonical_or_empty(candidate);       // "" for a dangling link
+    const std::string target = canonical_or_empty(candidate);         // "" for a dangling link
     if (target.empty() || !is_inside(target, folder) || target == folder) return {};
     return target;
 }

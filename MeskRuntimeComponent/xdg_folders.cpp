@@ -1,12 +1,12 @@
 #include "MeskRuntimeComponent/xdg_folders.h"
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
-#include <pwd.h>
 #include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "core_lib/foundation/text_utils.h"

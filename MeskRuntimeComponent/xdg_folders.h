@@ -4,14 +4,14 @@
 // it at temporary folders; only environment_from_process() reads the real process.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+#include <string>
 
 namespace vandrel {
 
 struct PlatformEnvironment {
-    std::string home;             // $HOME (the password entry's home when unset)
-    std::string xdg_data_home;    // these three may be empty or relative: then ignored
+    std::string home;           // $HOME (the password entry's home when unset)
+    std::string xdg_data_home;  // these three may be empty or relative: then ignored
     std::string xdg_cache_home;
     std::string xdg_config_home;
     std::string path;             // $PATH, where helper programs are looked for

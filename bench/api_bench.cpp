@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/api/api_dispatcher.h"
 #include "core_lib/api/background_jobs.h"
 #include "core_lib/foundation/json.h"
 #include "core_lib/net/resend_queue.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/settings.h"
 #include "tests/support/temp_store.h"
 
@@ -44,8 +44,7 @@ bench_store& store() {
 
 void drain_resend_queue() {
     bool woken;
-    while (resend_queue().try_dequeue(woken)) {
-    }
+    while (resend_queue().try_dequeue(woken)) {}
 }
 
 void BM_hello_world(benchmark::State& state) {

@@ -76,8 +76,7 @@ void BM_KeepAliveRequests(benchmark::State& state) {
 BENCHMARK(BM_KeepAliveRequests)->UseRealTime();
 
 void BM_PostJsonNewConnectionEach(benchmark::State& state) {
-    const std::string url =
-        "https://127.0.0.1:" + std::to_string(server().servers.rest_port) + "/api/v1/hello_world";
+    const std::string url = "https://127.0.0.1:" + std::to_string(server().servers.rest_port) + "/api/v1/hello_world";
     for (auto _ : state) {
         if (post_json(url, "{}") != hello_reply) state.SkipWithError("wrong answer");
     }

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/foundation/clock_random.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/chat_history.h"
 #include "core_lib/store/chats.h"
 #include "core_lib/store/db_session.h"
@@ -31,8 +31,9 @@ public:
 
         store_session session;
         db_transaction transaction(session.db());
-        SQLite::Statement insert(session.db(), "insert into chats (id, sender, receiver, type, data, date_created, "
-                                               "date_updated, sent) values (?, ?, ?, 'text', 'hello there', ?, ?, '1')");
+        SQLite::Statement insert(session.db(),
+                                 "insert into chats (id, sender, receiver, type, data, date_created, "
+                                 "date_updated, sent) values (?, ?, ?, 'text', 'hello there', ?, ?, '1')");
         const std::int64_t start = now_ms() - chats;
         for (long i = 0; i < chats; ++i) {
             const bool incoming = i % 2 == 0;

@@ -44,8 +44,7 @@ host_input::~host_input() {
 void host_input::stop() {
     if (!thread_.joinable()) return;
     const char byte = 0;
-    while (::write(wake_write_, &byte, 1) < 0 && errno == EINTR) {
-    }
+    while (::write(wake_write_, &byte, 1) < 0 && errno == EINTR) {}
     thread_.join();
 }
 

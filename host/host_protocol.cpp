@@ -36,12 +36,16 @@ bool take_json_object(const std::string& text, std::string& object, std::string&
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (in_string) {
-            if (c == '\\') ++i;
-            else if (c == '"') in_string = false;
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                in_string = false;
             continue;
         }
-        if (c == '"') in_string = true;
-        else if (c == '{') ++depth;
+        if (c == '"')
+            in_string = true;
+        else if (c == '{')
+            ++depth;
         else if (c == '}' && --depth == 0) {
             object = text.substr(0, i + 1);
             rest = text.substr(i + 1);

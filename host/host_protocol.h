@@ -9,14 +9,14 @@
 namespace vandrel::host {
 
 enum class command_kind {
-    empty,         // blank line: ignored
-    api_request,   // endpoint, body
+    empty,        // blank line: ignored
+    api_request,  // endpoint, body
     quit,
-    pick_folder,   // peer, paths[0]: PickFolderToSend(peer) answered with the folder
-    pick_files,    // paths: PickFilesToShare answered with the files
-    pick_category, // body (the request JSON), paths: PickAndSendByCategory
-    pick_image,    // paths[0]: PickProfileImage answered with the image
-    invalid,       // error says why
+    pick_folder,    // peer, paths[0]: PickFolderToSend(peer) answered with the folder
+    pick_files,     // paths: PickFilesToShare answered with the files
+    pick_category,  // body (the request JSON), paths: PickAndSendByCategory
+    pick_image,     // paths[0]: PickProfileImage answered with the image
+    invalid,        // error says why
 };
 
 struct command {

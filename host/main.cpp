@@ -8,12 +8,12 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 #include "MeskRuntimeComponent/dispatcher.h"
 #include "MeskRuntimeComponent/hotspot.h"
@@ -41,36 +41,37 @@ void run_command(const host::command& cmd, const std::shared_ptr<Dispatcher>& ui
                  const std::shared_ptr<host::HostPickers>& pickers) {
     auto instance = MeskPluginRT::Instance();
     switch (cmd.kind) {
-    case host::command_kind::empty:
-        break;
-    case host::command_kind::invalid:
-        std::cerr << cmd.error << "\n";
-        break;
-    case host::command_kind::quit:
-        ui->stop();
-        break;
-    case host::command_kind::api_request: {
-        const std::string endpoint = cmd.endpoint;
-        instance->ApiRequest(cmd.endpoint, cmd.body,
-                             [endpoint](const std::string& reply) { print_line(host::reply_line(endpoint, reply)); });
-        break;
-    }
-    case host::command_kind::pick_folder:
-        pickers->answer_folder(cmd.paths[0]);
-        instance->PickFolderToSend(cmd.peer);
-        break;
-    case host::command_kind::pick_files:
-        pickers->answer_files(cmd.paths);
-        instance->PickFilesToShare("");
-        break;
-    case host::command_kind::pick_category:
-        pickers->answer_files(cmd.paths);
-        instance->PickAndSendByCategory(cmd.body);
-        break;
-    case host::command_kind::pick_image:
-        pickers->answer_files(cmd.paths);
-        instance->PickProfileImage("");
-        break;
+        case host::command_kind::empty:
+            break;
+        case host::command_kind::invalid:
+            std::cerr << cmd.error << "\n";
+            break;
+        case host::command_kind::quit:
+            ui->stop();
+            break;
+        case host::command_kind::api_request: {
+            const std::string endpoint = cmd.endpoint;
+            instance->ApiRequest(cmd.endpoint, cmd.body, [endpoint](const std::string& reply) {
+                print_line(host::reply_line(endpoint, reply));
+            });
+            break;
+        }
+        case host::command_kind::pick_folder:
+            pickers->answer_folder(cmd.paths[0]);
+            instance->PickFolderToSend(cmd.peer);
+            break;
+        case host::command_kind::pick_files:
+            pickers->answer_files(cmd.paths);
+            instance->PickFilesToShare("");
+            break;
+        case host::command_kind::pick_category:
+            pickers->answer_files(cmd.paths);
+            instance->PickAndSendByCategory(cmd.body);
+            break;
+        case host::command_kind::pick_image:
+            pickers->answer_files(cmd.paths);
+            instance->PickProfileImage("");
+            break;
     }
 }
 
@@ -122,14 +123,14 @@ int main(int argc, char** argv) {
     instance->add_ToUI([](const std::string& text) { print_line(host::event_line(text)); });
 
     {
-        host::host_input input(STDIN_FILENO, stop_signals,
-                               {[ui, pickers](const std::string& line) {
-                                    host::command cmd = host::parse_command(line);
-                                    ui->RunAsync(DispatchPriority::Normal,
-                                                 [cmd, ui, pickers] { run_command(cmd, ui, pickers); });
-                                },
-                                [ui] { ui->stop(); },
-                                [] { std::cerr << "standard input closed; running until :quit, SIGINT or SIGTERM\n"; }});
+        host::host_input input(
+            STDIN_FILENO, stop_signals,
+            {[ui, pickers](const std::string& line) {
+                 host::command cmd = host::parse_command(line);
+                 ui->RunAsync(DispatchPriority::Normal, [cmd, ui, pickers] { run_command(cmd, ui, pickers); });
+             },
+             [ui] { ui->stop(); },
+             [] { std::cerr << "standard input closed; running until :quit, SIGINT or SIGTERM\n"; }});
         ui->run_until_stopped();
     }
     MeskPluginRT::Shutdown();

@@ -1,8 +1,8 @@
 #include "core_lib/api/chat_history_handlers.h"
 
-#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/api/api_reply.h"
 #include "core_lib/api/request_values.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/chat_history.h"
 #include "core_lib/store/chats.h"
 

@@ -4,25 +4,25 @@
 #include <utility>
 #include <vector>
 
-#include "core_lib/platform/platform_services.h"
-#include "core_lib/foundation/file_names.h"
-#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/api/api_origin.h"
 #include "core_lib/api/api_reply.h"
 #include "core_lib/api/background_jobs.h"
 #include "core_lib/api/request_values.h"
 #include "core_lib/foundation/clock_random.h"
+#include "core_lib/foundation/file_names.h"
 #include "core_lib/foundation/mime_types.h"
 #include "core_lib/foundation/text_utils.h"
-#include "core_lib/store/analytics_events.h"
 #include "core_lib/net/peer_directory.h"
 #include "core_lib/net/resend_queue.h"
+#include "core_lib/platform/platform_services.h"
+#include "core_lib/platform/ui_event_channel.h"
+#include "core_lib/store/analytics_events.h"
 #include "core_lib/store/chat_views.h"
 #include "core_lib/store/chats.h"
 #include "core_lib/store/devices.h"
 #include "core_lib/store/downloads.h"
-#include "core_lib/store/uploads.h"
 #include "core_lib/store/settings.h"
+#include "core_lib/store/uploads.h"
 
 namespace vandrel {
 
@@ -39,8 +39,8 @@ struct chat_fields {
 };
 
 chat_fields read_fields(const Json& chat) {
-    return {trim(chat["id"].string_value()), trim(chat["sender"].string_value()),
-            trim(chat["receiver"].string_value()), chat["type"].string_value()};
+    return {trim(chat["id"].string_value()), trim(chat["sender"].string_value()), trim(chat["receiver"].string_value()),
+            chat["type"].string_value()};
 }
 
 struct file_totals {

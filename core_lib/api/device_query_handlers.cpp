@@ -9,8 +9,8 @@ namespace vandrel {
 
 std::string handle_get_recently_changed_devices(Json params, std::string) {
     const std::uint64_t since = read_count(params["last_pull_devices"]);
-    return reply_success_with({{"devices", Json(db_get_devices_updated_since(since))},
-                               {"last_pull_devices", std::to_string(since)}});
+    return reply_success_with(
+        {{"devices", Json(db_get_devices_updated_since(since))}, {"last_pull_devices", std::to_string(since)}});
 }
 
 std::string handle_get_new_downloads(Json params, std::string) {

@@ -1,8 +1,8 @@
 #include "core_lib/api/device_state_handlers.h"
 
+#include "core_lib/api/api_reply.h"
 #include "core_lib/platform/platform_services.h"
 #include "core_lib/platform/ui_event_channel.h"
-#include "core_lib/api/api_reply.h"
 #include "core_lib/store/devices.h"
 #include "core_lib/store/settings.h"
 #include "core_lib/store/shared_pending.h"
@@ -15,7 +15,8 @@ std::string handle_who_am_i(Json, std::string) {
     // Read in this order: the alias, the model, the id.
     std::string alias = get_alias();
     std::string sys_info = get_device_model();
-    return reply_success_with({{"alias", std::move(alias)}, {"sys_info", std::move(sys_info)}, {"device_id", get_userid()}});
+    return reply_success_with(
+        {{"alias", std::move(alias)}, {"sys_info", std::move(sys_info)}, {"device_id", get_userid()}});
 }
 
 std::string handle_local_ips(Json, std::string) {

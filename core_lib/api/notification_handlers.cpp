@@ -1,13 +1,13 @@
 #include "core_lib/api/notification_handlers.h"
 
-#include "core_lib/platform/platform_services.h"
-#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/api/api_origin.h"
 #include "core_lib/api/api_reply.h"
 #include "core_lib/api/chat_pipeline.h"
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/foundation/text_utils.h"
 #include "core_lib/net/mirror_queue.h"
+#include "core_lib/platform/platform_services.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/settings.h"
 
 namespace vandrel {
@@ -18,9 +18,9 @@ std::string mirror_text(const std::string& title, const std::string& description
 
 std::string handle_add_notification(Json params, std::string) {
     mirror_queue().enqueue(Json(Json::object{{"title", params["title"].string_value()},
-                                           {"description", params["description"].string_value()},
-                                           {"device_id", get_userid()},
-                                           {"device_alias", get_alias()}}));
+                                             {"description", params["description"].string_value()},
+                                             {"device_id", get_userid()},
+                                             {"device_alias", get_alias()}}));
     return reply_success();
 }
 
@@ -33,7 +33,8 @@ std::string handle_mirror_notification(Json params, std::string origin) {
     if (!is_local_origin(origin) && trim(device_id) == get_userid()) return reply_error_code(error_forbidden);
 
     send_to_ui(
-        Json(Json::object{{"action", "mirror_notification"}, {"title", title}, {"description", description}, {"alias", alias}})
+        Json(Json::object{
+                 {"action", "mirror_notification"}, {"title", title}, {"description", description}, {"alias", alias}})
             .dump());
     const std::string text = mirror_text(title, description);
     show_toast(alias, text);

@@ -1,7 +1,7 @@
 #include "core_lib/api/open_handlers.h"
 
-#include "core_lib/platform/platform_services.h"
 #include "core_lib/api/api_reply.h"
+#include "core_lib/platform/platform_services.h"
 #include "core_lib/store/settings.h"
 
 namespace vandrel {

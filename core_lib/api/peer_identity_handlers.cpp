@@ -1,10 +1,10 @@
 #include "core_lib/api/peer_identity_handlers.h"
 
-#include "core_lib/platform/platform_services.h"
 #include "core_lib/api/api_origin.h"
 #include "core_lib/api/api_reply.h"
 #include "core_lib/foundation/text_utils.h"
 #include "core_lib/net/peer_directory.h"
+#include "core_lib/platform/platform_services.h"
 #include "core_lib/store/devices.h"
 #include "core_lib/store/settings.h"
 
@@ -29,8 +29,7 @@ std::string handle_ping(Json params, std::string origin) {
     }
     // No id names no peer to record.
     if (!device_id.empty() && device_id != get_userid() && !is_local_origin(origin)) peer_seen(device_id, origin);
-    return reply_success_with(
-        {{"alias", get_alias()}, {"sys_info", get_device_model()}, {"remote_id", get_userid()}});
+    return reply_success_with({{"alias", get_alias()}, {"sys_info", get_device_model()}, {"remote_id", get_userid()}});
 }
 
 std::string handle_create_device(Json params, std::string origin) {

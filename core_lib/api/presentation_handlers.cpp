@@ -1,7 +1,7 @@
 #include "core_lib/api/presentation_handlers.h"
 
-#include "core_lib/platform/platform_services.h"
 #include "core_lib/api/api_reply.h"
+#include "core_lib/platform/platform_services.h"
 #include "core_lib/store/chat_views.h"
 #include "core_lib/store/downloads.h"
 #include "core_lib/store/uploads.h"

@@ -1,10 +1,10 @@
 #include "core_lib/api/progress_handlers.h"
 
-#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/api/api_reply.h"
 #include "core_lib/api/request_values.h"
-#include "core_lib/store/uploads.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/progress.h"
+#include "core_lib/store/uploads.h"
 
 namespace vandrel {
 

@@ -1,8 +1,8 @@
 #include "core_lib/api/settings_handlers.h"
 
-#include "core_lib/platform/platform_services.h"
 #include "core_lib/api/api_origin.h"
 #include "core_lib/api/api_reply.h"
+#include "core_lib/platform/platform_services.h"
 #include "core_lib/store/settings.h"
 
 namespace vandrel {

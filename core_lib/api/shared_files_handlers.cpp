@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "core_lib/platform/platform_services.h"
 #include "core_lib/api/api_dispatcher.h"
 #include "core_lib/api/api_origin.h"
 #include "core_lib/api/api_reply.h"
@@ -10,6 +9,7 @@
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/foundation/sha256.h"
 #include "core_lib/foundation/text_utils.h"
+#include "core_lib/platform/platform_services.h"
 #include "core_lib/store/settings.h"
 #include "core_lib/store/shared_pending.h"
 
@@ -61,11 +61,13 @@ std::string handle_get_pending_files(Json, std::string) {
 }
 
 std::string handle_upload_pending_files(Json params, std::string) {
-    start_background_job("send_pending_files", [params = std::move(params)]() mutable { send_pending_files(std::move(params)); });
+    start_background_job("send_pending_files",
+                         [params = std::move(params)]() mutable { send_pending_files(std::move(params)); });
     return reply_success();
 }
 
-std::string pending_upload_id(std::int64_t now, const std::vector<std::string>& file_paths, const std::string& peer_id) {
+std::string pending_upload_id(std::int64_t now, const std::vector<std::string>& file_paths,
+                              const std::string& peer_id) {
     const std::uint64_t hour = static_cast<std::uint64_t>(now) / static_cast<std::uint64_t>(ms_per_hour);
     std::string batch_key = sha256_hex(std::to_string(hour));
     for (const std::string& path : file_paths) batch_key += path;

@@ -3,12 +3,12 @@
 #include <set>
 #include <utility>
 
-#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/api/api_reply.h"
 #include "core_lib/api/background_jobs.h"
 #include "core_lib/net/download_queue.h"
 #include "core_lib/net/peer_directory.h"
 #include "core_lib/net/transfer_slots.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/chat_views.h"
 #include "core_lib/store/downloads.h"
 #include "core_lib/store/uploads.h"
@@ -32,9 +32,10 @@ std::string handle_download_file(Json params, std::string) {
     // The file's own row names its sender, also after the chat was erased.
     const std::string sender = db_get_file_to_receive(file_id)["sender"].string_value();
     if (sender.empty() || get_peer_ip(sender).empty()) return reply_error_message(error_not_same_wifi);
-    start_background_job("download_file", [file_id = std::move(file_id), download_id = std::move(download_id)]() mutable {
-        run_download_file(std::move(file_id), std::move(download_id));
-    });
+    start_background_job("download_file",
+                         [file_id = std::move(file_id), download_id = std::move(download_id)]() mutable {
+                             run_download_file(std::move(file_id), std::move(download_id));
+                         });
     return reply_success();
 }
 
@@ -56,8 +57,6 @@ void notify_completed_downloads(Json::array files) {
     }
 }
 
-std::string handle_chat_info(Json params, std::string) {
-    return db_get_chat_json(params["id"].string_value()).dump();
-}
+std::string handle_chat_info(Json params, std::string) { return db_get_chat_json(params["id"].string_value()).dump(); }
 
 }  // namespace vandrel

@@ -2,11 +2,11 @@
 
 #include <vector>
 
-#include "core_lib/platform/platform_services.h"
 #include "core_lib/api/api_reply.h"
 #include "core_lib/net/peer_directory.h"
 #include "core_lib/net/resend_queue.h"
 #include "core_lib/net/transfer_slots.h"
+#include "core_lib/platform/platform_services.h"
 #include "core_lib/store/chat_views.h"
 #include "core_lib/store/chats.h"
 #include "core_lib/store/uploads.h"

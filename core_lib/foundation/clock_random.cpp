@@ -103,8 +103,6 @@ std::string uuid_to_string(const uuid_value& uuid) {
     return out;
 }
 
-std::string random_string() {
-    return sha256_hex(uuid_to_string(make_uuid_v4()));
-}
+std::string random_string() { return sha256_hex(uuid_to_string(make_uuid_v4())); }
 
 }  // namespace vandrel

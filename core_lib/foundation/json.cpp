@@ -57,27 +57,41 @@ void dump_string(const std::string& s, std::string& out) {
     for (std::size_t i = 0; i < s.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(s[i]);
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '"': out += "\\\""; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else if (c == 0xe2 && i + 2 < s.size() && static_cast<unsigned char>(s[i + 1]) == 0x80 &&
-                       (static_cast<unsigned char>(s[i + 2]) == 0xa8 ||
-                        static_cast<unsigned char>(s[i + 2]) == 0xa9)) {
-                // U+2028 and U+2029 break JavaScript string literals.
-                out += static_cast<unsigned char>(s[i + 2]) == 0xa8 ? "\\u2028" : "\\u2029";
-                i += 2;
-            } else {
-                out += static_cast<char>(c);
-            }
+            case '\\':
+                out += "\\\\";
+                break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (c < 0x20) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                    out += buf;
+                } else if (c == 0xe2 && i + 2 < s.size() && static_cast<unsigned char>(s[i + 1]) == 0x80 &&
+                           (static_cast<unsigned char>(s[i + 2]) == 0xa8 ||
+                            static_cast<unsigned char>(s[i + 2]) == 0xa9)) {
+                    // U+2028 and U+2029 break JavaScript string literals.
+                    out += static_cast<unsigned char>(s[i + 2]) == 0xa8 ? "\\u2028" : "\\u2029";
+                    i += 2;
+                } else {
+                    out += static_cast<char>(c);
+                }
         }
     }
     out += '"';
@@ -172,9 +186,7 @@ struct JsonBuilder : nlohmann::json::json_sax_t {
     bool null() override { return add(Json()); }
     bool boolean(bool v) override { return add(Json(v)); }
     bool number_integer(number_integer_t v) override { return add(Json(static_cast<long long>(v))); }
-    bool number_unsigned(number_unsigned_t v) override {
-        return add(Json(static_cast<unsigned long long>(v)));
-    }
+    bool number_unsigned(number_unsigned_t v) override { return add(Json(static_cast<unsigned long long>(v))); }
     bool number_float(number_float_t v, const string_t&) override { return add(Json(v)); }
     bool string(string_t& v) override { return add(Json(std::move(v))); }
     bool binary(binary_t&) override {
@@ -226,13 +238,19 @@ Json::Json(object&& values) : m_ptr(make_value(std::move(values))) {}
 Json::Type Json::type() const noexcept {
     if (!m_ptr) return Type::NUL;
     switch (m_ptr->data.index()) {
-    case 0: return Type::NUL;
-    case 1: return Type::BOOL;
-    case 2:
-    case 3: return Type::NUMBER;
-    case 4: return Type::STRING;
-    case 5: return Type::ARRAY;
-    default: return Type::OBJECT;
+        case 0:
+            return Type::NUL;
+        case 1:
+            return Type::BOOL;
+        case 2:
+        case 3:
+            return Type::NUMBER;
+        case 4:
+            return Type::STRING;
+        case 5:
+            return Type::ARRAY;
+        default:
+            return Type::OBJECT;
     }
 }
 
@@ -337,17 +355,22 @@ bool Json::operator==(const Json& other) const noexcept {
     const Type t = type();
     if (t != other.type()) return false;
     switch (t) {
-    case Type::NUL: return true;
-    case Type::BOOL: return bool_value() == other.bool_value();
-    case Type::NUMBER: {
-        auto a = std::get_if<std::int64_t>(&m_ptr->data);
-        auto b = std::get_if<std::int64_t>(&other.m_ptr->data);
-        if (a && b) return *a == *b;
-        return number_value() == other.number_value();
-    }
-    case Type::STRING: return string_value() == other.string_value();
-    case Type::ARRAY: return array_items() == other.array_items();
-    case Type::OBJECT: return object_items() == other.object_items();
+        case Type::NUL:
+            return true;
+        case Type::BOOL:
+            return bool_value() == other.bool_value();
+        case Type::NUMBER: {
+            auto a = std::get_if<std::int64_t>(&m_ptr->data);
+            auto b = std::get_if<std::int64_t>(&other.m_ptr->data);
+            if (a && b) return *a == *b;
+            return number_value() == other.number_value();
+        }
+        case Type::STRING:
+            return string_value() == other.string_value();
+        case Type::ARRAY:
+            return array_items() == other.array_items();
+        case Type::OBJECT:
+            return object_items() == other.object_items();
     }
     return false;
 }

@@ -10,8 +10,7 @@ namespace {
 constexpr std::uint32_t rotr(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
 inline std::uint32_t load_be32(const std::uint8_t* p) {
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) |
-           (std::uint32_t(p[2]) << 8) | std::uint32_t(p[3]);
+    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | std::uint32_t(p[3]);
 }
 
 inline void store_be32(std::uint8_t* p, std::uint32_t v) {
@@ -22,11 +21,9 @@ inline void store_be32(std::uint8_t* p, std::uint32_t v) {
 }
 
 // One compression step; the caller rotates the roles of the working words.
-inline void step(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t& d,
-                 std::uint32_t e, std::uint32_t f, std::uint32_t g, std::uint32_t& h,
-                 std::uint32_t k_plus_w) {
-    const std::uint32_t t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) +
-                             ((e & f) ^ (~e & g)) + k_plus_w;
+inline void step(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t& d, std::uint32_t e, std::uint32_t f,
+                 std::uint32_t g, std::uint32_t& h, std::uint32_t k_plus_w) {
+    const std::uint32_t t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + k_plus_w;
     const std::uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
     d += t1;
     h = t1 + t2;

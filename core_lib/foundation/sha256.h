@@ -11,10 +11,10 @@
 namespace vandrel {
 
 struct sha256_context {
-    std::uint32_t state[8];      // chaining words
-    std::uint64_t total;         // bytes already compressed, a multiple of 64
-    std::uint8_t buffer[64];     // tail not yet compressed
-    std::uint32_t buffered;      // valid bytes in buffer, 0..63 between calls
+    std::uint32_t state[8];   // chaining words
+    std::uint64_t total;      // bytes already compressed, a multiple of 64
+    std::uint8_t buffer[64];  // tail not yet compressed
+    std::uint32_t buffered;   // valid bytes in buffer, 0..63 between calls
 };
 
 using sha256_digest = std::array<std::uint8_t, 32>;

@@ -134,5 +134,4 @@ std::string cut_utf8(const std::string& text, std::size_t max_bytes) {
     return text.substr(0, end);
 }
 
-
 }  // namespace vandrel

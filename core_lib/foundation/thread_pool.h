@@ -37,8 +37,7 @@ public:
 
     // Throws std::runtime_error "enqueue on stopped ThreadPool" once destruction began.
     template <class F, class... Args>
-    auto enqueue(F&& f, Args&&... args)
-        -> std::future<std::invoke_result_t<std::decay_t<F>, std::decay_t<Args>...>> {
+    auto enqueue(F&& f, Args&&... args) -> std::future<std::invoke_result_t<std::decay_t<F>, std::decay_t<Args>...>> {
         using result_type = std::invoke_result_t<std::decay_t<F>, std::decay_t<Args>...>;
         auto task = std::make_shared<std::packaged_task<result_type()>>(
             [f = std::forward<F>(f), ... args = std::forward<Args>(args)]() mutable -> result_type {

@@ -36,8 +36,7 @@ tcp::acceptor open_listener(boost::asio::io_context& io, const std::string& host
         std::string v6_error = ec.message();
         // No IPv6 on this host: IPv4 alone.
         if (try_listen(acceptor, tcp::endpoint(tcp::v4(), port), false, ec)) return acceptor;
-        error = "cannot listen on port " + std::to_string(port) + ": " + ec.message() + " (IPv6: " +
-                v6_error + ")";
+        error = "cannot listen on port " + std::to_string(port) + ": " + ec.message() + " (IPv6: " + v6_error + ")";
         return acceptor;
     }
     ip::address address = ip::make_address(host, ec);

@@ -11,7 +11,7 @@
 namespace vandrel {
 
 // On failure the acceptor is closed and `error` says why.
-boost::asio::ip::tcp::acceptor open_listener(boost::asio::io_context& io, const std::string& host,
-                                             std::uint16_t port, std::string& error);
+boost::asio::ip::tcp::acceptor open_listener(boost::asio::io_context& io, const std::string& host, std::uint16_t port,
+                                             std::string& error);
 
 }  // namespace vandrel

@@ -14,16 +14,22 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
-#include "core_lib/platform/platform_services.h"
 #include "core_lib/net/tls_context.h"
+#include "core_lib/platform/platform_services.h"
 
 namespace vandrel {
 
 namespace {
 
-struct bio_free { void operator()(BIO* b) const { BIO_free(b); } };
-struct key_free { void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); } };
-struct x509_free { void operator()(X509* x) const { X509_free(x); } };
+struct bio_free {
+    void operator()(BIO* b) const { BIO_free(b); }
+};
+struct key_free {
+    void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
+};
+struct x509_free {
+    void operator()(X509* x) const { X509_free(x); }
+};
 using bio_ptr = std::unique_ptr<BIO, bio_free>;
 using key_ptr = std::unique_ptr<EVP_PKEY, key_free>;
 using x509_ptr = std::unique_ptr<X509, x509_free>;
@@ -59,8 +65,10 @@ bool write_file_atomically(const std::string& path, const std::string& text, mod
     while (ok && written < text.size()) {
         ssize_t n = ::write(fd, text.data() + written, text.size() - written);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else written += static_cast<std::size_t>(n);
+        if (n <= 0)
+            ok = false;
+        else
+            written += static_cast<std::size_t>(n);
     }
     ok = ok && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
@@ -83,8 +91,8 @@ bool make_certificate(std::string& key_pem, std::string& cert_pem) {
     if (X509_set_pubkey(cert.get(), key.get()) != 1) return false;
     X509_NAME* name = X509_get_subject_name(cert.get());
     for (auto [field, value] : {std::pair{"C", "CM"}, {"O", "DRUNAVELTO"}, {"CN", "MESK"}}) {
-        if (X509_NAME_add_entry_by_txt(name, field, MBSTRING_ASC,
-                                       reinterpret_cast<const unsigned char*>(value), -1, -1, 0) != 1) {
+        if (X509_NAME_add_entry_by_txt(name, field, MBSTRING_ASC, reinterpret_cast<const unsigned char*>(value), -1, -1,
+                                       0) != 1) {
             return false;
         }
     }

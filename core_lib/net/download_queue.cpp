@@ -1,8 +1,8 @@
 #include "core_lib/net/download_queue.h"
 
-#include "core_lib/store/service_flags.h"
 #include "core_lib/net/transfer_slots.h"
 #include "core_lib/store/downloads.h"
+#include "core_lib/store/service_flags.h"
 
 namespace vandrel {
 

@@ -56,8 +56,7 @@ void add_fields(Message& message, const http_fields& common, const http_fields& 
 
 bool is_parse_error(const beast::error_code& ec) {
     static const auto& http_category = http::make_error_code(http::error::bad_method).category();
-    return ec.category() == http_category && ec != http::error::end_of_stream &&
-           ec != http::error::partial_message;
+    return ec.category() == http_category && ec != http::error::end_of_stream && ec != http::error::partial_message;
 }
 
 // One connection: requests are read, answered and written strictly one after the
@@ -119,8 +118,7 @@ private:
     }
 
     void on_header() {
-        if (!parser->is_done() &&
-            beast::iequals(parser->get()[http::field::expect], "100-continue")) {
+        if (!parser->is_done() && beast::iequals(parser->get()[http::field::expect], "100-continue")) {
             static const std::string go_on = "HTTP/1.1 100 Continue\r\n\r\n";
             lowest().expires_after(state->limits.write_timeout);
             net::async_write(stream, net::buffer(go_on),
@@ -135,11 +133,10 @@ private:
 
     void read_body() {
         lowest().expires_after(state->limits.body_timeout);
-        http::async_read(stream, buffer, *parser,
-                         [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
-                             if (ec) return self->fail(ec);
-                             self->handle();
-                         });
+        http::async_read(stream, buffer, *parser, [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+            if (ec) return self->fail(ec);
+            self->handle();
+        });
     }
 
     void fail(const beast::error_code& ec) {
@@ -167,8 +164,7 @@ private:
         request.body = std::move(message.body());
         request.peer_address = peer;
         for (const auto& field : message) {
-            request.headers.try_emplace(to_lower(std::string(field.name_string())),
-                                        std::string(field.value()));
+            request.headers.try_emplace(to_lower(std::string(field.name_string())), std::string(field.value()));
         }
         keep_alive = message.keep_alive();
         version = message.version();
@@ -240,11 +236,12 @@ private:
             wire += beast::buffers_to_string(http::make_chunk_last());
         }
         lowest().expires_after(state->limits.write_timeout);
-        net::async_write(stream, net::buffer(wire), [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
-            self->wire = std::string();
-            if (ec) return self->close();
-            self->after_answer();
-        });
+        net::async_write(stream, net::buffer(wire),
+                         [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+                             self->wire = std::string();
+                             if (ec) return self->close();
+                             self->after_answer();
+                         });
     }
 
     // The current piece goes out; the source is asked for the next one only after it.
@@ -306,8 +303,8 @@ private:
 
     void shut_down() {
         if constexpr (is_tls) {
-            lowest().expires_after(std::min<std::chrono::milliseconds>(state->limits.write_timeout,
-                                                                       std::chrono::seconds(5)));
+            lowest().expires_after(
+                std::min<std::chrono::milliseconds>(state->limits.write_timeout, std::chrono::seconds(5)));
             stream.async_shutdown([self = this->shared_from_this()](beast::error_code) { self->close(); });
         } else {
             beast::error_code ignored;

@@ -25,9 +25,9 @@ namespace vandrel {
 class io_manager;
 
 struct http_request {
-    std::string method;        // as sent: "GET", "POST", ...
-    std::string target;        // as sent, query included
-    std::string path;          // the target before its first "?"
+    std::string method;  // as sent: "GET", "POST", ...
+    std::string target;  // as sent, query included
+    std::string path;    // the target before its first "?"
     std::string body;
     std::string peer_address;  // the remote address in its normal form (peer_address.h)
     // Lower-cased names; when a name is repeated, its first value.
@@ -54,13 +54,13 @@ using http_fields = std::vector<std::pair<std::string, std::string>>;
 
 struct http_answer {
     unsigned status = 200;
-    http_fields fields;       // extra header lines, in this order
-    std::string body;         // the whole body, or the first piece when `rest` is set
-    bool chunked = true;      // false: a Content-Length body
+    http_fields fields;   // extra header lines, in this order
+    std::string body;     // the whole body, or the first piece when `rest` is set
+    bool chunked = true;  // false: a Content-Length body
     // Length of a streamed Content-Length body; without it the length is body.size().
     std::optional<std::uint64_t> content_length;
     std::shared_ptr<body_source> rest;
-    bool close = false;       // close the connection once the answer is sent
+    bool close = false;  // close the connection once the answer is sent
 };
 
 using http_handler = std::function<http_answer(const http_request&)>;
@@ -79,7 +79,7 @@ struct http_limits {
 };
 
 struct http_server_config {
-    std::string host;    // IP literal to listen on; "" for every address (dual stack)
+    std::string host;  // IP literal to listen on; "" for every address (dual stack)
     std::uint16_t port = 0;
     std::shared_ptr<boost::asio::ssl::context> tls;  // null: plain HTTP
     http_limits limits;

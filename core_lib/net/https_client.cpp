@@ -1,11 +1,11 @@
 #include "core_lib/net/https_client.h"
 
+#include <openssl/ssl.h>
 #include <boost/asio/ssl.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
-#include <openssl/ssl.h>
 
 #include "core_lib/net/net_state.h"
 #include "core_lib/net/tls_context.h"
@@ -66,15 +66,13 @@ public:
             resolve_timer.async_wait([this](beast::error_code ec) {
                 if (!ec) resolver.cancel();
             });
-            resolver.async_resolve(url.host, std::to_string(url.port),
-                                   [this](beast::error_code ec, tcp::resolver::results_type results) {
-                                       resolve_timer.cancel();
-                                       if (ec) return;
-                                       beast::get_lowest_layer(stream).async_connect(
-                                           results, [this](beast::error_code ec, const tcp::endpoint&) {
-                                               connected(ec);
-                                           });
-                                   });
+            resolver.async_resolve(
+                url.host, std::to_string(url.port), [this](beast::error_code ec, tcp::resolver::results_type results) {
+                    resolve_timer.cancel();
+                    if (ec) return;
+                    beast::get_lowest_layer(stream).async_connect(
+                        results, [this](beast::error_code ec, const tcp::endpoint&) { connected(ec); });
+                });
         }
         // In slices, so that a core that stops does not wait out the deadline.
         while (!io.stopped()) {

@@ -21,8 +21,7 @@ namespace vandrel {
 class io_manager {
 public:
     // `name` only labels log lines. The thread starts at once.
-    explicit io_manager(std::string name,
-                        std::chrono::milliseconds poll_interval = std::chrono::milliseconds(50));
+    explicit io_manager(std::string name, std::chrono::milliseconds poll_interval = std::chrono::milliseconds(50));
     ~io_manager();
 
     io_manager(const io_manager&) = delete;

@@ -24,8 +24,7 @@ std::string normalize_peer_address(const std::string& text) {
     // this keeps odd bytes from reaching it.
     if (literal.empty() || literal.size() > 45) return "";
     for (char c : literal) {
-        bool ok = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') ||
-                  c == ':' || c == '.';
+        bool ok = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' || c == '.';
         if (!ok) return "";
     }
     boost::system::error_code ec;
@@ -34,8 +33,6 @@ std::string normalize_peer_address(const std::string& text) {
     return peer_address_text(address);
 }
 
-bool is_peer_address(const std::string& text) {
-    return !text.empty() && normalize_peer_address(text) == text;
-}
+bool is_peer_address(const std::string& text) { return !text.empty() && normalize_peer_address(text) == text; }
 
 }  // namespace vandrel

@@ -3,11 +3,11 @@
 #include <exception>
 #include <iostream>
 
-#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/foundation/json.h"
 #include "core_lib/net/peer_address.h"
 #include "core_lib/net/peer_avatar.h"
 #include "core_lib/net/resend_queue.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/devices.h"
 
 namespace vandrel {

@@ -19,9 +19,8 @@ http_answer not_found() { return chunked_answer(404); }
 
 http_answer route_thumbnail(const rest_routes& routes, const http_request& request) {
     // The prefix and the "/" after it.
-    std::string rest = request.path.size() > thumbnail_prefix.size()
-                           ? request.path.substr(thumbnail_prefix.size() + 1)
-                           : std::string();
+    std::string rest = request.path.size() > thumbnail_prefix.size() ? request.path.substr(thumbnail_prefix.size() + 1)
+                                                                     : std::string();
     if (!routes.thumbnail) return not_found();
     return routes.thumbnail(request, rest);
 }

@@ -13,8 +13,8 @@
 namespace vandrel {
 
 // (endpoint, body, origin) -> reply text; production wires handle_api_request.
-using api_request_handler = std::function<std::string(const std::string& endpoint, const std::string& body,
-                                              const std::string& origin)>;
+using api_request_handler =
+    std::function<std::string(const std::string& endpoint, const std::string& body, const std::string& origin)>;
 
 // A file route gets the request and the rest of the path after its prefix (for
 // "/thumbnail/v1/upload/ID" that is "upload/ID").

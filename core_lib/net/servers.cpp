@@ -4,11 +4,11 @@
 #include <mutex>
 #include <utility>
 
-#include "core_lib/platform/platform_services.h"
-#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/net/certificate.h"
 #include "core_lib/net/net_state.h"
 #include "core_lib/net/tls_context.h"
+#include "core_lib/platform/platform_services.h"
+#include "core_lib/platform/ui_event_channel.h"
 
 namespace vandrel {
 

@@ -6,8 +6,8 @@
 
 #include <unistd.h>
 
-#include <boost/asio/ssl/context.hpp>
 #include <openssl/ssl.h>
+#include <boost/asio/ssl/context.hpp>
 
 namespace vandrel {
 
@@ -16,9 +16,8 @@ namespace ssl = boost::asio::ssl;
 namespace {
 
 void set_common_options(ssl::context& ctx) {
-    ctx.set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 |
-                    ssl::context::no_sslv3 | ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1 |
-                    ssl::context::single_dh_use);
+    ctx.set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 | ssl::context::no_sslv3 |
+                    ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1 | ssl::context::single_dh_use);
     // A peer that closes without close_notify ends the stream like a plain EOF.
     SSL_CTX_set_options(ctx.native_handle(), SSL_OP_IGNORE_UNEXPECTED_EOF);
 }

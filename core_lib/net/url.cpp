@@ -8,9 +8,7 @@ namespace vandrel {
 
 namespace {
 
-bool is_name_char(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
-}
+bool is_name_char(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
 
 bool valid_host_name(const std::string& host) {
     if (host.empty() || host.size() > 253 || host.front() == '.' || host.front() == '-') return false;

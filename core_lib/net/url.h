@@ -10,11 +10,11 @@
 namespace vandrel {
 
 struct parsed_url {
-    std::string scheme;       // "http" or "https", lower-case
-    std::string host;         // without brackets: "1.2.3.4", "fe80::1", "example.org"
-    std::uint16_t port = 0;   // the given port, else 80 or 443
-    std::string target = "/"; // path and query as given, "/" when the URL has none
-    bool host_is_ip = false;  // the host is an IP literal (no name to resolve, no SNI)
+    std::string scheme;        // "http" or "https", lower-case
+    std::string host;          // without brackets: "1.2.3.4", "fe80::1", "example.org"
+    std::uint16_t port = 0;    // the given port, else 80 or 443
+    std::string target = "/";  // path and query as given, "/" when the URL has none
+    bool host_is_ip = false;   // the host is an IP literal (no name to resolve, no SNI)
 };
 
 std::optional<parsed_url> parse_url(const std::string& url);

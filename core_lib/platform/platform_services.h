@@ -46,8 +46,7 @@ public:
     // The path a storage path names, whether or not the file exists yet, or "".
     virtual std::string resolve_storage_path(const std::string& /*storage_path*/) { return {}; }
     // The storage path of a file inside a folder the user granted, or "".
-    virtual std::string storage_path_for_file(const std::string& /*granted_folder*/,
-                                              const std::string& /*file_path*/) {
+    virtual std::string storage_path_for_file(const std::string& /*granted_folder*/, const std::string& /*file_path*/) {
         return {};
     }
     // The folders in which the pickers may find the user's files, in search order

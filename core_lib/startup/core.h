@@ -23,8 +23,8 @@ class hotspot_service;
 
 struct core_config {
     std::shared_ptr<PlatformServices> platform;
-    UiSink ui_sink;                             // empty: texts for the interface are dropped
-    std::shared_ptr<hotspot_service> hotspot;   // null: this device has no hotspot
+    UiSink ui_sink;                            // empty: texts for the interface are dropped
+    std::shared_ptr<hotspot_service> hotspot;  // null: this device has no hotspot
     net_config network;
 };
 

@@ -6,12 +6,12 @@
 #include <functional>
 #include <iostream>
 
-#include "core_lib/api/hotspot_control.h"
-#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/api/api_dispatcher.h"
+#include "core_lib/api/hotspot_control.h"
 #include "core_lib/net/certificate.h"
 #include "core_lib/net/resend_queue.h"
 #include "core_lib/net/servers.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/config.h"
 #include "core_lib/store/purge.h"
 #include "core_lib/store/settings.h"

@@ -1,7 +1,7 @@
 #include "core_lib/store/analytics_events.h"
 
-#include "core_lib/platform/platform_services.h"
 #include "core_lib/foundation/clock_random.h"
+#include "core_lib/platform/platform_services.h"
 #include "core_lib/store/app_version.h"
 #include "core_lib/store/events.h"
 #include "core_lib/store/settings.h"
@@ -22,8 +22,8 @@ Json::object common_keys(const std::string& event) {
 
 Json make_analytics_event(const std::string& event) { return Json(common_keys(event)); }
 
-Json make_file_analytics_event(const std::string& event, std::uint64_t number_of_files,
-                               std::uint64_t size_of_files, const std::string& mime_type) {
+Json make_file_analytics_event(const std::string& event, std::uint64_t number_of_files, std::uint64_t size_of_files,
+                               const std::string& mime_type) {
     Json::object record = common_keys(event);
     record["number_of_files"] = std::to_string(number_of_files);
     record["size_of_files"] = std::to_string(size_of_files);

@@ -1,8 +1,8 @@
 #include "core_lib/store/announce_text.h"
 
-#include "core_lib/platform/platform_services.h"
 #include "core_lib/foundation/announce_datagram.h"
 #include "core_lib/foundation/text_utils.h"
+#include "core_lib/platform/platform_services.h"
 #include "core_lib/store/settings.h"
 
 namespace vandrel {

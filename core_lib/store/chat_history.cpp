@@ -1,7 +1,7 @@
 #include "core_lib/store/chat_history.h"
 
-#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/foundation/clock_random.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/chat_views.h"
 #include "core_lib/store/db_session.h"
 
@@ -30,7 +30,8 @@ Json db_get_chats_with_peer(std::uint64_t start, std::string account, std::strin
     while (select.executeStep()) {
         const std::int64_t now = now_ms();
         if (static_cast<std::uint64_t>(now - last) > feedback_interval_ms) {
-            send_feedback(peer, "loading chats..." + std::to_string(done) + "/" + std::to_string(chat_history_page_size));
+            send_feedback(peer,
+                          "loading chats..." + std::to_string(done) + "/" + std::to_string(chat_history_page_size));
             last = now;
         }
         ++done;

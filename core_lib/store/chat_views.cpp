@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <exception>
 
-#include "core_lib/platform/platform_services.h"
 #include "core_lib/foundation/text_utils.h"
+#include "core_lib/platform/platform_services.h"
 #include "core_lib/store/db_session.h"
 
 namespace vandrel {
@@ -63,7 +63,8 @@ constexpr transfer_tables download_tables = {
 };
 
 // Fills "info" and "files" of a transfer chat.
-void add_transfer(SQLite::Database& db, const std::string& id, const std::string& type, Json& info, Json::array& files) {
+void add_transfer(SQLite::Database& db, const std::string& id, const std::string& type, Json& info,
+                  Json::array& files) {
     const bool upload = type == "upload";
     const transfer_tables& tables = upload ? upload_tables : download_tables;
 
@@ -184,11 +185,11 @@ Json db_get_transfer_file_json(std::string file_id, std::string type) {
     store_session session;
     const bool upload = type == "upload";
     if (!upload && type != "download") return Json();
-    SQLite::Statement select(session.db(),
-                             upload ? "select id, filename, filesize, bytes_transferred, date_created, sent, fileurl from "
-                                      "files_to_send where id = ?"
-                                    : "select id, filename, filesize, bytes_transferred, date_created, sent, fileurl from "
-                                      "files_to_receive where id = ?");
+    SQLite::Statement select(
+        session.db(), upload ? "select id, filename, filesize, bytes_transferred, date_created, sent, fileurl from "
+                               "files_to_send where id = ?"
+                             : "select id, filename, filesize, bytes_transferred, date_created, sent, fileurl from "
+                               "files_to_receive where id = ?");
     select.bind(1, file_id);
     Json result;
     while (select.executeStep()) {
@@ -218,15 +219,17 @@ Json db_get_transfer_file_json(std::string file_id, std::string type) {
 }
 
 Json db_get_upload_file_urls(std::string upload_id, int page_size, int page) {
-    return file_urls("select id, fileurl from files_to_send where upload_id = ? order by date_created asc, id asc limit ? "
-                     "offset ? ;",
-                     upload_id, page_size, page);
+    return file_urls(
+        "select id, fileurl from files_to_send where upload_id = ? order by date_created asc, id asc limit ? "
+        "offset ? ;",
+        upload_id, page_size, page);
 }
 
 Json db_get_download_file_urls(std::string download_id, int page_size, int page) {
-    return file_urls("select id, fileurl from files_to_receive where download_id = ? order by date_created asc, id asc "
-                     "limit ? offset ? ;",
-                     download_id, page_size, page);
+    return file_urls(
+        "select id, fileurl from files_to_receive where download_id = ? order by date_created asc, id asc "
+        "limit ? offset ? ;",
+        download_id, page_size, page);
 }
 
 }  // namespace vandrel

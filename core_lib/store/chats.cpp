@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "core_lib/platform/platform_services.h"
 #include "core_lib/foundation/clock_random.h"
+#include "core_lib/platform/platform_services.h"
 #include "core_lib/store/db_session.h"
 #include "core_lib/store/ids.h"
 #include "core_lib/store/settings.h"
@@ -30,8 +30,8 @@ std::string single_text(SQLite::Database& db, const char* sql, const std::string
 
 }  // namespace
 
-bool db_insert_chat(std::string account, std::string id, std::string sender, std::string receiver,
-                    std::string type, std::string data) {
+bool db_insert_chat(std::string account, std::string id, std::string sender, std::string receiver, std::string type,
+                    std::string data) {
     if (!is_safe_id(id)) return false;
     const std::string own_id = get_userid();
     store_session session;
@@ -41,9 +41,10 @@ bool db_insert_chat(std::string account, std::string id, std::string sender, std
     const std::optional<std::string> previous_sender = stored_sender(session.db(), id);
     if (previous_sender && *previous_sender != sender) return false;
 
-    SQLite::Statement insert(session.db(),
-                             "insert or replace into chats (id, sender, receiver, type, data, date_created, date_updated, "
-                             "account) values(?,?,?,?,?,?,?,?);");
+    SQLite::Statement insert(
+        session.db(),
+        "insert or replace into chats (id, sender, receiver, type, data, date_created, date_updated, "
+        "account) values(?,?,?,?,?,?,?,?);");
     SQLite::bind(insert, id, sender, receiver, type, data, now, now, account);
     const int changed = insert.exec();
 
@@ -52,8 +53,8 @@ bool db_insert_chat(std::string account, std::string id, std::string sender, std
         if (type == "download") message = "_new_files";
         if (type == "upload") message = "_sent_some_files";
         const std::string& peer = sender == own_id ? receiver : sender;
-        SQLite::Statement summary(session.db(),
-                                  "update devices set last_message = ?,date_last_message = ?, date_updated = ? where id = ?");
+        SQLite::Statement summary(
+            session.db(), "update devices set last_message = ?,date_last_message = ?, date_updated = ? where id = ?");
         SQLite::bind(summary, message, now, now, peer);
         summary.exec();
 
@@ -82,9 +83,10 @@ bool db_mark_chat_sent(std::string id) {
 
 std::vector<Json> db_get_unsent_chats(std::string receiver, std::string type) {
     store_session session;
-    SQLite::Statement select(session.db(),
-                             "select id, sender, receiver, type, data, account  from chats where receiver = ? and sent != 1 "
-                             "and type = ? order by date_created asc limit 10");
+    SQLite::Statement select(
+        session.db(),
+        "select id, sender, receiver, type, data, account  from chats where receiver = ? and sent != 1 "
+        "and type = ? order by date_created asc limit 10");
     select.bind(1, receiver);
     select.bind(2, type);
     std::vector<Json> result;

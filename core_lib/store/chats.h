@@ -15,8 +15,8 @@ namespace vandrel {
 // an incoming chat raises the sender's unread count when it is new. False when nothing
 // was written: an unsafe id, or an id held by another sender. Reads the own id first,
 // so it must not be called while holding db_lock.
-bool db_insert_chat(std::string account, std::string id, std::string sender, std::string receiver,
-                    std::string type, std::string data);
+bool db_insert_chat(std::string account, std::string id, std::string sender, std::string receiver, std::string type,
+                    std::string data);
 bool db_mark_chat_sent(std::string id);
 // Undelivered chats of that type to that receiver, oldest first, at most 10:
 // {"id", "sender", "receiver", "type", "data", "account"}.

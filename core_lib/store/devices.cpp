@@ -3,10 +3,10 @@
 #include <exception>
 #include <optional>
 
-#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/foundation/clock_random.h"
-#include "core_lib/store/peer_addresses.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/db_session.h"
+#include "core_lib/store/peer_addresses.h"
 
 namespace vandrel {
 
@@ -20,11 +20,11 @@ std::vector<std::string> db_get_recent_peer_ips() {
     store_session session;
     std::vector<std::string> result;
     try {
-        SQLite::Statement select(session.db(),
-                                 "select distinct last_ip from devices where last_ip <>  '' order by date_updated desc limit 10");
+        SQLite::Statement select(
+            session.db(),
+            "select distinct last_ip from devices where last_ip <>  '' order by date_updated desc limit 10");
         while (select.executeStep()) result.push_back(column_text(select, 0));
-    } catch (const std::exception&) {
-    }
+    } catch (const std::exception&) {}
     return result;
 }
 
@@ -56,8 +56,9 @@ bool db_get_device_send_notifications(std::string id) {
 
 std::vector<Json> db_get_devices_updated_since(std::uint64_t since) {
     store_session session;
-    const std::string sql = std::string("select id, alias, sysinfo, date_updated, last_message, date_last_message, unread, "
-                                        "last_ip, avatar, send_notifications from devices where date_updated ") +
+    const std::string sql = std::string(
+                                "select id, alias, sysinfo, date_updated, last_message, date_last_message, unread, "
+                                "last_ip, avatar, send_notifications from devices where date_updated ") +
                             (since != 0 ? ">" : ">=") + " ?";
     SQLite::Statement select(session.db(), sql);
     select.bind(1, decimal(since));
@@ -82,7 +83,8 @@ std::vector<Json> db_get_devices_updated_since(std::uint64_t since) {
 
 Json db_get_device(std::string id) {
     store_session session;
-    SQLite::Statement select(session.db(), "select id, alias, sysinfo, date_updated, last_ip from devices where id = ?");
+    SQLite::Statement select(session.db(),
+                             "select id, alias, sysinfo, date_updated, last_ip from devices where id = ?");
     select.bind(1, id);
     Json result;
     while (select.executeStep()) {
@@ -105,8 +107,9 @@ void db_upsert_device(std::string id, std::string sys_info, std::string alias, s
         try {
             std::string stored_alias, last_message, date_last_message = "0", unread = "0", stored_ip, avatar,
                                                     send_notifications = "0";
-            SQLite::Statement select(session.db(), "select alias, last_message, date_last_message, unread, last_ip, avatar, "
-                                                   "send_notifications from devices where id = ?");
+            SQLite::Statement select(session.db(),
+                                     "select alias, last_message, date_last_message, unread, last_ip, avatar, "
+                                     "send_notifications from devices where id = ?");
             select.bind(1, id);
             while (select.executeStep()) {
                 stored_alias = column_text(select, 0);
@@ -122,9 +125,10 @@ void db_upsert_device(std::string id, std::string sys_info, std::string alias, s
             db_transaction transaction(session.db());
             SQLite::Statement insert(session.db(),
                                      "insert or replace into devices (id, sysinfo, alias, date_updated, last_message, "
-                                     "date_last_message, unread, last_ip, avatar, send_notifications) values(?, ?, ?, ?, ?, ?, ?, ?, ?, ?);");
+                                     "date_last_message, unread, last_ip, avatar, send_notifications) values(?, ?, ?, "
+                                     "?, ?, ?, ?, ?, ?, ?);");
             SQLite::bind(insert, id, sys_info, alias, now, last_message, date_last_message, unread, ip, avatar,
-                                 send_notifications);
+                         send_notifications);
             insert.exec();
             transaction.commit();
         } catch (const std::exception&) {
@@ -141,8 +145,7 @@ void db_set_device_avatar(std::string id, std::string avatar) {
         update.bind(1, avatar);
         update.bind(2, id);
         update.exec();
-    } catch (const std::exception&) {
-    }
+    } catch (const std::exception&) {}
 }
 
 void db_set_device_send_notifications(int value, std::string id) {
@@ -152,8 +155,7 @@ void db_set_device_send_notifications(int value, std::string id) {
         update.bind(1, value);
         update.bind(2, id);
         update.exec();
-    } catch (const std::exception&) {
-    }
+    } catch (const std::exception&) {}
     send_peers_updated();
 }
 
@@ -164,8 +166,7 @@ void db_touch_device(std::string id) {
         update.bind(1, decimal(now_ms()));
         update.bind(2, id);
         update.exec();
-    } catch (const std::exception&) {
-    }
+    } catch (const std::exception&) {}
 }
 
 void db_mark_device_read(std::string id) {

@@ -3,11 +3,11 @@
 #include <optional>
 #include <set>
 
-#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/foundation/clock_random.h"
-#include "core_lib/store/service_flags.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/db_session.h"
 #include "core_lib/store/ids.h"
+#include "core_lib/store/service_flags.h"
 
 namespace vandrel {
 
@@ -51,7 +51,8 @@ bool reopens(const std::string& status) { return status == "queued" || status ==
 
 // Files of this download that already arrived: a repeated delivery leaves them alone.
 std::set<std::string> arrived_files(SQLite::Database& db, const std::string& download_id) {
-    SQLite::Statement select(db, "select id from files_to_receive where download_id = ? and status in ('complete', 'complete_sent')");
+    SQLite::Statement select(
+        db, "select id from files_to_receive where download_id = ? and status in ('complete', 'complete_sent')");
     select.bind(1, download_id);
     std::set<std::string> ids;
     while (select.executeStep()) ids.insert(column_text(select, 0));
@@ -68,15 +69,16 @@ bool db_store_download(std::vector<Json> files, std::string account, std::string
         if (!may_store(session.db(), files, download_id, sender)) return false;
         const std::set<std::string> arrived = arrived_files(session.db(), download_id);
 
-        SQLite::Statement insert(session.db(),
-                                 "insert or replace into files_to_receive (id, filename, filesize, sender, date_created, "
-                                 "date_updated, fileurl, download_id) values(?,?, ?, ?, ?, ?, ?, ?);");
+        SQLite::Statement insert(
+            session.db(),
+            "insert or replace into files_to_receive (id, filename, filesize, sender, date_created, "
+            "date_updated, fileurl, download_id) values(?,?, ?, ?, ?, ?, ?, ?);");
         for (const Json& file : files) {
             if (arrived.count(file["id"].string_value())) continue;
             const std::string now = decimal(now_ms());
             SQLite::bind(insert, file["id"].string_value(), file["filename"].string_value(),
-                                 file["filesize"].string_value(), sender, now, now, file["fileurl"].string_value(),
-                                 download_id);
+                         file["filesize"].string_value(), sender, now, now, file["fileurl"].string_value(),
+                         download_id);
             insert.exec();
             insert.reset();
             insert.clearBindings();
@@ -89,7 +91,8 @@ bool db_store_download(std::vector<Json> files, std::string account, std::string
         SQLite::bind(download, download_id, sender, receiver, std::string("1"), now, now, account);
         download.exec();
 
-        SQLite::Statement queue(session.db(), "update files_to_receive set status = ? where id = ? and download_id = ?");
+        SQLite::Statement queue(session.db(),
+                                "update files_to_receive set status = ? where id = ? and download_id = ?");
         for (const Json& file : files) {
             if (arrived.count(file["id"].string_value())) continue;
             SQLite::bind(queue, std::string("queued"), file["id"].string_value(), download_id);
@@ -110,8 +113,8 @@ void db_set_file_received_status(std::string file_id, std::string download_id, s
     std::optional<std::string> previous;
     std::string sender, filename;
     {
-        SQLite::Statement select(session.db(),
-                                 "select status, sender, filename from files_to_receive where id = ? and download_id = ?");
+        SQLite::Statement select(
+            session.db(), "select status, sender, filename from files_to_receive where id = ? and download_id = ?");
         select.bind(1, file_id);
         select.bind(2, download_id);
         while (select.executeStep()) {
@@ -129,9 +132,10 @@ void db_set_file_received_status(std::string file_id, std::string download_id, s
     bool device_changed = false;
     if (newly_complete && !sender.empty()) {
         const std::string now = decimal(now_ms());
-        SQLite::Statement summary(session.db(),
-                                  "update devices set last_message = ?, date_last_message = ?, date_updated = ?, unread = "
-                                  "(unread + 1) where id = ?");
+        SQLite::Statement summary(
+            session.db(),
+            "update devices set last_message = ?, date_last_message = ?, date_updated = ?, unread = "
+            "(unread + 1) where id = ?");
         SQLite::bind(summary, "_received_" + filename, now, now, sender);
         device_changed = summary.exec() > 0;
     }
@@ -141,8 +145,9 @@ void db_set_file_received_status(std::string file_id, std::string download_id, s
 
 void db_set_download_status(std::string download_id, std::string status) {
     store_session session;
-    std::string sql = status_statement(status, "update files_to_receive set status = ?, bytes_transferred = 0 where download_id = ?",
-                                       "update files_to_receive set status = ? where download_id = ?");
+    std::string sql =
+        status_statement(status, "update files_to_receive set status = ?, bytes_transferred = 0 where download_id = ?",
+                         "update files_to_receive set status = ? where download_id = ?");
     if (reopens(status)) sql += " and status not in ('complete', 'complete_sent')";
     SQLite::Statement update(session.db(), sql);
     update.bind(1, status);
@@ -153,9 +158,10 @@ void db_set_download_status(std::string download_id, std::string status) {
 void db_set_files_to_receive_status(std::string status, std::vector<Json> files) {
     store_session session;
     db_transaction transaction(session.db());
-    SQLite::Statement update(session.db(),
-                             status_statement(status, "update files_to_receive set status = ?, bytes_transferred = 0 where id = ?",
-                                              "update files_to_receive set status = ? where id = ?"));
+    SQLite::Statement update(
+        session.db(),
+        status_statement(status, "update files_to_receive set status = ?, bytes_transferred = 0 where id = ?",
+                         "update files_to_receive set status = ? where id = ?"));
     for (const Json& file : files) {
         update.bind(1, status);
         update.bind(2, file["id"].string_value());
@@ -168,9 +174,10 @@ void db_set_files_to_receive_status(std::string status, std::vector<Json> files)
 
 std::vector<Json> db_get_files_to_receive(std::string sender, std::string status, int limit) {
     store_session session;
-    SQLite::Statement select(session.db(),
-                             "select id, bytes_transferred, filesize, download_id from files_to_receive where sender = ? and "
-                             "status = ? order by date_created desc, id desc limit ?");
+    SQLite::Statement select(
+        session.db(),
+        "select id, bytes_transferred, filesize, download_id from files_to_receive where sender = ? and "
+        "status = ? order by date_created desc, id desc limit ?");
     SQLite::bind(select, sender, status, std::to_string(limit));
     std::vector<Json> result;
     while (select.executeStep()) {
@@ -187,9 +194,10 @@ std::vector<Json> db_get_files_to_receive(std::string sender, std::string status
 Json db_get_next_queued_file_to_receive(std::string sender) {
     store_session session;
     // Among files stored in the same millisecond the one stored last comes first.
-    SQLite::Statement select(session.db(),
-                             "select id, download_id from files_to_receive where status = 'queued' and sender = ? order by "
-                             "date_updated desc, rowid desc limit 1");
+    SQLite::Statement select(
+        session.db(),
+        "select id, download_id from files_to_receive where status = 'queued' and sender = ? order by "
+        "date_updated desc, rowid desc limit 1");
     select.bind(1, sender);
     Json result;
     while (select.executeStep()) {
@@ -208,13 +216,15 @@ void db_set_file_to_receive_progress(std::uint64_t bytes, std::string file_id) {
 
 Json db_get_file_to_receive(std::string file_id) {
     store_session session;
-    SQLite::Statement select(session.db(), "select id, filename, filesize, sender, fileurl from files_to_receive where id = ? ");
+    SQLite::Statement select(session.db(),
+                             "select id, filename, filesize, sender, fileurl from files_to_receive where id = ? ");
     select.bind(1, file_id);
     Json result;
     while (select.executeStep()) {
         result = Json::object{
-            {"id", column_text(select, 0)},     {"filename", column_text(select, 1)}, {"filesize", column_text(select, 2)},
-            {"sender", column_text(select, 3)}, {"fileurl", column_text(select, 4)},
+            {"id", column_text(select, 0)},       {"filename", column_text(select, 1)},
+            {"filesize", column_text(select, 2)}, {"sender", column_text(select, 3)},
+            {"fileurl", column_text(select, 4)},
         };
     }
     return result;
@@ -222,14 +232,16 @@ Json db_get_file_to_receive(std::string file_id) {
 
 std::vector<Json> db_get_downloads_from_sender(std::uint64_t since, std::string sender) {
     store_session session;
-    std::string sql = "select id, sender, receiver, date_created, date_updated, account from downloads where sender = ? ";
+    std::string sql =
+        "select id, sender, receiver, date_created, date_updated, account from downloads where sender = ? ";
     if (since != 0) sql += " and (date_created > " + decimal(since) + ") ";
     sql += "   order by date_created desc limit 100";
     SQLite::Statement select(session.db(), sql);
     select.bind(1, sender);
 
     SQLite::Statement file_ids(session.db(), "select id from files_to_receive where download_id = ? order by id asc");
-    SQLite::Statement file(session.db(), "select filename, filesize, sender from files_to_receive where (id = ?) order by id  asc;");
+    SQLite::Statement file(session.db(),
+                           "select filename, filesize, sender from files_to_receive where (id = ?) order by id  asc;");
     std::vector<Json> result;
     while (select.executeStep()) {
         const std::string id = column_text(select, 0);

@@ -57,7 +57,8 @@ std::vector<stored_event> read_events(SQLite::Statement& select) {
 }
 
 std::vector<stored_event> oldest_batch(SQLite::Database& db) {
-    SQLite::Statement select(db, "select rowid, event, date_created from events order by date_created asc, rowid asc limit ?");
+    SQLite::Statement select(
+        db, "select rowid, event, date_created from events order by date_created asc, rowid asc limit ?");
     select.bind(1, static_cast<std::int64_t>(events_batch_size + 1));
     std::vector<stored_event> rows = read_events(select);
     if (rows.size() <= events_batch_size) return rows;
@@ -70,7 +71,8 @@ std::vector<stored_event> oldest_batch(SQLite::Database& db) {
         while (rows.back().date_created == last_date) rows.pop_back();
     } else {
         // One millisecond fills the whole batch: take all of it.
-        SQLite::Statement same(db, "select rowid, event, date_created from events where date_created = ? order by rowid asc");
+        SQLite::Statement same(
+            db, "select rowid, event, date_created from events where date_created = ? order by rowid asc");
         same.bind(1, decimal(last_date));
         rows = read_events(same);
     }
@@ -84,7 +86,8 @@ void db_store_event(Json event) {
     try {
         const std::string date = event["date_created"].string_value();
         if (date.size() != 13) return;
-        SQLite::Statement insert(session.db(), "insert or replace into events (id, event, date_created) values(?, ?, ?);");
+        SQLite::Statement insert(session.db(),
+                                 "insert or replace into events (id, event, date_created) values(?, ?, ?);");
         SQLite::bind(insert, date, event.dump(), date);
         insert.exec();
     } catch (const std::exception&) {

@@ -6,7 +6,8 @@ namespace vandrel {
 
 namespace {
 
-Json progress(const char* others_sql, const char* totals_sql, const std::string& transfer_id, const std::string& file_id) {
+Json progress(const char* others_sql, const char* totals_sql, const std::string& transfer_id,
+              const std::string& file_id) {
     store_session session;
     std::string bytes, count, size;
     {
@@ -34,7 +35,8 @@ Json db_get_download_progress(std::string download_id, std::string file_id) {
 
 Json db_get_upload_progress(std::string upload_id, std::string file_id) {
     return progress("select sum(bytes_transferred) as ssum from files_to_send where upload_id = ? and id <> ?",
-                    "select count(id), sum(filesize) as ssum from files_to_send where upload_id = ?", upload_id, file_id);
+                    "select count(id), sum(filesize) as ssum from files_to_send where upload_id = ?", upload_id,
+                    file_id);
 }
 
 }  // namespace vandrel

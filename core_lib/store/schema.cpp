@@ -115,8 +115,7 @@ void add_indexes(SQLite::Database& db) {
     for (std::string_view statement : index_statements) {
         try {
             db.exec(std::string(statement));
-        } catch (const std::exception&) {
-        }
+        } catch (const std::exception&) {}
     }
 }
 

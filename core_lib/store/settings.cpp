@@ -3,12 +3,12 @@
 #include <exception>
 #include <iostream>
 
-#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/foundation/alias_words.h"
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/foundation/json.h"
 #include "core_lib/foundation/sha256.h"
 #include "core_lib/foundation/text_utils.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/analytics_events.h"
 #include "core_lib/store/config.h"
 #include "core_lib/store/service_flags.h"

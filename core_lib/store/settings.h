@@ -25,8 +25,8 @@ struct settings_cache {
     // The id has locks of its own: it is read inside store operations once cached, and
     // making it must happen once however many threads ask first.
     std::mutex userid_cache_mutex;
-    std::string userid;             // guarded by userid_cache_mutex
-    std::mutex userid_make_mutex;   // serialises the first read; taken before db_lock
+    std::string userid;            // guarded by userid_cache_mutex
+    std::mutex userid_make_mutex;  // serialises the first read; taken before db_lock
 
     // "unknown" at start, "1" while web share is on, "0" after it was switched off.
     std::mutex web_mode_mutex;

@@ -1,9 +1,9 @@
 #include "core_lib/store/shared_pending.h"
 
-#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/foundation/sha256.h"
-#include "core_lib/store/service_flags.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/db_session.h"
+#include "core_lib/store/service_flags.h"
 
 namespace vandrel {
 
@@ -37,7 +37,8 @@ void db_add_shared_files(std::vector<Json> entries) {
     store_session session;
     {
         db_transaction transaction(session.db());
-        SQLite::Statement insert(session.db(), "insert or ignore into shared_files (id, path, type, name) values(?, ?, 'file', ?);");
+        SQLite::Statement insert(session.db(),
+                                 "insert or ignore into shared_files (id, path, type, name) values(?, ?, 'file', ?);");
         for (const Json& entry : entries) {
             const std::string path = entry["fileurl"].string_value();
             SQLite::bind(insert, sha256_hex(path), path, entry["filename"].string_value());
@@ -65,11 +66,12 @@ void db_remove_shared_file(std::string id) {
 
 std::vector<Json> db_get_shared_files() {
     store_session session;
-    SQLite::Statement select(session.db(), "select id, type, path, name from shared_files where 1 order by lower(name) asc;");
+    SQLite::Statement select(session.db(),
+                             "select id, type, path, name from shared_files where 1 order by lower(name) asc;");
     std::vector<Json> result;
     while (select.executeStep()) {
-        result.push_back(
-            Json::object{{"id", column_text(select, 0)}, {"name", column_text(select, 3)}, {"type", column_text(select, 1)}});
+        result.push_back(Json::object{
+            {"id", column_text(select, 0)}, {"name", column_text(select, 3)}, {"type", column_text(select, 1)}});
     }
     return result;
 }

@@ -1,7 +1,7 @@
 #include "core_lib/store/uploads.h"
 
-#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/foundation/clock_random.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/db_session.h"
 
 namespace vandrel {
@@ -15,9 +15,8 @@ void db_store_upload(std::vector<Json> files, std::string account, std::string u
         SQLite::Statement insert(session.db(),
                                  "insert or replace into files_to_send (id, filename, fileurl, filesize, date_created, "
                                  "date_updated, upload_id, receiver) values(?, ?, ?, ?, ?, ?,?, ?);");
-        SQLite::bind(insert, file["id"].string_value(), file["filename"].string_value(),
-                             file["fileurl"].string_value(), file["filesize"].string_value(), now, now, upload_id,
-                             receiver);
+        SQLite::bind(insert, file["id"].string_value(), file["filename"].string_value(), file["fileurl"].string_value(),
+                     file["filesize"].string_value(), now, now, upload_id, receiver);
         insert.exec();
     }
     const std::string now = decimal(now_ms());
@@ -31,14 +30,16 @@ void db_store_upload(std::vector<Json> files, std::string account, std::string u
 
 std::vector<Json> db_get_unsent_files_of_upload(std::string upload_id) {
     store_session session;
-    SQLite::Statement select(session.db(),
-                             "select id, filename, filesize  from files_to_send where upload_id = ? and sent != 1 order by "
-                             "date_created asc limit 1000");
+    SQLite::Statement select(
+        session.db(),
+        "select id, filename, filesize  from files_to_send where upload_id = ? and sent != 1 order by "
+        "date_created asc limit 1000");
     select.bind(1, upload_id);
     std::vector<Json> result;
     while (select.executeStep()) {
-        result.push_back(Json::object{
-            {"id", column_text(select, 0)}, {"filename", column_text(select, 1)}, {"filesize", column_text(select, 2)}});
+        result.push_back(Json::object{{"id", column_text(select, 0)},
+                                      {"filename", column_text(select, 1)},
+                                      {"filesize", column_text(select, 2)}});
     }
     return result;
 }
@@ -60,8 +61,8 @@ void db_reset_upload_for_resend(std::string upload_id) {
     const std::string now = decimal(now_ms());
     // Both rows or neither: a half reset would announce files of a chat marked sent.
     db_transaction transaction(session.db());
-    SQLite::Statement files(session.db(),
-                            "update files_to_send set sent=0, bytes_transferred = 0, date_updated = ? where upload_id = ?");
+    SQLite::Statement files(
+        session.db(), "update files_to_send set sent=0, bytes_transferred = 0, date_updated = ? where upload_id = ?");
     files.bind(1, now);
     files.bind(2, upload_id);
     files.exec();
@@ -82,8 +83,8 @@ void db_set_file_to_send_status(std::string file_id, std::string upload_id, std:
 void db_set_upload_status(std::string upload_id, std::string status) {
     store_session session;
     db_transaction transaction(session.db());
-    for (const char* sql : {"update files_to_send set status = ? where upload_id = ?", "update chats set status = ? where id = ?",
-                            "update uploads set status = ? where id = ?"}) {
+    for (const char* sql : {"update files_to_send set status = ? where upload_id = ?",
+                            "update chats set status = ? where id = ?", "update uploads set status = ? where id = ?"}) {
         SQLite::Statement update(session.db(), sql);
         update.bind(1, status);
         update.bind(2, upload_id);
@@ -107,7 +108,8 @@ void db_complete_file_to_send(std::vector<Json> files) {
         db_transaction transaction(session.db());
         for (const Json& file : files) {
             last_id = file["id"].string_value();
-            SQLite::Statement update(session.db(), "update files_to_send set bytes_transferred = filesize where id = ? ");
+            SQLite::Statement update(session.db(),
+                                     "update files_to_send set bytes_transferred = filesize where id = ? ");
             update.bind(1, last_id);
             update.exec();
         }
@@ -136,12 +138,13 @@ void db_complete_file_to_send(std::vector<Json> files) {
 
 Json db_get_file_to_send(std::string file_id) {
     store_session session;
-    SQLite::Statement select(session.db(), "select id, filename, filesize, fileurl, receiver, status from files_to_send where id = ? ");
+    SQLite::Statement select(
+        session.db(), "select id, filename, filesize, fileurl, receiver, status from files_to_send where id = ? ");
     select.bind(1, file_id);
     Json result;
     while (select.executeStep()) {
         result = Json::object{
-            {"id", column_text(select, 0)},      {"filename", column_text(select, 1)},
+            {"id", column_text(select, 0)},       {"filename", column_text(select, 1)},
             {"filesize", column_text(select, 2)}, {"fileurl", column_text(select, 3)},
             {"receiver", column_text(select, 4)}, {"status", column_text(select, 5)},
         };

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "MeskRuntimeComponent/hotspot.h"
-#include "core_lib/api/hotspot_control.h"
 #include "core_lib/api/api_dispatcher.h"
 #include "core_lib/api/background_jobs.h"
+#include "core_lib/api/hotspot_control.h"
 #include "core_lib/foundation/json.h"
 #include "core_lib/net/mirror_queue.h"
 #include "core_lib/net/peer_avatar.h"

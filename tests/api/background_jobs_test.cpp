@@ -41,8 +41,7 @@ TEST_F(BackgroundJobs, RunsOnABoundedNumberOfThreads) {
         start_background_job("tracks", [&] {
             const int now = ++running;
             int seen = most.load();
-            while (now > seen && !most.compare_exchange_weak(seen, now)) {
-            }
+            while (now > seen && !most.compare_exchange_weak(seen, now)) {}
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 threads.insert(std::this_thread::get_id());

@@ -8,9 +8,9 @@
 
 #include "core_lib/api/chat_pipeline.h"
 #include "core_lib/net/peer_directory.h"
-#include "core_lib/store/service_flags.h"
 #include "core_lib/store/chats.h"
 #include "core_lib/store/devices.h"
+#include "core_lib/store/service_flags.h"
 #include "tests/api/api_fixture.h"
 
 namespace vandrel::api_test {
@@ -144,8 +144,8 @@ TEST_F(ChatPipelineTest, AnOutgoingTextWakesTheResendLoopOnce) {
 }
 
 TEST_F(ChatPipelineTest, AnUploadStoresItsFilesAndItsAnalyticsEvent) {
-    const Json data = Json::object{
-        {"files", Json::array{file_entry("f1", "a.txt", "10"), file_entry("f2", "b.PNG", "20")}}};
+    const Json data =
+        Json::object{{"files", Json::array{file_entry("f1", "a.txt", "10"), file_entry("f2", "b.PNG", "20")}}};
     call("/create_chat", chat_request("u1", own_id, "peer-a", data, "upload"));
     settle();
 
@@ -174,17 +174,16 @@ TEST_F(ChatPipelineTest, AnEmptyUploadCountsNothing) {
 
 TEST_F(ChatPipelineTest, ADownloadGetsCleanNamesLocalTargetsAndQueuedRows) {
     set_downloads_pending(false);
-    const Json data = Json::object{
-        {"files", Json::array{file_entry("f1", "a<b>.txt", "7"), file_entry("f2", "clip.mp4", "x")}}};
+    const Json data =
+        Json::object{{"files", Json::array{file_entry("f1", "a<b>.txt", "7"), file_entry("f2", "clip.mp4", "x")}}};
     call("/create_chat", chat_request("d1", "peer-a", own_id, data, "download"), peer_address);
     settle();
 
-    EXPECT_EQ(store.rows("select id, filename, filesize, fileurl, status, download_id from files_to_receive order by id"),
-              (std::vector<std::vector<std::string>>{{"f1", "ab.txt", "7", "token||a<b>.txt", "queued", "d1"},
-                                                     {"f2", "clip.mp4", "x", "token||clip.mp4", "queued", "d1"}}));
-    {
-        EXPECT_TRUE(get_downloads_pending());
-    }
+    EXPECT_EQ(
+        store.rows("select id, filename, filesize, fileurl, status, download_id from files_to_receive order by id"),
+        (std::vector<std::vector<std::string>>{{"f1", "ab.txt", "7", "token||a<b>.txt", "queued", "d1"},
+                                               {"f2", "clip.mp4", "x", "token||clip.mp4", "queued", "d1"}}));
+    { EXPECT_TRUE(get_downloads_pending()); }
     EXPECT_EQ(store.platform().toasts().at(0).second, "files to get:2");
     const std::vector<Json> recorded = analytics("file_download");
     ASSERT_EQ(recorded.size(), 1u);
@@ -255,10 +254,11 @@ TEST_F(ChatPipelineTest, APeerMaySpeakOnlyForItself) {
 }
 
 TEST_F(ChatPipelineTest, AMirroredNotificationBecomesAnIncomingTextFromTheNotifyingPeer) {
-    const Json reply = call("/mirror_notification",
-                            Json::object{{"title", "Mail"}, {"description", "New message"}, {"device_alias", "Bob"},
-                                         {"device_id", "peer-b"}},
-                            peer_address);
+    const Json reply =
+        call("/mirror_notification",
+             Json::object{
+                 {"title", "Mail"}, {"description", "New message"}, {"device_alias", "Bob"}, {"device_id", "peer-b"}},
+             peer_address);
     EXPECT_EQ(reply["status"].string_value(), "success");
     const std::string id = reply["id"].string_value();
     EXPECT_EQ(id.size(), 64u);
@@ -303,8 +303,8 @@ TEST_F(ChatPipelineTest, AddNotificationQueuesOneMirroredNotification) {
     EXPECT_EQ(call_text("/add_notification", Json()), R"({"status": "success"})");
     const std::vector<Json> queued = drain_mirror_queue();
     ASSERT_EQ(queued.size(), 2u);
-    EXPECT_EQ(queued[0], Json(Json::object{
-                             {"title", "T"}, {"description", "D"}, {"device_id", own_id}, {"device_alias", alias}}));
+    EXPECT_EQ(queued[0],
+              Json(Json::object{{"title", "T"}, {"description", "D"}, {"device_id", own_id}, {"device_alias", alias}}));
     EXPECT_EQ(queued[1]["title"].string_value(), "");
 }
 

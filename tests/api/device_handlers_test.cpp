@@ -70,7 +70,8 @@ TEST_F(DeviceHandlersTest, CreateDeviceValidatesTrimmedValuesInOrder) {
         Json body;
         std::string reply;
     } cases[] = {
-        {Json::object{{"id", "   "}, {"alias", "A"}, {"sys_info", "S"}}, R"({"error_code": "empty_id", "status": "error"})"},
+        {Json::object{{"id", "   "}, {"alias", "A"}, {"sys_info", "S"}},
+         R"({"error_code": "empty_id", "status": "error"})"},
         {Json::object{{"id", "d"}, {"alias", " "}}, R"({"error_code": "empty_alias", "status": "error"})"},
         {Json::object{{"id", "d"}, {"alias", "A"}}, R"({"error_code": "empty_sys_info", "status": "error"})"},
         {Json::object{{"id", " d "}, {"alias", " A "}, {"sys_info", " S "}}, success},
@@ -105,11 +106,26 @@ TEST_F(DeviceHandlersTest, DeviceInfoSnapshot) {
     const Json::object& keys = info.object_items();
     std::vector<std::string> names;
     for (const auto& [name, value] : keys) names.push_back(name);
-    EXPECT_EQ(names, (std::vector<std::string>{"alias", "app_version", "avatar", "downloads_folder", "folders",
-                                               "has_hotspot_feature", "hotspot_is_running", "hotspot_password",
-                                               "hotspot_ssid", "id", "os", "run_on_startup", "run_web_mode",
-                                               "run_web_share_on_startup", "run_wifi_direct_on_startup", "ssid",
-                                               "status", "sys_info", "webshare_password", "webshare_port"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"alias",
+                                               "app_version",
+                                               "avatar",
+                                               "downloads_folder",
+                                               "folders",
+                                               "has_hotspot_feature",
+                                               "hotspot_is_running",
+                                               "hotspot_password",
+                                               "hotspot_ssid",
+                                               "id",
+                                               "os",
+                                               "run_on_startup",
+                                               "run_web_mode",
+                                               "run_web_share_on_startup",
+                                               "run_wifi_direct_on_startup",
+                                               "ssid",
+                                               "status",
+                                               "sys_info",
+                                               "webshare_password",
+                                               "webshare_port"}));
     EXPECT_EQ(info["id"].string_value(), own_id);
     EXPECT_EQ(info["os"].string_value(), "linux");
     EXPECT_EQ(info["webshare_port"], Json("3456"));

@@ -12,25 +12,73 @@
 namespace vandrel::api_test {
 namespace {
 
-const std::vector<std::string> endpoint_names = {
-    "/hello_world", "/get_device_info", "/ping", "/os", "/who_am_i", "/shared_files", "/remove_shared_file",
-    "/add_shared_files", "/local_ips", "/create_device", "/create_chat", "/erase_chats_for_peer",
-    "/turn_on_accessibility", "/get_chats_for_peer", "/get_new_downloads", "/new_settings", "/create_upload",
-    "/create_download", "/show_file_picker", "/clear_pending_files", "/upload_pending_files", "/download_file",
-    "/show_downloaded_file", "/show_uploaded_file", "/open_downloaded_file", "/download_files",
-    "/bytes_transferred", "/clear_unread", "/change_send_notifications", "/get_recently_changed_devices",
-    "/get_pending_files", "/start_hotspot", "/stop_hotspot", "/scan_wifi", "/resend", "/join_mesk_network",
-    "/get_hotspot_password", "/open_folder", "/open_file", "/info_file", "/completed_downloads",
-    "/pending_files_updated", "/pending_folders_updated", "/open_folder_for_chat", "/wake_up",
-    "/copy_to_clipboard", "/add_notification", "/mirror_notification", "/toggle_run_on_startup",
-    "/toggle_run_wifi_direct_on_startup", "/toggle_run_web_share_on_startup", "/toggle_run_web_mode",
-    "/stop_download", "/stop_upload", "/pause_file_upload", "/resume_file_upload", "/pause_upload",
-    "/resume_upload", "/get_avatar", "/chat_info", "/reset_downloads_folder", "/accepted_folders",
-    "/add_accepted_folder"};
+const std::vector<std::string> endpoint_names = {"/hello_world",
+                                                 "/get_device_info",
+                                                 "/ping",
+                                                 "/os",
+                                                 "/who_am_i",
+                                                 "/shared_files",
+                                                 "/remove_shared_file",
+                                                 "/add_shared_files",
+                                                 "/local_ips",
+                                                 "/create_device",
+                                                 "/create_chat",
+                                                 "/erase_chats_for_peer",
+                                                 "/turn_on_accessibility",
+                                                 "/get_chats_for_peer",
+                                                 "/get_new_downloads",
+                                                 "/new_settings",
+                                                 "/create_upload",
+                                                 "/create_download",
+                                                 "/show_file_picker",
+                                                 "/clear_pending_files",
+                                                 "/upload_pending_files",
+                                                 "/download_file",
+                                                 "/show_downloaded_file",
+                                                 "/show_uploaded_file",
+                                                 "/open_downloaded_file",
+                                                 "/download_files",
+                                                 "/bytes_transferred",
+                                                 "/clear_unread",
+                                                 "/change_send_notifications",
+                                                 "/get_recently_changed_devices",
+                                                 "/get_pending_files",
+                                                 "/start_hotspot",
+                                                 "/stop_hotspot",
+                                                 "/scan_wifi",
+                                                 "/resend",
+                                                 "/join_mesk_network",
+                                                 "/get_hotspot_password",
+                                                 "/open_folder",
+                                                 "/open_file",
+                                                 "/info_file",
+                                                 "/completed_downloads",
+                                                 "/pending_files_updated",
+                                                 "/pending_folders_updated",
+                                                 "/open_folder_for_chat",
+                                                 "/wake_up",
+                                                 "/copy_to_clipboard",
+                                                 "/add_notification",
+                                                 "/mirror_notification",
+                                                 "/toggle_run_on_startup",
+                                                 "/toggle_run_wifi_direct_on_startup",
+                                                 "/toggle_run_web_share_on_startup",
+                                                 "/toggle_run_web_mode",
+                                                 "/stop_download",
+                                                 "/stop_upload",
+                                                 "/pause_file_upload",
+                                                 "/resume_file_upload",
+                                                 "/pause_upload",
+                                                 "/resume_upload",
+                                                 "/get_avatar",
+                                                 "/chat_info",
+                                                 "/reset_downloads_folder",
+                                                 "/accepted_folders",
+                                                 "/add_accepted_folder"};
 
-const std::set<std::string> peer_endpoints = {"/ping",       "/create_chat", "/completed_downloads",
-                                              "/mirror_notification", "/get_avatar", "/hello_world",
-                                              "/os",         "/who_am_i"};
+const std::set<std::string> peer_endpoints = {
+    "/ping", "/create_chat", "/completed_downloads", "/mirror_notification", "/get_avatar", "/hello_world",
+    "/os",   "/who_am_i"};
 
 std::string unknown(const std::string& endpoint) {
     return Json(Json::object{{"endpoint", endpoint}, {"error_code", "unknown_endpoint"}, {"status", "error"}}).dump();
@@ -108,9 +156,10 @@ TEST_F(DispatcherTest, SuccessOnlyHandlersShowThemselvesByTheirEffects) {
     EXPECT_EQ(call_text("/clear_pending_files", Json::object{}), success);
     EXPECT_TRUE(db_get_pending_files().empty());
 
-    EXPECT_EQ(call_text("/add_shared_files", Json::object{{"files", Json::array{Json::object{
-                                                                       {"filename", "a.txt"}, {"fileurl", "/x/a.txt"}}}}}),
-              success);
+    EXPECT_EQ(
+        call_text("/add_shared_files",
+                  Json::object{{"files", Json::array{Json::object{{"filename", "a.txt"}, {"fileurl", "/x/a.txt"}}}}}),
+        success);
     ASSERT_EQ(db_get_shared_files().size(), 1u);
     EXPECT_EQ(call_text("/remove_shared_file", Json::object{{"id", db_get_shared_files()[0]["id"]}}), success);
     EXPECT_TRUE(db_get_shared_files().empty());
@@ -147,7 +196,7 @@ TEST_F(DispatcherTest, SuccessOnlyHandlersShowThemselvesByTheirEffects) {
 TEST_F(DispatcherTest, NamesThatAreNotInTheTableAreUnknown) {
     for (const std::string& endpoint : std::vector<std::string>{
              "", "/Hello_world", "/HELLO_WORLD", "/hello_world/", "hello_world", "/hello_worldx", "/hello_world ",
-          " /hello_world", "/hello", "/run_tests", "/create_chat?x=1", std::string("/hello_world\0", 13)}) {
+             " /hello_world", "/hello", "/run_tests", "/create_chat?x=1", std::string("/hello_world\0", 13)}) {
         EXPECT_EQ(call_text(endpoint, Json::object{}), unknown(endpoint)) << endpoint;
         EXPECT_EQ(handle_api_request(endpoint, "{}", peer_address), unknown(endpoint)) << endpoint;
     }
@@ -199,9 +248,9 @@ TEST_F(DispatcherTest, PeersReachOnlyWhatPeersPostToEachOther) {
 }
 
 TEST_F(DispatcherTest, AForbiddenCallChangesNothing) {
-    EXPECT_EQ(call_text("/new_settings", Json::object{{"alias", "Taken Over"}, {"webshare_password", "0000"}},
-                        peer_address),
-              forbidden);
+    EXPECT_EQ(
+        call_text("/new_settings", Json::object{{"alias", "Taken Over"}, {"webshare_password", "0000"}}, peer_address),
+        forbidden);
     EXPECT_EQ(get_alias(), alias);
     EXPECT_NE(get_webshare_password(), "0000");
 

@@ -35,9 +35,9 @@ TEST_F(QueriesTest, ChatHistoryPagesTakeNumbersAndTexts) {
         std::size_t count;
         const char* newest;
     } cases[] = {
-        {Json(0), 20, "c44"},  {Json("0"), 20, "c44"}, {Json(), 20, "c44"},       {Json("x"), 20, "c44"},
-        {Json(20), 20, "c24"}, {Json("20"), 20, "c24"}, {Json(40), 5, "c04"},     {Json("40"), 5, "c04"},
-        {Json(45), 0, ""},     {Json(-3), 20, "c44"},  {Json("-3"), 20, "c44"},
+        {Json(0), 20, "c44"},  {Json("0"), 20, "c44"},  {Json(), 20, "c44"},     {Json("x"), 20, "c44"},
+        {Json(20), 20, "c24"}, {Json("20"), 20, "c24"}, {Json(40), 5, "c04"},    {Json("40"), 5, "c04"},
+        {Json(45), 0, ""},     {Json(-3), 20, "c44"},   {Json("-3"), 20, "c44"},
     };
     for (const auto& c : cases) {
         Json::object body{{"peer", "peer-a"}};

@@ -8,9 +8,9 @@
 #include "core_lib/api/transfer_creation_handlers.h"
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/net/peer_directory.h"
-#include "core_lib/store/service_flags.h"
 #include "core_lib/store/chats.h"
 #include "core_lib/store/downloads.h"
+#include "core_lib/store/service_flags.h"
 #include "core_lib/store/shared_pending.h"
 #include "tests/api/api_fixture.h"
 
@@ -25,7 +25,8 @@ using rows_t = std::vector<std::vector<std::string>>;
 
 TEST(TransferRecipes, FileIdOfOneKnownEntry) {
     const Json entry = Json::object{{"filename", "a.txt"}, {"filesize", "10"}, {"fileurl", "tok|rel|a.txt"}};
-    EXPECT_EQ(make_file_id("chat-1", entry, "peer-b"), "c95c36d2536e86f1709952e0d12e816d8c81b975c7bef41c7bd91952726e17a4");
+    EXPECT_EQ(make_file_id("chat-1", entry, "peer-b"),
+              "c95c36d2536e86f1709952e0d12e816d8c81b975c7bef41c7bd91952726e17a4");
 }
 
 TEST(TransferRecipes, UploadIdOfOneKnownBatch) {
@@ -42,18 +43,24 @@ class TransfersTest : public ApiTest {
 protected:
     // An upload of two files from this device to peer-a, as the interface makes it.
     std::vector<std::string> make_upload(const std::string& upload_id = "u1") {
-        const Json request = Json::object{
-            {"id", upload_id},
-            {"sender", own_id},
-            {"receiver", "peer-a"},
-            {"files", Json::array{Json::object{{"filename", "a.txt"}, {"filesize", "10"}, {"fileurl", "t|r|a.txt"},
-                                               {"isDirectory", "0"}, {"id", "dropped"}, {"path", "dropped"}},
-                                  Json::object{{"filename", "b.txt"}, {"filesize", "20"}, {"fileurl", "t|r|b.txt"},
-                                               {"isDirectory", "0"}}}}};
+        const Json request = Json::object{{"id", upload_id},
+                                          {"sender", own_id},
+                                          {"receiver", "peer-a"},
+                                          {"files", Json::array{Json::object{{"filename", "a.txt"},
+                                                                             {"filesize", "10"},
+                                                                             {"fileurl", "t|r|a.txt"},
+                                                                             {"isDirectory", "0"},
+                                                                             {"id", "dropped"},
+                                                                             {"path", "dropped"}},
+                                                                Json::object{{"filename", "b.txt"},
+                                                                             {"filesize", "20"},
+                                                                             {"fileurl", "t|r|b.txt"},
+                                                                             {"isDirectory", "0"}}}}};
         EXPECT_EQ(call("/create_upload", request)["status"].string_value(), "success");
         settle();
         std::vector<std::string> ids;
-        for (const Json& entry : request["files"].array_items()) ids.push_back(make_file_id(upload_id, entry, "peer-a"));
+        for (const Json& entry : request["files"].array_items())
+            ids.push_back(make_file_id(upload_id, entry, "peer-a"));
         return ids;
     }
 
@@ -61,11 +68,13 @@ protected:
     void make_download() {
         Json::array files;
         for (const char* id : {"f1", "f2", "f3"}) {
-            files.push_back(Json::object{{"id", id}, {"filename", std::string(id) + ".bin"}, {"filesize", "10"},
-                                         {"fileurl", "src"}, {"isDirectory", "0"}});
+            files.push_back(Json::object{{"id", id},
+                                         {"filename", std::string(id) + ".bin"},
+                                         {"filesize", "10"},
+                                         {"fileurl", "src"},
+                                         {"isDirectory", "0"}});
         }
-        const Json request =
-            Json::object{{"id", "d1"}, {"sender", "peer-a"}, {"receiver", own_id}, {"files", files}};
+        const Json request = Json::object{{"id", "d1"}, {"sender", "peer-a"}, {"receiver", own_id}, {"files", files}};
         EXPECT_EQ(call("/create_download", request)["status"].string_value(), "success");
         settle();
         db_set_file_received_status("f1", "d1", "complete");
@@ -78,9 +87,7 @@ protected:
     rows_t send_rows() {
         return store.rows("select filename, status, sent, bytes_transferred from files_to_send order by filename");
     }
-    bool downloads_pending_now() {
-        return get_downloads_pending();
-    }
+    bool downloads_pending_now() { return get_downloads_pending(); }
 };
 
 TEST_F(TransfersTest, CreateUploadGivesEachFileItsIdAndDropsOtherKeys) {
@@ -92,9 +99,9 @@ TEST_F(TransfersTest, CreateUploadGivesEachFileItsIdAndDropsOtherKeys) {
     EXPECT_EQ(chat["files"][0]["id"].string_value(), ids[0]);
     EXPECT_EQ(chat["files"][0]["path"], Json());
     // Same body again: the same ids; another receiver: others.
-    EXPECT_EQ(make_file_id("u1", Json::object{{"filename", "a.txt"}, {"filesize", "10"}, {"fileurl", "t|r|a.txt"}},
-                           "peer-a"),
-              ids[0]);
+    EXPECT_EQ(
+        make_file_id("u1", Json::object{{"filename", "a.txt"}, {"filesize", "10"}, {"fileurl", "t|r|a.txt"}}, "peer-a"),
+        ids[0]);
 }
 
 TEST_F(TransfersTest, StopRequeueAndResumeOfADownload) {

@@ -78,11 +78,10 @@ TestNetwork::TestNetwork(int count) {
             const std::string peer = "p" + std::to_string(i);
             checked({"/usr/bin/env", "ip", "netns", "add", d.name});
             checked({"/usr/bin/env", "ip", "-n", d.name, "link", "set", "lo", "up"});
-            checked({"/usr/bin/env", "ip", "-n", d.name, "link", "add", "eth0", "type", "veth", "peer", "name",
-                     peer, "netns", bridge_});
+            checked({"/usr/bin/env", "ip", "-n", d.name, "link", "add", "eth0", "type", "veth", "peer", "name", peer,
+                     "netns", bridge_});
             checked({"/usr/bin/env", "ip", "-n", bridge_, "link", "set", peer, "master", "br0", "up"});
-            checked({"/usr/bin/env", "ip", "-n", d.name, "addr", "add", d.address + "/24", "brd", "+", "dev",
-                     "eth0"});
+            checked({"/usr/bin/env", "ip", "-n", d.name, "addr", "add", d.address + "/24", "brd", "+", "dev", "eth0"});
             checked({"/usr/bin/env", "ip", "-n", d.name, "link", "set", "eth0", "up"});
         }
     } catch (...) {

@@ -13,9 +13,9 @@
 namespace vandrel::testing {
 
 struct TestDevice {
-    std::string name;       // the namespace
-    std::string address;    // its IPv4 address on the test network
-    std::string root;       // its home and XDG folders live under here
+    std::string name;     // the namespace
+    std::string address;  // its IPv4 address on the test network
+    std::string root;     // its home and XDG folders live under here
     std::vector<std::string> environment() const;
     std::string data_folder() const { return root + "/data/mesk/Data/"; }
 };

@@ -12,8 +12,8 @@
 #include "core_lib/foundation/json.h"
 #include "core_lib/net/peer_api.h"
 #include "core_lib/net/peer_directory.h"
-#include "core_lib/store/devices.h"
 #include "core_lib/startup/core.h"
+#include "core_lib/store/devices.h"
 #include "core_lib/store/settings.h"
 
 using namespace vandrel;

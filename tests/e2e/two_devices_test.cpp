@@ -32,7 +32,8 @@ protected:
     }
 
     // curl inside the device's namespace; the answer body, and the status code through `code`.
-    std::string curl(const vandrel::testing::TestDevice& on, std::vector<std::string> args, std::string* code = nullptr) {
+    std::string curl(const vandrel::testing::TestDevice& on, std::vector<std::string> args,
+                     std::string* code = nullptr) {
         std::vector<std::string> argv = {"/usr/bin/env", "curl", "-sk", "--max-time", "20", "-w", "\n%{http_code}"};
         argv.insert(argv.end(), args.begin(), args.end());
         std::string out = net_->run(on, argv);
@@ -104,7 +105,8 @@ TEST_F(TwoDevices, RestServerAnswersPeersAndKeepsLoopbackToThumbnails) {
     Json query = parse(curl(a, {api + "/ping?device_id=y"}, &code));
     EXPECT_EQ(query["remote_id"].string_value(), me["device_id"].string_value()) << "query reached the endpoint";
 
-    Json settings = parse(curl(a, {"-X", "POST", api + "/new_settings", "-d", "{\"alias\":\"Hijacked\",\"webshare_password\":\"0000\"}"}));
+    Json settings = parse(curl(
+        a, {"-X", "POST", api + "/new_settings", "-d", "{\"alias\":\"Hijacked\",\"webshare_password\":\"0000\"}"}));
     EXPECT_EQ(settings["error_code"].string_value(), "forbidden");
     EXPECT_EQ(request(*mesk_b, "/who_am_i", "{}")["alias"].string_value(), me["alias"].string_value());
 

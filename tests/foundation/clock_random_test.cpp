@@ -11,9 +11,7 @@
 namespace vandrel {
 namespace {
 
-bool is_lower_hex(const std::string& text) {
-    return text.find_first_not_of("0123456789abcdef") == std::string::npos;
-}
+bool is_lower_hex(const std::string& text) { return text.find_first_not_of("0123456789abcdef") == std::string::npos; }
 
 TEST(NowMs, FollowsTheWallClockInMilliseconds) {
     using namespace std::chrono;
@@ -68,7 +66,8 @@ TEST(RandomInt, StaysWithinBoundsAndReachesBothEnds) {
     struct Case {
         int lo, hi;
     };
-    for (const Case c : {Case{0, 1}, Case{-3, 3}, Case{0, 144}, Case{INT_MAX - 1, INT_MAX}, Case{INT_MIN, INT_MIN + 2}}) {
+    for (const Case c :
+         {Case{0, 1}, Case{-3, 3}, Case{0, 144}, Case{INT_MAX - 1, INT_MAX}, Case{INT_MIN, INT_MIN + 2}}) {
         std::set<int> seen;
         for (int i = 0; i < 20000; ++i) {
             const int value = random_int(c.lo, c.hi);

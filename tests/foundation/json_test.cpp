@@ -35,7 +35,8 @@ TEST(JsonDump, GoldenCases) {
         {"nul byte", Json(std::string("a\0b", 3)), "\"a\\u0000b\""},
         {"line separators", Json("a\u2028b\u2029c"), "\"a\\u2028b\\u2029c\""},
         {"other utf8", Json("caf\u00e9 \u20ac"), "\"caf\u00e9 \u20ac\""},
-        {"invalid utf8 passes", Json(std::string("\xff\xfe\x80 \xe2\x80", 6)), std::string("\"\xff\xfe\x80 \xe2\x80\"")},
+        {"invalid utf8 passes", Json(std::string("\xff\xfe\x80 \xe2\x80", 6)),
+         std::string("\"\xff\xfe\x80 \xe2\x80\"")},
         {"empty array", Json(Json::array{}), "[]"},
         {"empty object", Json(Json::object{}), "{}"},
         {"separators", Json(Json::object{{"b", Json::array{1, 2}}, {"a", 1}}), "{\"a\": 1, \"b\": [1, 2]}"},
@@ -50,8 +51,8 @@ TEST(JsonDump, GoldenCases) {
 
 TEST(JsonParse, ValuesRoundTrip) {
     const char* texts[] = {
-        "null", "true", "[1, 2.5, \"x\"]", "{\"a\": {\"b\": [true, false, null]}}",
-        "-12", "1.5e+300", "\"\\u00e9\\u2028\"",
+        "null", "true",     "[1, 2.5, \"x\"]",    "{\"a\": {\"b\": [true, false, null]}}",
+        "-12",  "1.5e+300", "\"\\u00e9\\u2028\"",
     };
     for (const char* text : texts) {
         std::string err;
@@ -113,9 +114,7 @@ TEST(JsonParse, TrailingWhitespaceIsFine) {
 }
 
 TEST(JsonParse, NestingDepthLimit) {
-    auto nested = [](int depth) {
-        return std::string(depth, '[') + std::string(depth, ']');
-    };
+    auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
     std::string err;
     EXPECT_TRUE(Json::parse(nested(Json::max_depth), err).is_array());
     EXPECT_TRUE(err.empty());

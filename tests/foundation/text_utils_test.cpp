@@ -35,15 +35,14 @@ TEST(Split, KeepsEveryFieldIncludingEmptyOnes) {
 
 TEST(Trim, RemovesOnlySpaceBytesAtBothEnds) {
     const std::pair<std::string, std::string> cases[] = {
-        {"  x y  ", "x y"}, {"   ", ""},         {"", ""},           {"\tx ", "\tx"},
-        {"x", "x"},         {" \r\n ", "\r\n"}, {"a  b", "a  b"},
+        {"  x y  ", "x y"}, {"   ", ""}, {"", ""}, {"\tx ", "\tx"}, {"x", "x"}, {" \r\n ", "\r\n"}, {"a  b", "a  b"},
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(trim(in), out) << "'" << in << "'";
 }
 
 TEST(ToLower, MapsOnlyAsciiCapitals) {
     EXPECT_EQ(to_lower("ABC-Zz"), "abc-zz");
-    EXPECT_EQ(to_lower("@[`{"), "@[`{");  // neighbours of the letter ranges
+    EXPECT_EQ(to_lower("@[`{"), "@[`{");                  // neighbours of the letter ranges
     const std::string high = "\xC3\x84\xC3\x96\x80\xFF";  // "ÄÖ" and raw high bytes
     EXPECT_EQ(to_lower(high), high);
     EXPECT_EQ(to_lower(std::string("A\0B", 3)), std::string("a\0b", 3));
@@ -55,7 +54,7 @@ TEST(StartsWith, ComparesBytesCaseSensitively) {
         bool expected;
     };
     const Case cases[] = {
-        {"abc", "", true},   {"", "", true},     {"ab", "abc", false}, {"Abc", "a", false},
+        {"abc", "", true},   {"", "", true},       {"ab", "abc", false},  {"Abc", "a", false},
         {"abc", "ab", true}, {"abc", "abc", true}, {"abc", "abd", false}, {"", "a", false},
     };
     for (const Case& c : cases) {
@@ -68,14 +67,8 @@ TEST(EraseAll, RemovesOccurrencesThatFormAnew) {
         std::string text, pattern, expected;
     };
     const Case cases[] = {
-        {"a-b-c", "-", "abc"},
-        {"aabb", "ab", ""},
-        {"aaabbb", "ab", ""},
-        {"abc", "", "abc"},
-        {"", "x", ""},
-        {"xyz", "q", "xyz"},
-        {"../../a/../b", "../", "a/b"},
-        {".../", "../", "."},
+        {"a-b-c", "-", "abc"}, {"aabb", "ab", ""},  {"aaabbb", "ab", ""},           {"abc", "", "abc"},
+        {"", "x", ""},         {"xyz", "q", "xyz"}, {"../../a/../b", "../", "a/b"}, {".../", "../", "."},
         {"..././", "../", ""},  // "..././" -> "../" -> ""
         {"abab", "aba", "b"},
     };
@@ -89,12 +82,8 @@ TEST(ReplaceAll, NeverSearchesInsertedText) {
         std::string text, from, to, expected;
     };
     const Case cases[] = {
-        {"a\\b\\c", "\\", "/", "a/b/c"},
-        {"aa", "a", "aa", "aaaa"},
-        {"abab", "ab", "", ""},
-        {"xaay", "a", "ba", "xbabay"},
-        {"none", "q", "z", "none"},
-        {"", "a", "b", ""},
+        {"a\\b\\c", "\\", "/", "a/b/c"}, {"aa", "a", "aa", "aaaa"},  {"abab", "ab", "", ""},
+        {"xaay", "a", "ba", "xbabay"},   {"none", "q", "z", "none"}, {"", "a", "b", ""},
         {"abc", "", "X", "abc"},  // empty `from` leaves the text alone
     };
     for (const Case& c : cases) {
@@ -117,15 +106,9 @@ TEST(PathParts, BothSeparatorsCount) {
         std::string path, parent, name;
     };
     const Case cases[] = {
-        {"name.txt", "", "name.txt"},
-        {"/", "/", ""},
-        {"dir\\sub\\b.txt", "dir\\sub\\", "b.txt"},
-        {"x/y", "x/", "y"},
-        {"a/b\\c", "a/b\\", "c"},
-        {"a\\b/c", "a\\b/", "c"},
-        {"folder\\", "folder\\", ""},
-        {"C:file", "", "C:file"},
-        {"", "", ""},
+        {"name.txt", "", "name.txt"}, {"/", "/", ""},           {"dir\\sub\\b.txt", "dir\\sub\\", "b.txt"},
+        {"x/y", "x/", "y"},           {"a/b\\c", "a/b\\", "c"}, {"a\\b/c", "a\\b/", "c"},
+        {"folder\\", "folder\\", ""}, {"C:file", "", "C:file"}, {"", "", ""},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(parent_folder_of_path(c.path), c.parent) << c.path;
@@ -137,20 +120,24 @@ TEST(Utf8ToWstring, DecodesOneUnitPerCodePoint) {
     EXPECT_EQ(utf8_to_wstring(""), u"");
     EXPECT_EQ(utf8_to_wstring("plain"), u"plain");
     EXPECT_EQ(utf8_to_wstring("\xC3\xA4"), u"\u00E4");
-    EXPECT_EQ(utf8_to_wstring("\xC2\x80\xDF\xBF"), u"\u0080\u07FF");               // 2-byte ends
-    EXPECT_EQ(utf8_to_wstring("\xE0\xA0\x80\xEF\xBF\xBF"), u"\u0800\uFFFF");       // 3-byte ends
-    EXPECT_EQ(utf8_to_wstring("\xED\x9F\xBF\xEE\x80\x80"), u"\uD7FF\uE000");       // around surrogates
-    EXPECT_EQ(utf8_to_wstring("a\xE2\x82\xAC" "b"), u"a\u20ACb");
+    EXPECT_EQ(utf8_to_wstring("\xC2\x80\xDF\xBF"), u"\u0080\u07FF");          // 2-byte ends
+    EXPECT_EQ(utf8_to_wstring("\xE0\xA0\x80\xEF\xBF\xBF"), u"\u0800\uFFFF");  // 3-byte ends
+    EXPECT_EQ(utf8_to_wstring("\xED\x9F\xBF\xEE\x80\x80"), u"\uD7FF\uE000");  // around surrogates
+    EXPECT_EQ(utf8_to_wstring("a\xE2\x82\xAC"
+                              "b"),
+              u"a\u20ACb");
     EXPECT_EQ(utf8_to_wstring(std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
 }
 
 TEST(Utf8ToWstring, RejectsInvalidInputAndFourByteCodePoints) {
     const std::string bad[] = {
-        "\x80",                  // stray continuation byte
-        "a\xBF" "b",             // stray continuation byte inside
-        "\xC3",                  // truncated 2-byte sequence
-        "\xE2\x82",              // truncated 3-byte sequence
-        "\xC3" "a",              // continuation byte missing
+        "\x80",  // stray continuation byte
+        "a\xBF"
+        "b",         // stray continuation byte inside
+        "\xC3",      // truncated 2-byte sequence
+        "\xE2\x82",  // truncated 3-byte sequence
+        "\xC3"
+        "a",                     // continuation byte missing
         "\xC0\xAF",              // overlong '/'
         "\xC1\xBF",              // overlong 2-byte
         "\xE0\x80\xAF",          // overlong 3-byte
@@ -161,8 +148,8 @@ TEST(Utf8ToWstring, RejectsInvalidInputAndFourByteCodePoints) {
         "\xF8\x88\x80\x80\x80",  // 5-byte form
         "\xFE",
         "\xFF",
-        "\xF0\x9F\x98\x80",      // U+1F600: valid, but needs two 16-bit units
-        "\xF4\x8F\xBF\xBF",      // U+10FFFF
+        "\xF0\x9F\x98\x80",  // U+1F600: valid, but needs two 16-bit units
+        "\xF4\x8F\xBF\xBF",  // U+10FFFF
     };
     for (const std::string& text : bad) {
         try {

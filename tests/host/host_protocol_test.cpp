@@ -21,15 +21,27 @@ TEST(HostProtocol, ParsesEachKindOfLine) {
         {"   \t", command_kind::empty, "", "", "", {}},
         {"/who_am_i {}", command_kind::api_request, "/who_am_i", "{}", "", {}},
         {"/who_am_i", command_kind::api_request, "/who_am_i", "", "", {}},
-        {"/create_chat {\"id\": \"a b\", \"data\": \"x  y\"}\r", command_kind::api_request, "/create_chat",
-         "{\"id\": \"a b\", \"data\": \"x  y\"}", "", {}},
+        {"/create_chat {\"id\": \"a b\", \"data\": \"x  y\"}\r",
+         command_kind::api_request,
+         "/create_chat",
+         "{\"id\": \"a b\", \"data\": \"x  y\"}",
+         "",
+         {}},
         {":quit", command_kind::quit, "", "", "", {}},
         {":pick-folder peer1 /tmp/photos", command_kind::pick_folder, "", "", "peer1", {"/tmp/photos"}},
         {":pick-files /a /b  /c", command_kind::pick_files, "", "", "", {"/a", "/b", "/c"}},
-        {":pick-category {\"type\": \"photos\", \"to\": \"p\"} /x.jpg /y.jpg", command_kind::pick_category, "",
-         "{\"type\": \"photos\", \"to\": \"p\"}", "", {"/x.jpg", "/y.jpg"}},
-        {":pick-category {\"to\": \"p}\", \"type\": \"folder\"}", command_kind::pick_category, "",
-         "{\"to\": \"p}\", \"type\": \"folder\"}", "", {}},
+        {":pick-category {\"type\": \"photos\", \"to\": \"p\"} /x.jpg /y.jpg",
+         command_kind::pick_category,
+         "",
+         "{\"type\": \"photos\", \"to\": \"p\"}",
+         "",
+         {"/x.jpg", "/y.jpg"}},
+        {":pick-category {\"to\": \"p}\", \"type\": \"folder\"}",
+         command_kind::pick_category,
+         "",
+         "{\"to\": \"p}\", \"type\": \"folder\"}",
+         "",
+         {}},
         {":pick-image /me.png", command_kind::pick_image, "", "", "", {"/me.png"}},
     };
     for (const auto& c : cases) {
@@ -44,8 +56,13 @@ TEST(HostProtocol, ParsesEachKindOfLine) {
 
 TEST(HostProtocol, MalformedCommandsSayWhy) {
     const char* lines[] = {
-        ":pick-folder onlypeer", ":pick-files", ":pick-category notjson /x", ":pick-category {\"open\": 1",
-        ":pick-image", ":pick-image /a /b", ":frobnicate",
+        ":pick-folder onlypeer",
+        ":pick-files",
+        ":pick-category notjson /x",
+        ":pick-category {\"open\": 1",
+        ":pick-image",
+        ":pick-image /a /b",
+        ":frobnicate",
     };
     for (const char* line : lines) {
         command got = parse_command(line);

@@ -104,8 +104,10 @@ protected:
 TEST_F(HttpServer, StreamedChunkedAnswerPullsPiecesToTheEnd) {
     for (bool tls : {false, true}) {
         SCOPED_TRACE(tls ? "tls" : "plain");
-        if (tls) start(true);
-        else start(false);
+        if (tls)
+            start(true);
+        else
+            start(false);
         source_calls = 0;
         test_connection connection(port, tls);
         http_reply reply = connection.request("GET", "/stream/chunked");
@@ -261,8 +263,8 @@ TEST_F(HostileInput, BodyPastTheLimitGets413) {
     const std::string big(64 * 1024 + 1, 'x');
     {
         test_connection connection(port, true);
-        ASSERT_TRUE(connection.send_raw("POST /api/v1/ping HTTP/1.1\r\nHost: x\r\nContent-Length: " +
-                                        std::to_string(big.size()) + "\r\n\r\n"));
+        ASSERT_TRUE(connection.send_raw(
+            "POST /api/v1/ping HTTP/1.1\r\nHost: x\r\nContent-Length: " + std::to_string(big.size()) + "\r\n\r\n"));
         http_reply reply = connection.read_reply();  // refused on the length alone
         ASSERT_TRUE(reply.ok);
         EXPECT_EQ(reply.status, 413u);
@@ -305,9 +307,11 @@ TEST(HttpServerTimeouts, IdleConnectionsAreClosed) {
     config.tls = make_server_tls_context(test::test_certificate_path());
     config.limits.idle_timeout = 300ms;
     config.limits.header_timeout = 300ms;
-    config.handler = [](const http_request&) { http_answer answer;
+    config.handler = [](const http_request&) {
+        http_answer answer;
         answer.body = "pong";
-        return answer; };
+        return answer;
+    };
     std::string error;
     std::uint16_t port = start_http_server(manager, std::move(config), error);
     ASSERT_NE(port, 0) << error;

@@ -5,12 +5,12 @@
 #include <fstream>
 #include <mutex>
 
-#include <boost/asio/ssl.hpp>
-#include <boost/beast/core.hpp>
-#include <boost/beast/ssl.hpp>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/ssl.hpp>
 
 #include "core_lib/net/acceptor.h"
 #include "core_lib/net/http_server.h"

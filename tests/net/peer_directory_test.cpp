@@ -189,7 +189,7 @@ TEST_F(PeerDirectory, PostToPeerApiUsesTheDirectoryThenTheStoredAddress) {
     // Named by its address: the directory is not involved.
     EXPECT_EQ(post_to_peer_api("127.0.0.1", "/who_am_i", "{}"), R"({"status": "success"})");
     EXPECT_EQ(peer.seen(), (std::vector<std::string>{"POST /api/v1/ping {\"device_id\": \"me\"}",
-                                                    "GET /api/v1/get_avatar ", "POST /api/v1/who_am_i {}"}));
+                                                     "GET /api/v1/get_avatar ", "POST /api/v1/who_am_i {}"}));
     EXPECT_EQ(peer_ip_snapshot().size(), 1u);
 }
 
@@ -269,8 +269,11 @@ TEST_F(PeerDirectory, AvatarAnswersThatAreNotSuccessStoreNothing) {
     });
     store.exec("update devices set avatar = 'old' where id = 'peer-a'");
     const std::string answers[] = {
-        R"({"status": "error", "avatar": "data:x"})", R"({"status": "success", "avatar": 5})",
-        R"({"status": "success"})", "not json", R"({"status": true, "avatar": "data:x"})",
+        R"({"status": "error", "avatar": "data:x"})",
+        R"({"status": "success", "avatar": 5})",
+        R"({"status": "success"})",
+        "not json",
+        R"({"status": true, "avatar": "data:x"})",
     };
     int n = 0;
     for (const auto& text : answers) {

@@ -5,9 +5,9 @@
 #include <mutex>
 
 #include "core_lib/foundation/clock_random.h"
-#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/foundation/json.h"
 #include "core_lib/net/servers.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "tests/support/net_test_support.h"
 
 namespace vandrel {
@@ -212,8 +212,12 @@ TEST_F(RestServer, LoopbackServerAnswersOnlyThumbnailGets) {
     expect_cors_chunked(thumbnail, 200);
     EXPECT_EQ(thumbnail.body, "picture");
     const std::pair<std::string, std::string> refused[] = {
-        {"POST", "/thumbnail/v1/download/f1"}, {"GET", "/api/v1/ping"},  {"POST", "/api/v1/ping"},
-        {"POST", "/download/v1"},              {"GET", "/"},             {"GET", "/thumbnail/v1"},
+        {"POST", "/thumbnail/v1/download/f1"},
+        {"GET", "/api/v1/ping"},
+        {"POST", "/api/v1/ping"},
+        {"POST", "/download/v1"},
+        {"GET", "/"},
+        {"GET", "/thumbnail/v1"},
         {"GET", "/thumbnail/v1x/a"},
     };
     for (const auto& [method, target] : refused) {

@@ -74,8 +74,8 @@ TEST_F(FutureAccessListTest, TokensAndTheAcceptedMarkSurviveAReload) {
 }
 
 TEST_F(FutureAccessListTest, ADamagedFileReadsAsEmptyAndIsReplacedByTheNextChange) {
-    for (const std::string& damaged : {std::string("{\"folders\": [{\"token\": "), std::string("[]"),
-                                       std::string("\x01\x02garbage")}) {
+    for (const std::string& damaged :
+         {std::string("{\"folders\": [{\"token\": "), std::string("[]"), std::string("\x01\x02garbage")}) {
         root.write("access_list.json", damaged);
         ::testing::internal::CaptureStderr();
         FutureAccessList list(file);
@@ -89,11 +89,14 @@ TEST_F(FutureAccessListTest, ADamagedFileReadsAsEmptyAndIsReplacedByTheNextChang
 
 TEST_F(FutureAccessListTest, DamagedEntriesAreSkippedAndTheRestKept) {
     const std::string good = "0123456789abcdef0123456789abcdef";
-    root.write("access_list.json",
-               "{\"folders\": [{\"token\": \"" + good + "\", \"folder\": \"" + music + "\"},"
-               " {\"token\": \"x|y\", \"folder\": \"" + work + "\"},"
-               " {\"token\": \"fedcba9876543210fedcba9876543210\", \"folder\": \"relative\"},"
-               " {\"token\": \"" + good + "\", \"folder\": \"" + work + "\"}]}");
+    root.write("access_list.json", "{\"folders\": [{\"token\": \"" + good + "\", \"folder\": \"" + music +
+                                       "\"},"
+                                       " {\"token\": \"x|y\", \"folder\": \"" +
+                                       work +
+                                       "\"},"
+                                       " {\"token\": \"fedcba9876543210fedcba9876543210\", \"folder\": \"relative\"},"
+                                       " {\"token\": \"" +
+                                       good + "\", \"folder\": \"" + work + "\"}]}");
     ::testing::internal::CaptureStderr();
     FutureAccessList list(file);
     ::testing::internal::GetCapturedStderr();

@@ -4,12 +4,12 @@
 
 #include <memory>
 #include <mutex>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "core_lib/platform/platform_state.h"
 #include "core_lib/foundation/json.h"
+#include "core_lib/platform/platform_state.h"
 
 namespace vandrel {
 namespace {
@@ -45,8 +45,9 @@ TEST_F(HotspotHelperTest, StartReportsCreatedThenStopReportsStopped) {
 
     helper.Start("MeskWiFi-x", "12345678");
     EXPECT_TRUE(helper.IsStarted());
-    EXPECT_EQ(take_events(),
-              (std::vector<std::string>{R"({"action": "hotspot_created", "password": "12345678", "ssid": "MeskWiFi-x"})"}));
+    EXPECT_EQ(
+        take_events(),
+        (std::vector<std::string>{R"({"action": "hotspot_created", "password": "12345678", "ssid": "MeskWiFi-x"})"}));
 
     helper.Stop();
     EXPECT_FALSE(helper.IsStarted());

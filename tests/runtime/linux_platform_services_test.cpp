@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <filesystem>
 #include <mutex>
 #include <set>
-#include <sys/stat.h>
 
 #include "core_lib/platform/ui_event_channel.h"
 #include "tests/runtime/runtime_test_folder.h"
@@ -132,9 +132,11 @@ TEST_F(LinuxPlatformServicesTest, XdgVariablesAndUserDirsAreFollowed) {
     root.write("config/user-dirs.dirs",
                "# written by the desktop\n"
                "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n"
-               "XDG_MUSIC_DIR=\"" + root.path() + "/media/music\"\n"
-               "XDG_VIDEOS_DIR=\"$HOME\"\n"
-               "XDG_DOWNLOAD_DIR=\"$HOME/Down loads\"\n");
+               "XDG_MUSIC_DIR=\"" +
+                   root.path() +
+                   "/media/music\"\n"
+                   "XDG_VIDEOS_DIR=\"$HOME\"\n"
+                   "XDG_DOWNLOAD_DIR=\"$HOME/Down loads\"\n");
     auto services = make(c);
     EXPECT_EQ(services->get_data_folder_path(), root / "data/mesk/Data/");
     EXPECT_EQ(services->get_local_folder_path(), home + "/.cache/mesk/tmp/");

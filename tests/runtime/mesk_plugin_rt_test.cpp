@@ -7,8 +7,8 @@
 #include <mutex>
 #include <thread>
 
-#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/api/background_jobs.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/startup/core.h"
 
 using MeskRuntimeComponent::MeskPluginRT;

@@ -46,9 +46,9 @@ TEST(NetworkInfo, WiredAndWirelessInterfacesBothCountAndLoopbackOrDownDoNot) {
         make_interface("eth0", "192.168.1.37", 24, false),
         make_interface("eth0", "fe80::1", 64, false),
         make_interface("wlan0", "10.1.20.5", 20, true),
-        make_interface("wlan0", "10.1.99.7", 20, true),  // a second address on one interface
+        make_interface("wlan0", "10.1.99.7", 20, true),          // a second address on one interface
         make_interface("eth1", "172.16.0.9", 16, false, false),  // down
-        make_interface("tun0", "100.64.0.2", 0, false),  // no prefix: an address, no broadcast
+        make_interface("tun0", "100.64.0.2", 0, false),          // no prefix: an address, no broadcast
     };
     EXPECT_EQ(local_ips_of(interfaces),
               (std::vector<std::string>{"192.168.1.37", "10.1.20.5", "10.1.99.7", "100.64.0.2"}));

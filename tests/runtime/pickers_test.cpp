@@ -151,8 +151,7 @@ protected:
         set_upload_request_sender(nullptr);
         install_picker_service(nullptr);
         bool woken;
-        while (resend_queue().try_dequeue(woken)) {
-        }
+        while (resend_queue().try_dequeue(woken)) {}
     }
 
     void settle() { ASSERT_TRUE(wait_for_background_jobs(std::chrono::seconds(20))); }
@@ -255,9 +254,8 @@ TEST_F(PickersTest, FolderFilesAreNamedByTheirPathBelowTheFolder) {
     ASSERT_EQ(sent.size(), 1u);
     const Json& entries = sent[0]["files"];
     // Links that leave the folder and links to folders inside it are left out.
-    EXPECT_EQ(strings_of(entries, "filename"),
-              (std::vector<std::string>{"Holiday/2024/trip/a.jpg", "Holiday/a.txt", "Holiday/b.txt",
-                                        "Holiday/back\\slash.txt"}));
+    EXPECT_EQ(strings_of(entries, "filename"), (std::vector<std::string>{"Holiday/2024/trip/a.jpg", "Holiday/a.txt",
+                                                                         "Holiday/b.txt", "Holiday/back\\slash.txt"}));
     EXPECT_EQ(strings_of(entries, "filesize"), (std::vector<std::string>{"4", "1", "2", "1"}));
     const auto deep = parse_storage_path(entries[0]["fileurl"].string_value());
     ASSERT_TRUE(deep);
@@ -522,8 +520,14 @@ TEST_F(PickersTest, CategoryPickStopsAtTheFirstMissingFile) {
 
 TEST(PickerBase64, EncodesTheStandardVectors) {
     const std::vector<std::pair<std::string, std::string>> vectors{
-        {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-        {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {std::string("\xff\xfe\x00", 3), "//4A"},
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
+        {std::string("\xff\xfe\x00", 3), "//4A"},
     };
     for (const auto& [bytes, text] : vectors) EXPECT_EQ(encode_base64(bytes), text) << text;
 }

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <sys/stat.h>
 #include <thread>
 
 #include "tests/runtime/runtime_test_folder.h"

@@ -69,7 +69,7 @@ TEST_F(StoragePathTest, ResolvesExactlyTheNamedFileInsideTheGrantedFolder) {
         {"", ".", "", false},
         {"", "", "", false},
         {"", std::string("a.txt\0x", 7), "", false},
-        {"", "link_out", "", false},    // a link that leads out
+        {"", "link_out", "", false},  // a link that leads out
         {"dir_out", "secret.txt", "", false},
         {"", "dangling", "", false},
     };
@@ -83,9 +83,9 @@ TEST_F(StoragePathTest, ResolvesExactlyTheNamedFileInsideTheGrantedFolder) {
 }
 
 TEST_F(StoragePathTest, OnlyThreeFieldsAndAKnownTokenNameAFile) {
-    for (const std::string& path : {token + "|a.txt", token + "|||a.txt", token + "||a.txt|x", std::string("a.txt"),
-                                    std::string(""), std::string("0123456789abcdef0123456789abcdef||a.txt"),
-                                    std::string("||a.txt")}) {
+    for (const std::string& path :
+         {token + "|a.txt", token + "|||a.txt", token + "||a.txt|x", std::string("a.txt"), std::string(""),
+          std::string("0123456789abcdef0123456789abcdef||a.txt"), std::string("||a.txt")}) {
         EXPECT_EQ(resolve_storage_path(list, path), "") << path;
         EXPECT_EQ(find_file_in_folder(list, path), "") << path;
     }
@@ -139,8 +139,8 @@ protected:
 };
 
 TEST_F(DownloadTargetTest, TheFolderFollowsTheMimeCategoryAndTheNameIsTheSafeName) {
-    const DownloadFolders folders{root.make_folder("Pictures"), root.make_folder("Music"),
-                                  root.make_folder("Videos"), root.make_folder("Downloads")};
+    const DownloadFolders folders{root.make_folder("Pictures"), root.make_folder("Music"), root.make_folder("Videos"),
+                                  root.make_folder("Downloads")};
     struct Case {
         std::string name;
         std::string folder;

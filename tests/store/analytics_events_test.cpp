@@ -19,9 +19,11 @@ struct event_case {
 
 const event_case event_cases[] = {
     {"chat", [] { record_chat_event(); }, {{"event", "chat"}}},
-    {"file_download", [] { record_file_download_event(3, 1536, "image/jpeg"); },
+    {"file_download",
+     [] { record_file_download_event(3, 1536, "image/jpeg"); },
      {{"event", "file_download"}, {"number_of_files", "3"}, {"size_of_files", "1536"}, {"mime_type", "image/jpeg"}}},
-    {"file_upload", [] { record_file_upload_event(1, 18446744073709551615ull, "video/mp4"); },
+    {"file_upload",
+     [] { record_file_upload_event(1, 18446744073709551615ull, "video/mp4"); },
      {{"event", "file_upload"},
       {"number_of_files", "1"},
       {"size_of_files", "18446744073709551615"},

@@ -13,8 +13,8 @@ using testing::StoreTest;
 
 void add_chat(testing::temp_store& store, const std::string& id, const std::string& sender, const std::string& receiver,
               const std::string& account, int created, const std::string& type = "text") {
-    store.exec("insert into chats (id, sender, receiver, account, type, date_created) values ('" + id + "', '" + sender +
-               "', '" + receiver + "', '" + account + "', '" + type + "', " + std::to_string(created) + ")");
+    store.exec("insert into chats (id, sender, receiver, account, type, date_created) values ('" + id + "', '" +
+               sender + "', '" + receiver + "', '" + account + "', '" + type + "', " + std::to_string(created) + ")");
 }
 
 std::vector<std::string> ids(const Json& page) {

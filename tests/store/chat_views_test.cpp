@@ -10,37 +10,43 @@ namespace {
 using testing::StoreTest;
 
 void add_chat(testing::temp_store& store, const std::string& id, const std::string& type) {
-    store.exec("insert into chats (id, sender, receiver, type, data, account, sent, status, date_created, date_updated) "
-               "values ('" + id + "', 's', 'r', '" + type + "', 'msg', 'acct', '1', '', 10, 11)");
+    store.exec(
+        "insert into chats (id, sender, receiver, type, data, account, sent, status, date_created, date_updated) "
+        "values ('" +
+        id + "', 's', 'r', '" + type + "', 'msg', 'acct', '1', '', 10, 11)");
 }
 
-void add_sent_file(testing::temp_store& store, const std::string& upload, const std::string& id, const std::string& name,
-                   const std::string& size, int created, const std::string& status = "") {
-    store.exec("insert into files_to_send (id, upload_id, filename, filesize, fileurl, date_created, bytes_transferred, sent, "
-               "status) values ('" + id + "', '" + upload + "', '" + name + "', '" + size + "', 'url/" + id + "', " +
-               std::to_string(created) + ", 5, '1', '" + status + "')");
+void add_sent_file(testing::temp_store& store, const std::string& upload, const std::string& id,
+                   const std::string& name, const std::string& size, int created, const std::string& status = "") {
+    store.exec(
+        "insert into files_to_send (id, upload_id, filename, filesize, fileurl, date_created, bytes_transferred, sent, "
+        "status) values ('" +
+        id + "', '" + upload + "', '" + name + "', '" + size + "', 'url/" + id + "', " + std::to_string(created) +
+        ", 5, '1', '" + status + "')");
 }
 
 void add_received_file(testing::temp_store& store, const std::string& download, const std::string& id,
                        const std::string& name, const std::string& url, int created = 1) {
-    store.exec("insert into files_to_receive (id, download_id, filename, filesize, fileurl, date_created, bytes_transferred) "
-               "values ('" + id + "', '" + download + "', '" + name + "', '10', '" + url + "', " + std::to_string(created) + ", 3)");
+    store.exec(
+        "insert into files_to_receive (id, download_id, filename, filesize, fileurl, date_created, bytes_transferred) "
+        "values ('" +
+        id + "', '" + download + "', '" + name + "', '10', '" + url + "', " + std::to_string(created) + ", 3)");
 }
 
 TEST_F(StoreTest, TextChatViewHasNoTransfer) {
     add_chat(store, "c1", "text");
     EXPECT_EQ(db_get_chat_json("c1"), Json(Json::object{{"id", "c1"},
-                                                         {"sender", "s"},
-                                                         {"receiver", "r"},
-                                                         {"type", "text"},
-                                                         {"data", "msg"},
-                                                         {"info", nullptr},
-                                                         {"files", Json::array{}},
-                                                         {"account", "acct"},
-                                                         {"date_created", "10"},
-                                                         {"date_updated", "11"},
-                                                         {"sent", "1"},
-                                                         {"status", ""}}));
+                                                        {"sender", "s"},
+                                                        {"receiver", "r"},
+                                                        {"type", "text"},
+                                                        {"data", "msg"},
+                                                        {"info", nullptr},
+                                                        {"files", Json::array{}},
+                                                        {"account", "acct"},
+                                                        {"date_created", "10"},
+                                                        {"date_updated", "11"},
+                                                        {"sent", "1"},
+                                                        {"status", ""}}));
 }
 
 TEST_F(StoreTest, MissingChatViewKeepsTheIdAskedFor) {
@@ -78,16 +84,17 @@ TEST_P(TransferSizeTest, ShowsUpToTenFilesInDateThenIdOrder) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, TransferSizeTest,
-                         ::testing::Values(transfer_size_case{10, 10}, transfer_size_case{11, 0}, transfer_size_case{1, 1}));
+                         ::testing::Values(transfer_size_case{10, 10}, transfer_size_case{11, 0},
+                                           transfer_size_case{1, 1}));
 
 TEST_F(StoreTest, TransferWithoutFilesSummarisesZeros) {
     add_chat(store, "u1", "upload");
     EXPECT_EQ(db_get_chat_json("u1")["info"], Json(Json::object{{"type", "upload"},
-                                                                 {"number_of_files", "0"},
-                                                                 {"size_of_files", "0"},
-                                                                 {"minfilename", ""},
-                                                                 {"maxfilename", ""},
-                                                                 {"bytes_transferred", "0"}}));
+                                                                {"number_of_files", "0"},
+                                                                {"size_of_files", "0"},
+                                                                {"minfilename", ""},
+                                                                {"maxfilename", ""},
+                                                                {"bytes_transferred", "0"}}));
 }
 
 TEST_F(StoreTest, FileNameRangeComparesBytes) {
@@ -120,15 +127,13 @@ TEST_P(UploadThumbnailTest, NeedsAnImageWithASize) {
     EXPECT_TRUE(store.platform().file_size_lookups().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, UploadThumbnailTest,
-                         ::testing::Values(upload_thumbnail_case{"photo.JPG", "12", true},
-                                           upload_thumbnail_case{"a.jpeg", "12", true},
-                                           upload_thumbnail_case{"png", "12", true},
-                                           upload_thumbnail_case{"scan.png.zip", "12", false},
-                                           upload_thumbnail_case{"photo.jpg", "0", false},
-                                           upload_thumbnail_case{"photo.jpg", "", false},
-                                           upload_thumbnail_case{"photo.jpg", "abc", false},
-                                           upload_thumbnail_case{"photo.jpg", " 12kb", true}));
+INSTANTIATE_TEST_SUITE_P(
+    Files, UploadThumbnailTest,
+    ::testing::Values(upload_thumbnail_case{"photo.JPG", "12", true}, upload_thumbnail_case{"a.jpeg", "12", true},
+                      upload_thumbnail_case{"png", "12", true}, upload_thumbnail_case{"scan.png.zip", "12", false},
+                      upload_thumbnail_case{"photo.jpg", "0", false}, upload_thumbnail_case{"photo.jpg", "", false},
+                      upload_thumbnail_case{"photo.jpg", "abc", false},
+                      upload_thumbnail_case{"photo.jpg", " 12kb", true}));
 
 struct download_thumbnail_case {
     const char* filename;
@@ -151,11 +156,12 @@ TEST_P(DownloadThumbnailTest, AsksThePlatformOnlyForImages) {
     EXPECT_EQ(store.platform().file_size_lookups().size(), GetParam().has_thumbnail ? 1u : 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, DownloadThumbnailTest,
-    ::testing::Values(download_thumbnail_case{"photo.png", true, true, "http://127.0.0.1:45002/thumbnail/v1/download/f1"},
-                      download_thumbnail_case{"photo.png", false, true, "images/missing_image.png"},
-                      download_thumbnail_case{"notes.txt", true, false, ""}));
+INSTANTIATE_TEST_SUITE_P(Files, DownloadThumbnailTest,
+                         ::testing::Values(download_thumbnail_case{"photo.png", true, true,
+                                                                   "http://127.0.0.1:45002/thumbnail/v1/download/f1"},
+                                           download_thumbnail_case{"photo.png", false, true,
+                                                                   "images/missing_image.png"},
+                                           download_thumbnail_case{"notes.txt", true, false, ""}));
 
 TEST_F(StoreTest, OneFileViewOfAnUpload) {
     add_sent_file(store, "u1", "f1", "a.png", "12", 7);
@@ -201,7 +207,8 @@ TEST_F(StoreTest, LocationListsPageOldestFirst) {
     };
     EXPECT_EQ(ids(db_get_upload_file_urls("u1", 2, 0)), (std::vector<std::string>{"s4", "s3"}));
     EXPECT_EQ(ids(db_get_upload_file_urls("u1", 2, 1)), (std::vector<std::string>{"s2", "s1"}));
-    EXPECT_EQ(db_get_download_file_urls("d1", 2, 2), Json(Json::array{Json::object{{"id", "r0"}, {"fileurl", "loc0"}}}));
+    EXPECT_EQ(db_get_download_file_urls("d1", 2, 2),
+              Json(Json::array{Json::object{{"id", "r0"}, {"fileurl", "loc0"}}}));
     EXPECT_TRUE(db_get_upload_file_urls("none", 2, 0).array_items().empty());
 }
 

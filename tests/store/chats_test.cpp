@@ -44,7 +44,8 @@ TEST_P(ChatSummaryTest, StoresTheChatAndThePeersSummary) {
     const std::string receiver = c.incoming ? me : "peer";
     EXPECT_TRUE(db_insert_chat("acct", "c1", sender, receiver, c.type, "hello"));
 
-    const rows_t chat = store.rows("select sender, receiver, type, data, account, sent, date_created = date_updated from chats");
+    const rows_t chat =
+        store.rows("select sender, receiver, type, data, account, sent, date_created = date_updated from chats");
     EXPECT_EQ(chat, (rows_t{{sender, receiver, c.type, "hello", "acct", "", "1"}}));
     EXPECT_EQ(peer_summary(), (rows_t{{c.message, c.unread}}));
     EXPECT_EQ(store.text("select date_last_message from devices"), store.text("select date_created from chats"));
@@ -86,7 +87,8 @@ TEST_F(ChatsTest, ChatWithAnUnknownDeviceLeavesDevicesAlone) {
 }
 
 TEST_F(ChatsTest, FailedUnreadCountShowsAToastAndKeepsTheChat) {
-    store.exec("create trigger no_unread before update of unread on devices begin select raise(abort, 'unread locked'); end");
+    store.exec(
+        "create trigger no_unread before update of unread on devices begin select raise(abort, 'unread locked'); end");
     EXPECT_TRUE(db_insert_chat("", "c1", "peer", me, "text", "hello"));
     EXPECT_EQ(store.number("select count(*) from chats"), 1);
     EXPECT_EQ(peer_summary(), (rows_t{{"hello", "2"}}));
@@ -101,7 +103,9 @@ TEST_F(ChatsTest, UnsentChatsAreTheTenOldestOfThatTypeAndReceiver) {
         store.exec("insert into chats (id, receiver, type, date_created, sent) values ('t" + std::to_string(i) +
                    "', 'peer', 'text', " + std::to_string(1000 - i) + ", '" + (i % 2 ? "0" : "") + "')");
     }
-    store.exec("insert into chats (id, receiver, type, date_created) values ('u', 'peer', 'upload', 1), ('o', 'other', 'text', 1)");
+    store.exec(
+        "insert into chats (id, receiver, type, date_created) values ('u', 'peer', 'upload', 1), ('o', 'other', "
+        "'text', 1)");
     auto unsent = db_get_unsent_chats("peer", "text");
     ASSERT_EQ(unsent.size(), 10u);
     EXPECT_EQ(unsent.front()["id"].string_value(), "t14");

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core_lib/store/analytics_events.h"
+#include "core_lib/store/announce_text.h"
 #include "core_lib/store/chat_history.h"
 #include "core_lib/store/chat_views.h"
 #include "core_lib/store/chats.h"
@@ -25,8 +27,6 @@
 #include "core_lib/store/settings.h"
 #include "core_lib/store/shared_pending.h"
 #include "core_lib/store/uploads.h"
-#include "core_lib/store/analytics_events.h"
-#include "core_lib/store/announce_text.h"
 #include "tests/support/temp_store.h"
 
 namespace vandrel {
@@ -60,8 +60,8 @@ void step(int t, long n, const std::string& me, worker_result& result) {
             db_get_devices_updated_since(0);
             break;
         case 2:
-            db_store_upload({Json::object{{"id", "sf-" + tag}, {"filename", "a.png"}, {"filesize", "10"}}}, "", "up-" + tag, me,
-                            peer);
+            db_store_upload({Json::object{{"id", "sf-" + tag}, {"filename", "a.png"}, {"filesize", "10"}}}, "",
+                            "up-" + tag, me, peer);
             if (db_insert_chat("", "up-" + tag, me, peer, "upload", "")) ++result.chats_stored;
             db_get_chat_json("up-" + tag);
             db_set_upload_status("up-" + tag, n % 4 ? "" : "paused");

@@ -69,13 +69,16 @@ TEST_P(ConfigFailureTest, EveryOperationThrows) {
     db_lock().unlock();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Failures, ConfigFailureTest,
-    ::testing::Values(failure_case{"database_unreachable",
-                                   [](testing::temp_store& s) { s.platform().set_data_folder(s.root() + "/missing/"); }},
-                      failure_case{"table_unreadable",
-                                   [](testing::temp_store& s) { s.exec("alter table config rename to config_away"); }}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Failures, ConfigFailureTest,
+                         ::testing::Values(failure_case{"database_unreachable",
+                                                        [](testing::temp_store& s) {
+                                                            s.platform().set_data_folder(s.root() + "/missing/");
+                                                        }},
+                                           failure_case{"table_unreadable",
+                                                        [](testing::temp_store& s) {
+                                                            s.exec("alter table config rename to config_away");
+                                                        }}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace vandrel

@@ -27,7 +27,8 @@ const std::map<std::string, std::vector<std::string>> expected_columns = {
     {"devices",
      {"id", "alias", "sysinfo", "last_message", "date_last_message", "date_updated", "unread", "last_ip", "avatar",
       "send_notifications"}},
-    {"chats", {"id", "account", "sender", "receiver", "data", "type", "sent", "date_created", "date_updated", "status"}},
+    {"chats",
+     {"id", "account", "sender", "receiver", "data", "type", "sent", "date_created", "date_updated", "status"}},
     {"files_to_send",
      {"id", "filename", "fileurl", "upload_id", "filesize", "date_created", "date_updated", "bytes_transferred", "sent",
       "receiver", "status"}},
@@ -106,10 +107,12 @@ void prepare_garbage(testing::temp_store& store) {
 }
 
 void prepare_damaged_pages(testing::temp_store& store) {
-    std::string sql = "create table config (config_key text primary key not null, config_value text not null default '');"
-                      "insert into config values ('kept', 'lost');"
-                      "create table filler (a text, b text); create index filler_a on filler (a); begin;";
-    for (int i = 0; i < 300; ++i) sql += "insert into filler values ('" + std::to_string(i * 7919) + "', hex(randomblob(60)));";
+    std::string sql =
+        "create table config (config_key text primary key not null, config_value text not null default '');"
+        "insert into config values ('kept', 'lost');"
+        "create table filler (a text, b text); create index filler_a on filler (a); begin;";
+    for (int i = 0; i < 300; ++i)
+        sql += "insert into filler values ('" + std::to_string(i * 7919) + "', hex(randomblob(60)));";
     sql += "commit;";
     raw_exec(store.database_file(), sql);
     std::string bytes = read_file(store.database_file());
@@ -145,8 +148,10 @@ INSTANTIATE_TEST_SUITE_P(Files, SetUpTest,
 
 TEST_F(StoreTest, OlderSchemaRowsGetTheDefaultsOfAddedColumns) {
     prepare_older_schema(store);
-    EXPECT_EQ(store.rows("select id, alias, sysinfo, last_message, date_last_message, unread, send_notifications from devices"),
-              (std::vector<std::vector<std::string>>{{"d1", "Old Alias", "", "", "0", "0", "0"}}));
+    EXPECT_EQ(
+        store.rows(
+            "select id, alias, sysinfo, last_message, date_last_message, unread, send_notifications from devices"),
+        (std::vector<std::vector<std::string>>{{"d1", "Old Alias", "", "", "0", "0", "0"}}));
 }
 
 TEST_F(StoreTest, FailingOperationsGiveEveryConnectionBack) {
@@ -200,8 +205,8 @@ struct failing_write {
 const failing_write failing_writes[] = {
     {"upload_row_missing", "alter table uploads rename to uploads_away",
      [] {
-         db_store_upload({Json::object{{"id", "f1"}, {"filename", "a.txt"}}, Json::object{{"id", "f2"}}}, "", "u1", "me",
-                         "peer");
+         db_store_upload({Json::object{{"id", "f1"}, {"filename", "a.txt"}}, Json::object{{"id", "f2"}}}, "", "u1",
+                         "me", "peer");
      },
      "select id from files_to_send"},
     {"summary_table_missing", "alter table devices rename to devices_away",

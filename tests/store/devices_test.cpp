@@ -13,15 +13,16 @@ using testing::StoreTest;
 using rows_t = std::vector<std::vector<std::string>>;
 
 const char* row_query =
-    "select id, sysinfo, alias, last_message, date_last_message, unread, last_ip, avatar, send_notifications from devices";
+    "select id, sysinfo, alias, last_message, date_last_message, unread, last_ip, avatar, send_notifications from "
+    "devices";
 
 struct upsert_case {
     const char* name;
-    bool existing;               // a row d1 (sys, Alias, 10.0.0.1) with a summary exists first
+    bool existing;  // a row d1 (sys, Alias, 10.0.0.1) with a summary exists first
     const char* sys_info;
     const char* alias;
     const char* ip;
-    bool written;                // a new row or date_updated changed
+    bool written;                  // a new row or date_updated changed
     std::vector<std::string> row;  // expected row, empty for none
 };
 
@@ -29,13 +30,33 @@ const upsert_case upsert_cases[] = {
     {"new_without_alias_or_ip", false, "sys", "", "", false, {}},
     {"new_with_alias", false, "sys", "Alias", "", true, {"d1", "sys", "Alias", "", "0", "0", "", "", "0"}},
     {"new_with_ip", false, "sys", "", "10.0.0.9", true, {"d1", "sys", "", "", "0", "0", "10.0.0.9", "", "0"}},
-    {"known_same_alias_and_ip_new_sysinfo", true, "other sys", "Alias", "10.0.0.1", false,
+    {"known_same_alias_and_ip_new_sysinfo",
+     true,
+     "other sys",
+     "Alias",
+     "10.0.0.1",
+     false,
      {"d1", "sys", "Alias", "hello", "5", "3", "10.0.0.1", "pic", "1"}},
-    {"known_new_ip", true, "new sys", "Alias", "10.0.0.2", true,
+    {"known_new_ip",
+     true,
+     "new sys",
+     "Alias",
+     "10.0.0.2",
+     true,
      {"d1", "new sys", "Alias", "hello", "5", "3", "10.0.0.2", "pic", "1"}},
-    {"known_new_alias", true, "sys", "Renamed", "10.0.0.1", true,
+    {"known_new_alias",
+     true,
+     "sys",
+     "Renamed",
+     "10.0.0.1",
+     true,
      {"d1", "sys", "Renamed", "hello", "5", "3", "10.0.0.1", "pic", "1"}},
-    {"alias_differs_in_case_only", true, "sys", "alias", "10.0.0.1", true,
+    {"alias_differs_in_case_only",
+     true,
+     "sys",
+     "alias",
+     "10.0.0.1",
+     true,
      {"d1", "sys", "alias", "hello", "5", "3", "10.0.0.1", "pic", "1"}},
 };
 
@@ -44,8 +65,9 @@ class UpsertDeviceTest : public StoreTest, public ::testing::WithParamInterface<
 TEST_P(UpsertDeviceTest, WritesOnlyANewOrChangedDevice) {
     const upsert_case& c = GetParam();
     if (c.existing) {
-        store.exec("insert into devices (id, sysinfo, alias, last_message, date_last_message, unread, last_ip, avatar, "
-                   "send_notifications, date_updated) values ('d1', 'sys', 'Alias', 'hello', 5, 3, '10.0.0.1', 'pic', 1, 7)");
+        store.exec(
+            "insert into devices (id, sysinfo, alias, last_message, date_last_message, unread, last_ip, avatar, "
+            "send_notifications, date_updated) values ('d1', 'sys', 'Alias', 'hello', 5, 3, '10.0.0.1', 'pic', 1, 7)");
     }
     const std::int64_t before = now_ms();
     db_upsert_device("d1", c.sys_info, c.alias, c.ip);
@@ -90,8 +112,9 @@ TEST_F(StoreTest, DevicesUpdatedSinceComparesStrictlyExceptFromZero) {
 }
 
 TEST_F(StoreTest, DeviceRecordsAreStringsWithTheSeenAddress) {
-    store.exec("insert into devices (id, alias, sysinfo, date_updated, last_message, date_last_message, unread, last_ip, "
-               "avatar, send_notifications) values ('a', 'Al', 'sys', 5, 'hi', 4, 2, '10.0.0.1', 'pic', 1)");
+    store.exec(
+        "insert into devices (id, alias, sysinfo, date_updated, last_message, date_last_message, unread, last_ip, "
+        "avatar, send_notifications) values ('a', 'Al', 'sys', 5, 'hi', 4, 2, '10.0.0.1', 'pic', 1)");
     set_peer_ip("a", "192.168.1.7");
     const auto records = db_get_devices_updated_since(0);
     ASSERT_EQ(records.size(), 1u);
@@ -105,11 +128,9 @@ TEST_F(StoreTest, DeviceRecordsAreStringsWithTheSeenAddress) {
                                             {"ip", "192.168.1.7"},
                                             {"avatar", "pic"},
                                             {"send_notifications", "1"}}));
-    EXPECT_EQ(db_get_device("a"), Json(Json::object{{"id", "a"},
-                                                     {"alias", "Al"},
-                                                     {"sys_info", "sys"},
-                                                     {"date_updated", "5"},
-                                                     {"ip", "192.168.1.7"}}));
+    EXPECT_EQ(db_get_device("a"),
+              Json(Json::object{
+                  {"id", "a"}, {"alias", "Al"}, {"sys_info", "sys"}, {"date_updated", "5"}, {"ip", "192.168.1.7"}}));
 }
 
 TEST_F(StoreTest, DeviceNotSeenHasNoAddressAndMissingDeviceIsNull) {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "core_lib/store/service_flags.h"
 #include "core_lib/store/chats.h"
+#include "core_lib/store/service_flags.h"
 #include "core_lib/store/settings.h"
 #include "tests/support/temp_store.h"
 
@@ -36,9 +36,12 @@ protected:
 TEST_F(DownloadsTest, LifecycleThroughEveryStatus) {
     store_two();
     EXPECT_TRUE(downloads_pending_now());
-    EXPECT_EQ(store.rows("select id, sender, receiver, sent, account from downloads"), (rows_t{{"d1", "peer", me, "1", "acct"}}));
-    EXPECT_EQ(store.rows("select filename, filesize, sender, fileurl, download_id, sent from files_to_receive order by id"),
-              (rows_t{{"a.jpg", "100", "peer", "remote/a.jpg", "d1", ""}, {"b.txt", "200", "peer", "remote/b.txt", "d1", ""}}));
+    EXPECT_EQ(store.rows("select id, sender, receiver, sent, account from downloads"),
+              (rows_t{{"d1", "peer", me, "1", "acct"}}));
+    EXPECT_EQ(
+        store.rows("select filename, filesize, sender, fileurl, download_id, sent from files_to_receive order by id"),
+        (rows_t{{"a.jpg", "100", "peer", "remote/a.jpg", "d1", ""},
+                {"b.txt", "200", "peer", "remote/b.txt", "d1", ""}}));
     EXPECT_EQ(files(), (rows_t{{"f1", "queued", "0"}, {"f2", "queued", "0"}}));
 
     // The download thread takes the file stored last and saves progress.
@@ -61,7 +64,8 @@ TEST_F(DownloadsTest, LifecycleThroughEveryStatus) {
     // The sender accepted "/completed_downloads" for f2.
     const auto complete = db_get_files_to_receive("peer", "complete", 1000);
     ASSERT_EQ(complete.size(), 1u);
-    EXPECT_EQ(complete[0], Json(Json::object{{"id", "f2"}, {"bytes_transferred", "150"}, {"filesize", "200"}, {"chat_id", "d1"}}));
+    EXPECT_EQ(complete[0],
+              Json(Json::object{{"id", "f2"}, {"bytes_transferred", "150"}, {"filesize", "200"}, {"chat_id", "d1"}}));
     db_set_files_to_receive_status("complete_sent", complete);
     EXPECT_EQ(files(), (rows_t{{"f1", "error", "0"}, {"f2", "complete_sent", "150"}}));
 
@@ -107,8 +111,9 @@ TEST_F(DownloadsTest, StoringAgainReplacesTheRows) {
     db_set_file_received_status("f1", "d1", "complete");
     db_set_file_to_receive_progress(100, "f1");
     ASSERT_TRUE(db_store_download({file_entry("f1", "a.jpg", Json(100))}, "", "d2", "peer", me));
-    EXPECT_EQ(store.rows("select status, bytes_transferred, download_id, filesize from files_to_receive where id = 'f1'"),
-              (rows_t{{"queued", "0", "d2", ""}}));
+    EXPECT_EQ(
+        store.rows("select status, bytes_transferred, download_id, filesize from files_to_receive where id = 'f1'"),
+        (rows_t{{"queued", "0", "d2", ""}}));
 }
 
 struct takeover_case {
@@ -121,7 +126,8 @@ struct takeover_case {
 const takeover_case takeovers[] = {
     {"download_of_another_sender", "insert into downloads (id, sender) values ('d9', 'other')", "d9", "new"},
     {"chat_of_another_sender", "insert into chats (id, sender) values ('d9', 'other')", "d9", "new"},
-    {"file_of_another_sender", "insert into files_to_receive (id, sender, status) values ('f9', 'other', 'complete')", "d9", "f9"},
+    {"file_of_another_sender", "insert into files_to_receive (id, sender, status) values ('f9', 'other', 'complete')",
+     "d9", "f9"},
     {"unsafe_download_id", "select 1", "../d9", "new"},
     {"unsafe_file_id", "select 1", "d9", "a/../../x"},
     {"empty_file_id", "select 1", "d9", ""},
@@ -174,7 +180,8 @@ TEST_F(DownloadsTest, NextQueuedFileComesFromTheLaterDownload) {
 TEST_F(DownloadsTest, FilesToReceiveNewestFirstUpToTheLimit) {
     std::string sql = "insert into files_to_receive (id, sender, status, date_created, download_id) values ";
     for (int i = 0; i < 1500; ++i) {
-        sql += std::string(i ? "," : "") + "('f" + std::to_string(10000 + i) + "', 'peer', 'complete', " + std::to_string(i / 2) + ", 'd')";
+        sql += std::string(i ? "," : "") + "('f" + std::to_string(10000 + i) + "', 'peer', 'complete', " +
+               std::to_string(i / 2) + ", 'd')";
     }
     store.exec(sql);
     const auto list = db_get_files_to_receive("peer", "complete", 1000);
@@ -186,17 +193,20 @@ TEST_F(DownloadsTest, FilesToReceiveNewestFirstUpToTheLimit) {
 }
 
 TEST_F(DownloadsTest, DownloadsFromSenderAfterATimeWithTheirFiles) {
-    store.exec("insert into downloads (id, sender, date_created) values ('d1', 'peer', 100), ('d2', 'peer', 200), "
-               "('d3', 'peer', 300), ('x', 'other', 400)");
-    store.exec("insert into files_to_receive (id, download_id, filename, filesize, sender) values "
-               "('b', 'd2', 'b.txt', 2, 'peer'), ('a', 'd2', 'a.txt', 1, 'peer')");
+    store.exec(
+        "insert into downloads (id, sender, date_created) values ('d1', 'peer', 100), ('d2', 'peer', 200), "
+        "('d3', 'peer', 300), ('x', 'other', 400)");
+    store.exec(
+        "insert into files_to_receive (id, download_id, filename, filesize, sender) values "
+        "('b', 'd2', 'b.txt', 2, 'peer'), ('a', 'd2', 'a.txt', 1, 'peer')");
     const auto all = db_get_downloads_from_sender(0, "peer");
     ASSERT_EQ(all.size(), 3u);
     EXPECT_EQ(all[0]["id"].string_value(), "d3");
     EXPECT_TRUE(all[0]["files"].array_items().empty());
-    EXPECT_EQ(all[1]["files"], Json(Json::array{
-                                   Json::object{{"id", "a"}, {"filename", "a.txt"}, {"filesize", "1"}, {"sender", "peer"}},
-                                   Json::object{{"id", "b"}, {"filename", "b.txt"}, {"filesize", "2"}, {"sender", "peer"}}}));
+    EXPECT_EQ(
+        all[1]["files"],
+        Json(Json::array{Json::object{{"id", "a"}, {"filename", "a.txt"}, {"filesize", "1"}, {"sender", "peer"}},
+                         Json::object{{"id", "b"}, {"filename", "b.txt"}, {"filesize", "2"}, {"sender", "peer"}}}));
     const auto after = db_get_downloads_from_sender(200, "peer");
     ASSERT_EQ(after.size(), 1u);
     EXPECT_EQ(after[0]["id"].string_value(), "d3");
@@ -205,8 +215,11 @@ TEST_F(DownloadsTest, DownloadsFromSenderAfterATimeWithTheirFiles) {
 
 TEST_F(DownloadsTest, FileToReceiveRecordOrNull) {
     store_two();
-    EXPECT_EQ(db_get_file_to_receive("f1"),
-              Json(Json::object{{"id", "f1"}, {"filename", "a.jpg"}, {"filesize", "100"}, {"sender", "peer"}, {"fileurl", "remote/a.jpg"}}));
+    EXPECT_EQ(db_get_file_to_receive("f1"), Json(Json::object{{"id", "f1"},
+                                                              {"filename", "a.jpg"},
+                                                              {"filesize", "100"},
+                                                              {"sender", "peer"},
+                                                              {"fileurl", "remote/a.jpg"}}));
     EXPECT_TRUE(db_get_file_to_receive("missing").is_null());
 }
 

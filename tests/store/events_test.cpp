@@ -41,9 +41,10 @@ INSTANTIATE_TEST_SUITE_P(Dates, StoreEventTest,
 
 TEST_F(StoreTest, StoredEventKeepsItsTextIdAndDate) {
     db_store_event(event_at(base_date, 1));
-    EXPECT_EQ(store.rows("select id, date_created, event from events"),
-              (std::vector<std::vector<std::string>>{
-                  {"1700000000000", "1700000000000", R"({"date_created": "1700000000000", "event": "chat", "seq": "1"})"}}));
+    EXPECT_EQ(
+        store.rows("select id, date_created, event from events"),
+        (std::vector<std::vector<std::string>>{
+            {"1700000000000", "1700000000000", R"({"date_created": "1700000000000", "event": "chat", "seq": "1"})"}}));
 }
 
 TEST_F(StoreTest, EventsSharingADateAreBothReturned) {

@@ -47,11 +47,13 @@ TEST_P(ProgressTest, SumsTheTransfersFiles) {
     }
     store.exec(std::string("insert into ") + table.table + " (id, " + table.id_column +
                ", filesize, bytes_transferred) values ('other', 't2', 999, 999)");
-    EXPECT_EQ(table.progress("t1", c.asked_file),
-              Json(Json::object{{"number_of_files", c.number}, {"size_of_files", c.size}, {"bytes_transferred", c.bytes}}));
+    EXPECT_EQ(
+        table.progress("t1", c.asked_file),
+        Json(Json::object{{"number_of_files", c.number}, {"size_of_files", c.size}, {"bytes_transferred", c.bytes}}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ProgressTest, ::testing::Combine(::testing::ValuesIn(tables), ::testing::ValuesIn(progress_cases)),
+INSTANTIATE_TEST_SUITE_P(Cases, ProgressTest,
+                         ::testing::Combine(::testing::ValuesIn(tables), ::testing::ValuesIn(progress_cases)),
                          [](const auto& info) {
                              return std::string(std::get<0>(info.param).table) + "_" + std::get<1>(info.param).name;
                          });

@@ -27,7 +27,8 @@ TEST_P(PurgeBoundaryTest, KeepsTheCutOffAndDropsOneMillisecondOlder) {
     const std::int64_t cut_off = 1700000000000;
     const std::string table = GetParam().table, column = GetParam().column;
     const auto insert = [&](const char* id, std::int64_t time) {
-        store.exec("insert into " + table + " (id, " + column + ") values ('" + id + "', '" + std::to_string(time) + "')");
+        store.exec("insert into " + table + " (id, " + column + ") values ('" + id + "', '" + std::to_string(time) +
+                   "')");
     };
     insert("at", cut_off);
     insert("older", cut_off - 1);
@@ -44,7 +45,8 @@ INSTANTIATE_TEST_SUITE_P(Tables, PurgeBoundaryTest, ::testing::ValuesIn(purged_t
 TEST_F(StoreTest, PurgeAgesByTwoDaysAndKeepsSettingsAndLists) {
     const std::int64_t now = now_ms();
     store.exec("insert into chats (id, date_created) values ('recent', " + std::to_string(now - 1000) + ")");
-    store.exec("insert into chats (id, date_created) values ('old', " + std::to_string(now - retention_ms - 60000) + ")");
+    store.exec("insert into chats (id, date_created) values ('old', " + std::to_string(now - retention_ms - 60000) +
+               ")");
     // A device in contact lately stays even though it was made long ago.
     store.exec("insert into devices (id, date_updated) values ('d', " + std::to_string(now - 1000) + ")");
     store.exec("insert into config values ('userid', 'kept')");

@@ -9,8 +9,8 @@
 
 #include <SQLiteCpp/Exception.h>
 
-#include "core_lib/store/service_flags.h"
 #include "core_lib/store/config.h"
+#include "core_lib/store/service_flags.h"
 #include "tests/support/temp_store.h"
 
 namespace vandrel {
@@ -19,7 +19,8 @@ namespace {
 using testing::StoreTest;
 
 bool is_lower_hex(const std::string& text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 std::int64_t new_device_events(testing::temp_store& store) {
@@ -178,7 +179,8 @@ class StartupSwitchTest : public StoreTest, public ::testing::WithParamInterface
 TEST_P(StartupSwitchTest, ReadsTrueForNothingOrOneOnly) {
     const auto& s = GetParam();
     EXPECT_TRUE(s.get());
-    const std::pair<const char*, bool> stored[] = {{"1", true}, {"0", false}, {"", true}, {"yes", false}, {"true", false}};
+    const std::pair<const char*, bool> stored[] = {
+        {"1", true}, {"0", false}, {"", true}, {"yes", false}, {"true", false}};
     for (const auto& [value, expected] : stored) {
         db_config_set(true, s.key, value);
         EXPECT_EQ(s.get(), expected) << '"' << value << '"';

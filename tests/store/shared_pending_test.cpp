@@ -13,7 +13,9 @@ using testing::StoreTest;
 
 bool take_changed_flag() { return take_shared_files_changed(); }
 
-Json shared(const std::string& path, const std::string& name) { return Json::object{{"fileurl", path}, {"filename", name}}; }
+Json shared(const std::string& path, const std::string& name) {
+    return Json::object{{"fileurl", path}, {"filename", name}};
+}
 
 TEST_F(StoreTest, SharingKeepsTheFirstNameAndAlwaysAnnounces) {
     db_add_shared_files({shared("/p/a", "first")});

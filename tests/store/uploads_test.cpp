@@ -32,8 +32,9 @@ TEST_F(UploadsTest, LifecycleThroughEveryStatus) {
                     "peer");
     EXPECT_EQ(store.rows("select id, sender, receiver, sent, account, status from uploads"),
               (rows_t{{"u1", me, "peer", "false", "acct", ""}}));
-    EXPECT_EQ(store.rows("select filename, fileurl, filesize, upload_id, receiver from files_to_send order by id"),
-              (rows_t{{"a.txt", "tok|rel|a.txt", "100", "u1", "peer"}, {"b.txt", "tok|rel|b.txt", "200", "u1", "peer"}}));
+    EXPECT_EQ(
+        store.rows("select filename, fileurl, filesize, upload_id, receiver from files_to_send order by id"),
+        (rows_t{{"a.txt", "tok|rel|a.txt", "100", "u1", "peer"}, {"b.txt", "tok|rel|b.txt", "200", "u1", "peer"}}));
     EXPECT_EQ(files(), (rows_t{{"f1", "", "0", ""}, {"f2", "", "0", ""}}));
     EXPECT_EQ(db_get_unsent_files_of_upload("u1").size(), 2u);
 
@@ -87,7 +88,8 @@ TEST_F(UploadsTest, StoringAKnownFileIdReplacesItsRow) {
 
 TEST_F(UploadsTest, UnsentFilesComeOldestFirstAtMostAThousand) {
     std::string sql = "insert into files_to_send (id, upload_id, date_created) values ";
-    for (int i = 0; i < 1001; ++i) sql += std::string(i ? "," : "") + "('f" + std::to_string(i) + "', 'u1', " + std::to_string(5000 - i) + ")";
+    for (int i = 0; i < 1001; ++i)
+        sql += std::string(i ? "," : "") + "('f" + std::to_string(i) + "', 'u1', " + std::to_string(5000 - i) + ")";
     store.exec(sql);
     const auto unsent = db_get_unsent_files_of_upload("u1");
     ASSERT_EQ(unsent.size(), 1000u);
@@ -112,22 +114,22 @@ TEST_P(CompleteWithoutNoticeTest, ChangesNoDevice) {
     EXPECT_TRUE(store.ui().texts().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, CompleteWithoutNoticeTest,
-    ::testing::Values(no_notice_case{"empty_list", {}},
-                      no_notice_case{"last_without_id", {Json::object{{"id", "f1"}}, Json::object{{"name", "x"}}}},
-                      no_notice_case{"unknown_file", {Json::object{{"id", "nope"}}}},
-                      no_notice_case{"empty_receiver", {Json::object{{"id", "lonely"}}}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, CompleteWithoutNoticeTest,
+                         ::testing::Values(no_notice_case{"empty_list", {}},
+                                           no_notice_case{"last_without_id",
+                                                          {Json::object{{"id", "f1"}}, Json::object{{"name", "x"}}}},
+                                           no_notice_case{"unknown_file", {Json::object{{"id", "nope"}}}},
+                                           no_notice_case{"empty_receiver", {Json::object{{"id", "lonely"}}}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UploadsTest, FileToSendRecordOrNull) {
     db_store_upload({file_entry("f1", "a.txt")}, "", "u1", me, "peer");
     EXPECT_EQ(db_get_file_to_send("f1"), Json(Json::object{{"id", "f1"},
-                                                            {"filename", "a.txt"},
-                                                            {"filesize", "100"},
-                                                            {"fileurl", "tok|rel|a.txt"},
-                                                            {"receiver", "peer"},
-                                                            {"status", ""}}));
+                                                           {"filename", "a.txt"},
+                                                           {"filesize", "100"},
+                                                           {"fileurl", "tok|rel|a.txt"},
+                                                           {"receiver", "peer"},
+                                                           {"status", ""}}));
     EXPECT_TRUE(db_get_file_to_send("missing").is_null());
 }
 

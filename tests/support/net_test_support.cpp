@@ -65,8 +65,10 @@ struct test_connection::impl {
 
     template <class F>
     void with_stream(F f) {
-        if (tls) f(*tls);
-        else f(*plain);
+        if (tls)
+            f(*tls);
+        else
+            f(*plain);
     }
 
     // Starts one operation and runs it to its end; the stream's timer bounds it.
@@ -198,8 +200,8 @@ http_reply http_exchange(std::uint16_t port, bool tls, const std::string& method
     return connection.request(method, target, body, headers);
 }
 
-void write_self_signed_pem(const std::string& path, int bits, const std::string& name, long serial,
-                           long not_before_s, long not_after_s, bool sha1) {
+void write_self_signed_pem(const std::string& path, int bits, const std::string& name, long serial, long not_before_s,
+                           long not_after_s, bool sha1) {
     EVP_PKEY* key = EVP_RSA_gen(bits);
     X509* cert = X509_new();
     ASN1_INTEGER_set(X509_get_serialNumber(cert), serial);

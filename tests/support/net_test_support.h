@@ -31,8 +31,8 @@ const std::string& test_certificate_path();
 // Writes a self-signed certificate followed by its private key to `path`: an RSA key
 // of `bits`, common name `name`, valid from now + `not_before_s` to now + `not_after_s`
 // seconds, signed with SHA-1 when `sha1` (as weak old certificates were) else SHA-256.
-void write_self_signed_pem(const std::string& path, int bits, const std::string& name, long serial,
-                           long not_before_s, long not_after_s, bool sha1);
+void write_self_signed_pem(const std::string& path, int bits, const std::string& name, long serial, long not_before_s,
+                           long not_after_s, bool sha1);
 
 struct http_reply {
     bool ok = false;  // a whole answer was read

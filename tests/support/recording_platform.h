@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
+#include "core_lib/foundation/json.h"
 #include "core_lib/platform/platform_services.h"
 #include "core_lib/platform/platform_state.h"
-#include "core_lib/foundation/json.h"
 
 namespace vandrel::testing {
 

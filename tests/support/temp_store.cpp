@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "core_lib/store/service_flags.h"
 #include "core_lib/store/db_session.h"
+#include "core_lib/store/service_flags.h"
 #include "core_lib/store/store_lifecycle.h"
 
 namespace vandrel::testing {

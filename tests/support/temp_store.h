@@ -38,8 +38,8 @@ public:
     // SQL on a pooled connection under db_lock.
     void exec(const std::string& sql);
     std::vector<std::vector<std::string>> rows(const std::string& sql);
-    std::string text(const std::string& sql);       // first column of the first row, "" if none
-    std::int64_t number(const std::string& sql);    // the same as a number, 0 if none
+    std::string text(const std::string& sql);     // first column of the first row, "" if none
+    std::int64_t number(const std::string& sql);  // the same as a number, 0 if none
     // Column names of a table, in order.
     std::vector<std::string> columns(const std::string& table);
 
