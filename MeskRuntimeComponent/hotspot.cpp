@@ -66,8 +66,8 @@ void SimulatedHotspotBackend::report(PublisherStatus reported, PublisherError er
 
 // --- helper ---
 
-WlanHostedNetworkHelper::WlanHostedNetworkHelper(std::shared_ptr<HotspotBackend> backend)
-    : backend(std::move(backend)) {}
+WlanHostedNetworkHelper::WlanHostedNetworkHelper(std::shared_ptr<HotspotBackend> publisher)
+    : backend(std::move(publisher)) {}
 
 bool WlanHostedNetworkHelper::IsStarted() const {
     return backend->HasPublisher() && backend->Status() == PublisherStatus::Started;

@@ -21,7 +21,7 @@ LinuxPlatformConfig completed(LinuxPlatformConfig config) {
 }
 
 std::string made_data_folder(const PlatformEnvironment& env) {
-    const std::string folder = data_folder_path_of(env);
+    std::string folder = data_folder_path_of(env);
     if (!make_folders(folder, 0700)) throw std::runtime_error("cannot make the data folder " + folder);
     chmod(folder.c_str(), 0700);  // it holds the private key
     return folder;

@@ -146,21 +146,23 @@ void MeskPluginRT::deliver_reply(const Callback& callback, std::string reply) {
 void MeskPluginRT::ApiRequest(std::string endpoint, std::string body, Callback callback) {
     hold_current_dispatcher();
     auto self = shared_from_this();
+    // Shared by the job and by the refusal below: whichever runs answers.
+    auto answer = std::make_shared<const Callback>(std::move(callback));
     std::string job_name = "api request " + endpoint;
-    auto job = [self, endpoint = std::move(endpoint), body = std::move(body), callback] {
+    auto job = [self, endpoint = std::move(endpoint), body = std::move(body), answer] {
         std::string reply;
         try {
             reply = vandrel::handle_api_request(endpoint, body, "from_ui");
         } catch (...) {
             reply = vandrel::reply_error_code(vandrel::error_internal);
         }
-        self->deliver_reply(callback, std::move(reply));
+        self->deliver_reply(*answer, std::move(reply));
     };
     try {
         vandrel::start_background_job(std::move(job_name), std::move(job));
     } catch (const std::exception&) {
         // No core runs to answer it.
-        deliver_reply(callback, vandrel::reply_error_code(vandrel::error_internal));
+        deliver_reply(*answer, vandrel::reply_error_code(vandrel::error_internal));
     }
 }
 

@@ -106,7 +106,7 @@ void pick_profile_image() {
     service->pick_files(PickerStart::Pictures, {".jpg", ".jpeg", ".png"}, false,
                         [](const std::vector<std::string>& files) {
                             if (files.empty()) return;
-                            const std::string image = files.front();
+                            const std::string& image = files.front();
                             start_background_job("profile image", [image] { set_avatar_from_image(image); });
                         });
 }

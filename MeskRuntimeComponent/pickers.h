@@ -44,7 +44,7 @@ void pick_and_send_by_category(const std::string& request_json);
 // "data:image/jpeg;base64," text.
 void pick_profile_image();
 
-inline constexpr std::size_t max_profile_image_bytes = 1024 * 1024;
+inline constexpr std::size_t max_profile_image_bytes = std::size_t{1024} * 1024;
 
 // Where the folder and category pickers send each serialised "/create_upload" body.
 // The default (also after an empty function) is handle_api_request with the origin

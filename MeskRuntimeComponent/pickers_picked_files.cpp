@@ -94,7 +94,7 @@ std::string accepted_folder_holding(const std::string& file_path, const std::str
     for (const auto& folder : list_accepted_folders()) {
         send_picker_feedback(peer_id, "Searching folder : " + file_name_of_path(folder));
         std::cerr << "pickers: searching " << folder << "\n";
-        const std::string canonical = canonical_or_empty(folder);
+        std::string canonical = canonical_or_empty(folder);
         if (!file.empty() && !canonical.empty() && lies_inside(file, canonical)) return canonical;
     }
     return {};
@@ -103,7 +103,7 @@ std::string accepted_folder_holding(const std::string& file_path, const std::str
 std::string picked_files_upload_id(std::int64_t hours, const std::string& peer_id,
                                    const std::vector<std::string>& file_paths) {
     std::string id = sha256_hex(std::to_string(hours) + peer_id);
-    for (const auto& path : file_paths) id = sha256_hex(path + id);
+    for (const auto& path : file_paths) id = sha256_hex(std::string(path).append(id));
     return id;
 }
 
@@ -119,11 +119,11 @@ void share_picked_files(const std::vector<std::string>& files) {
     for_each_found(folder, files, "", [&](const FoundFile& found) {
         pending.push_back(Json::object{{"filename", found.name}, {"fileurl", found.storage_path}});
         if (pending.size() > picked_batch_limit) {
-            db_add_shared_files(std::move(pending));
+            db_add_shared_files(pending);
             pending.clear();
         }
     });
-    if (!pending.empty()) db_add_shared_files(std::move(pending));
+    if (!pending.empty()) db_add_shared_files(pending);
 }
 
 void send_picked_files_to_peer(const std::string& peer_id, const std::vector<std::string>& files) {

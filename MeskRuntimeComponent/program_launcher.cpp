@@ -58,7 +58,9 @@ std::string find_program_in_path(const std::string& name, const std::string& pat
     if (name.empty() || name.find('/') != std::string::npos) return {};
     for (const auto& folder : split(path_variable, ":")) {
         if (folder.empty() || folder.front() != '/') continue;
-        const std::string candidate = folder + (folder.back() == '/' ? "" : "/") + name;
+        std::string candidate = folder;
+        if (folder.back() != '/') candidate += '/';
+        candidate += name;
         struct stat info {};
         if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(candidate.c_str(), X_OK) == 0)
             return candidate;

@@ -62,16 +62,16 @@ std::string resolve_storage_path(const FutureAccessList& list, const std::string
         canonical_or_empty(path->relid.empty() ? folder : (folder == "/" ? "" : folder) + "/" + path->relid);
     if (parent.empty() || !is_inside(parent, folder) || !is_directory(parent)) return {};
 
-    const std::string candidate = (parent == "/" ? "" : parent) + "/" + path->name;
+    std::string candidate = (parent == "/" ? "" : parent) + "/" + path->name;
     struct stat link_info {};
     if (lstat(candidate.c_str(), &link_info) != 0) return candidate;  // not there yet
-    const std::string target = canonical_or_empty(candidate);         // "" for a dangling link
+    std::string target = canonical_or_empty(candidate);               // "" for a dangling link
     if (target.empty() || !is_inside(target, folder) || target == folder) return {};
     return target;
 }
 
 std::string find_file_in_folder(const FutureAccessList& list, const std::string& storage_path) {
-    const std::string path = resolve_storage_path(list, storage_path);
+    std::string path = resolve_storage_path(list, storage_path);
     struct stat info {};
     if (path.empty() || stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
     return path;

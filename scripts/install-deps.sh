@@ -9,6 +9,7 @@ packages=(
   libboost-dev libconcurrentqueue-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 curl openssl
+  clang-format clang-tidy
 )
 [ "${1:-}" = "--bench" ] && packages+=(wrk nginx-light)
 

@@ -18,7 +18,7 @@ job_pool::job_pool(unsigned workers, std::size_t queue_limit) : queue_limit_(que
     }
 }
 
-bool job_pool::push(std::string name, std::function<void()> job) {
+bool job_pool::push(std::string& name, std::function<void()>& job) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (stopping_ || queue_.size() >= queue_limit_) return false;

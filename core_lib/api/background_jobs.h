@@ -25,8 +25,9 @@ public:
     job_pool(const job_pool&) = delete;
     job_pool& operator=(const job_pool&) = delete;
 
-    // False when the queue is full or the pool stopped; the job is not kept then.
-    bool push(std::string name, std::function<void()> job);
+    // Takes the job (moving from both arguments) unless the queue is full or the pool
+    // stopped; false then, and the arguments are left as they were.
+    bool push(std::string& name, std::function<void()>& job);
     // Waits until no job is queued or running; false when the timeout passed first.
     bool wait_idle(std::chrono::milliseconds timeout);
     void stop();

@@ -23,7 +23,7 @@ std::vector<std::string> texts_of(const Json& list) {
     return texts;
 }
 
-constexpr std::int64_t ms_per_hour = 3600 * 1000;
+constexpr std::int64_t ms_per_hour = std::int64_t{3600} * 1000;
 
 }  // namespace
 

@@ -43,12 +43,11 @@ void run_download_file(std::string file_id, std::string download_id) { queue_dow
 
 std::string handle_completed_downloads(Json params, std::string) {
     Json::array files = params["files"].array_items();
-    start_background_job("completed_downloads",
-                         [files = std::move(files)]() mutable { notify_completed_downloads(std::move(files)); });
+    start_background_job("completed_downloads", [files = std::move(files)] { notify_completed_downloads(files); });
     return reply_success();
 }
 
-void notify_completed_downloads(Json::array files) {
+void notify_completed_downloads(const Json::array& files) {
     db_complete_file_to_send(files);
     std::set<std::string> chat_ids;
     for (const Json& file : files) chat_ids.insert(file["chat_id"].string_value());

@@ -16,6 +16,6 @@ std::string handle_chat_info(Json params, std::string origin);
 
 // Background job bodies.
 void run_download_file(std::string file_id, std::string download_id);
-void notify_completed_downloads(Json::array files);
+void notify_completed_downloads(const Json::array& files);
 
 }  // namespace vandrel

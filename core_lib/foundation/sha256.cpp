@@ -34,7 +34,7 @@ inline std::uint32_t sigma1(std::uint32_t x) { return rotr(x, 17) ^ rotr(x, 19) 
 
 void compress(std::uint32_t state[8], const std::uint8_t* block) {
     std::uint32_t w[64];
-    for (int i = 0; i < 16; ++i) w[i] = load_be32(block + 4 * i);
+    for (std::size_t i = 0; i < 16; ++i) w[i] = load_be32(block + 4 * i);
     for (int i = 16; i < 64; i += 8) {
         w[i] = sigma1(w[i - 2]) + w[i - 7] + sigma0(w[i - 15]) + w[i - 16];
         w[i + 1] = sigma1(w[i - 1]) + w[i - 6] + sigma0(w[i - 14]) + w[i - 15];
@@ -182,7 +182,7 @@ sha256_digest sha256_final(sha256_context& ctx) {
     compress(ctx.state, ctx.buffer);
 
     sha256_digest digest;
-    for (int i = 0; i < 8; ++i) store_be32(digest.data() + 4 * i, ctx.state[i]);
+    for (std::size_t i = 0; i < 8; ++i) store_be32(digest.data() + 4 * i, ctx.state[i]);
     return digest;
 }
 

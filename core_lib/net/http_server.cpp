@@ -66,8 +66,8 @@ class session : public std::enable_shared_from_this<session<Stream>> {
     static constexpr bool is_tls = std::is_same_v<Stream, tls_stream>;
 
 public:
-    session(tcp::socket socket, std::shared_ptr<const server_state> state, std::string peer)
-        : stream(make_stream(std::move(socket), *state)), state(std::move(state)), peer(std::move(peer)) {}
+    session(tcp::socket socket, std::shared_ptr<const server_state> shared, std::string address)
+        : stream(make_stream(std::move(socket), *shared)), state(std::move(shared)), peer(std::move(address)) {}
 
     void start() {
         if constexpr (is_tls) {
@@ -340,8 +340,8 @@ private:
 
 class listener : public std::enable_shared_from_this<listener> {
 public:
-    listener(tcp::acceptor acceptor, std::shared_ptr<const server_state> state)
-        : acceptor(std::move(acceptor)), retry(this->acceptor.get_executor()), state(std::move(state)) {}
+    listener(tcp::acceptor listening, std::shared_ptr<const server_state> shared)
+        : acceptor(std::move(listening)), retry(acceptor.get_executor()), state(std::move(shared)) {}
 
     void accept() {
         acceptor.async_accept([self = shared_from_this()](beast::error_code ec, tcp::socket socket) {

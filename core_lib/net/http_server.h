@@ -67,7 +67,7 @@ using http_handler = std::function<http_answer(const http_request&)>;
 
 struct http_limits {
     std::uint32_t header_bytes = 16 * 1024;
-    std::uint64_t body_bytes = 16 * 1024 * 1024;
+    std::uint64_t body_bytes = std::uint64_t{16} * 1024 * 1024;
     // A connection with no request under way is closed after this.
     std::chrono::milliseconds idle_timeout = std::chrono::seconds(60);
     // From the first byte of a request (or the start of the TLS handshake) to its last

@@ -33,8 +33,8 @@ net::ssl::context& client_context() {
 // which outlives the run.
 class client_call {
 public:
-    client_call(const parsed_url& url, const std::string& body, std::chrono::milliseconds deadline)
-        : url(url),
+    client_call(const parsed_url& target, const std::string& body, std::chrono::milliseconds deadline)
+        : url(target),
           stream(io, client_context()),
           resolver(io),
           resolve_timer(io),
@@ -56,9 +56,9 @@ public:
         }
         beast::get_lowest_layer(stream).expires_at(deadline_at);
         if (url.host_is_ip) {
-            beast::error_code ec;
-            tcp::endpoint endpoint(net::ip::make_address(url.host, ec), url.port);
-            if (ec) return "";
+            beast::error_code bad_address;
+            tcp::endpoint endpoint(net::ip::make_address(url.host, bad_address), url.port);
+            if (bad_address) return "";
             if (!bind_source(endpoint)) return "";
             beast::get_lowest_layer(stream).async_connect(endpoint, [this](beast::error_code ec) { connected(ec); });
         } else {
@@ -66,13 +66,14 @@ public:
             resolve_timer.async_wait([this](beast::error_code ec) {
                 if (!ec) resolver.cancel();
             });
-            resolver.async_resolve(
-                url.host, std::to_string(url.port), [this](beast::error_code ec, tcp::resolver::results_type results) {
-                    resolve_timer.cancel();
-                    if (ec) return;
-                    beast::get_lowest_layer(stream).async_connect(
-                        results, [this](beast::error_code ec, const tcp::endpoint&) { connected(ec); });
-                });
+            resolver.async_resolve(url.host, std::to_string(url.port),
+                                   [this](beast::error_code resolve_error, const tcp::resolver::results_type& results) {
+                                       resolve_timer.cancel();
+                                       if (resolve_error) return;
+                                       beast::get_lowest_layer(stream).async_connect(
+                                           results,
+                                           [this](beast::error_code ec, const tcp::endpoint&) { connected(ec); });
+                                   });
         }
         // In slices, so that a core that stops does not wait out the deadline.
         while (!io.stopped()) {
@@ -99,14 +100,14 @@ private:
         return !ec;
     }
 
-    void connected(beast::error_code ec) {
-        if (ec) return;
-        stream.async_handshake(net::ssl::stream_base::client, [this](beast::error_code ec) {
-            if (ec) return finish();
-            http::async_write(stream, request, [this](beast::error_code ec, std::size_t) {
-                if (ec) return finish();
-                http::async_read(stream, buffer, parser, [this](beast::error_code ec, std::size_t) {
-                    complete = !ec;
+    void connected(beast::error_code connect_error) {
+        if (connect_error) return;
+        stream.async_handshake(net::ssl::stream_base::client, [this](beast::error_code handshake_error) {
+            if (handshake_error) return finish();
+            http::async_write(stream, request, [this](beast::error_code write_error, std::size_t) {
+                if (write_error) return finish();
+                http::async_read(stream, buffer, parser, [this](beast::error_code read_error, std::size_t) {
+                    complete = !read_error;
                     finish();
                 });
             });

@@ -61,7 +61,7 @@ std::set<std::string> arrived_files(SQLite::Database& db, const std::string& dow
 
 }  // namespace
 
-bool db_store_download(std::vector<Json> files, std::string account, std::string download_id, std::string sender,
+bool db_store_download(const std::vector<Json>& files, std::string account, std::string download_id, std::string sender,
                        std::string receiver) {
     store_session session;
     {
@@ -155,7 +155,7 @@ void db_set_download_status(std::string download_id, std::string status) {
     update.exec();
 }
 
-void db_set_files_to_receive_status(std::string status, std::vector<Json> files) {
+void db_set_files_to_receive_status(std::string status, const std::vector<Json>& files) {
     store_session session;
     db_transaction transaction(session.db());
     SQLite::Statement update(

@@ -18,7 +18,7 @@ namespace vandrel {
 // with nothing stored, when an id is unsafe or the download, its chat or one of its
 // files is held by another sender. Files of this download that arrived already are
 // left as they are.
-bool db_store_download(std::vector<Json> files, std::string account, std::string download_id, std::string sender,
+bool db_store_download(const std::vector<Json>& files, std::string account, std::string download_id, std::string sender,
                        std::string receiver);
 // Sets the status of the file of that id and download. When that makes a file
 // "complete", notes "_received_" + name in the sender's summary with one more unread
@@ -28,7 +28,7 @@ void db_set_file_received_status(std::string file_id, std::string download_id, s
 // bytes_transferred to 0.
 void db_set_download_status(std::string download_id, std::string status);
 // Each listed file (by "id"), in one transaction; "queued" also sets bytes to 0.
-void db_set_files_to_receive_status(std::string status, std::vector<Json> files);
+void db_set_files_to_receive_status(std::string status, const std::vector<Json>& files);
 // {"id", "bytes_transferred", "filesize", "chat_id"}, most recently stored first.
 std::vector<Json> db_get_files_to_receive(std::string sender, std::string status, int limit);
 // {"file_id", "download_id"} of the sender's queued file stored last, or null.

@@ -75,7 +75,7 @@ std::string get_userid() {
         std::lock_guard<std::mutex> make_lock(c.userid_make_mutex);
         id = cached_userid_copy(c);
         if (!id.empty()) return id;
-        const std::string stored = db_config_get(true, "userid");
+        std::string stored = db_config_get(true, "userid");
         if (stored.size() == 64) {
             std::lock_guard<std::mutex> lock(c.userid_cache_mutex);
             c.userid = stored;
@@ -145,7 +145,7 @@ void set_web_mode(bool on) {
     std::function<void(bool)> listener;
     {
         std::lock_guard<std::mutex> lock(c.web_mode_mutex);
-        c.web_mode_state = on ? "1" : "0";
+        c.web_mode_state = std::string(1, on ? '1' : '0');
         listener = c.web_mode_listener;
     }
     if (listener) listener(on);

@@ -33,7 +33,7 @@ std::vector<Json> read_pending(SQLite::Database& db) {
 
 }  // namespace
 
-void db_add_shared_files(std::vector<Json> entries) {
+void db_add_shared_files(const std::vector<Json>& entries) {
     store_session session;
     {
         db_transaction transaction(session.db());
@@ -88,11 +88,11 @@ Json db_get_shared_file(std::string id) {
     return result;
 }
 
-void db_add_pending_file(std::vector<std::string> paths) {
+void db_add_pending_file(const std::vector<std::string>& paths) {
     add_pending(paths, "insert or ignore into pending_files (id, is_folder) values(?, 0);");
 }
 
-void db_add_pending_folder(std::vector<std::string> paths) {
+void db_add_pending_folder(const std::vector<std::string>& paths) {
     add_pending(paths, "insert or ignore into pending_files (id, is_folder) values(?, 1);");
 }
 

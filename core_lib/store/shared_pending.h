@@ -12,7 +12,7 @@ namespace vandrel {
 
 // Entries {"fileurl", "filename"}; a path already shared keeps its row. Sends
 // "shared_files_updated" and raises the change flag, also for an empty list.
-void db_add_shared_files(std::vector<Json> entries);
+void db_add_shared_files(const std::vector<Json>& entries);
 // Raises the change flag whether or not a row went; sends no event.
 void db_remove_shared_file(std::string id);
 // {"id", "name", "type"}, by lower(name).
@@ -20,8 +20,8 @@ std::vector<Json> db_get_shared_files();
 // {"id", "filename", "fileurl"}, or null.
 Json db_get_shared_file(std::string id);
 
-void db_add_pending_file(std::vector<std::string> paths);
-void db_add_pending_folder(std::vector<std::string> paths);
+void db_add_pending_file(const std::vector<std::string>& paths);
+void db_add_pending_folder(const std::vector<std::string>& paths);
 void db_clear_pending_files();
 // {"path": text, "is_folder": number 0 or 1}.
 std::vector<Json> db_get_pending_files();

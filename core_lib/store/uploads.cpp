@@ -6,7 +6,7 @@
 
 namespace vandrel {
 
-void db_store_upload(std::vector<Json> files, std::string account, std::string upload_id, std::string sender,
+void db_store_upload(const std::vector<Json>& files, std::string account, std::string upload_id, std::string sender,
                      std::string receiver) {
     store_session session;
     db_transaction transaction(session.db());
@@ -44,7 +44,7 @@ std::vector<Json> db_get_unsent_files_of_upload(std::string upload_id) {
     return result;
 }
 
-void db_mark_file_to_send_sent(std::vector<std::string> file_ids) {
+void db_mark_file_to_send_sent(const std::vector<std::string>& file_ids) {
     store_session session;
     db_transaction transaction(session.db());
     for (const std::string& id : file_ids) {
@@ -101,7 +101,7 @@ void db_set_file_to_send_progress(std::uint64_t bytes_transferred, std::string f
     update.exec();
 }
 
-void db_complete_file_to_send(std::vector<Json> files) {
+void db_complete_file_to_send(const std::vector<Json>& files) {
     store_session session;
     std::string last_id;
     {

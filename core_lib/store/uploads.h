@@ -13,11 +13,11 @@ namespace vandrel {
 
 // Stores the files ("id", "filename", "fileurl", "filesize" read as texts) and the
 // uploads row in one transaction; a stored file id is replaced whole.
-void db_store_upload(std::vector<Json> files, std::string account, std::string upload_id, std::string sender,
+void db_store_upload(const std::vector<Json>& files, std::string account, std::string upload_id, std::string sender,
                      std::string receiver);
 // {"id", "filename", "filesize"} of the unsent files, oldest first, at most 1000.
 std::vector<Json> db_get_unsent_files_of_upload(std::string upload_id);
-void db_mark_file_to_send_sent(std::vector<std::string> file_ids);
+void db_mark_file_to_send_sent(const std::vector<std::string>& file_ids);
 // Every file back to unsent with no bytes, and the chat back to unsent.
 void db_reset_upload_for_resend(std::string upload_id);
 void db_set_file_to_send_status(std::string file_id, std::string upload_id, std::string status);
@@ -26,7 +26,7 @@ void db_set_upload_status(std::string upload_id, std::string status);
 void db_set_file_to_send_progress(std::uint64_t bytes_transferred, std::string file_id);
 // Sets each listed file to its full size; notes the last one in the receiver's summary
 // ("_download_complete_" + name, one more unread) and sends "peers_updated".
-void db_complete_file_to_send(std::vector<Json> files);
+void db_complete_file_to_send(const std::vector<Json>& files);
 // {"id", "filename", "filesize", "fileurl", "receiver", "status"}, or null.
 Json db_get_file_to_send(std::string file_id);
 

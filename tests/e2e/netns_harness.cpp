@@ -16,7 +16,7 @@ using namespace std::chrono_literals;
 
 int subnet_octet() { return 1 + static_cast<int>(getpid() % 250); }
 
-std::string checked(std::vector<std::string> argv) {
+std::string checked(const std::vector<std::string>& argv) {
     int status = 0;
     std::string out = run_command(argv, &status);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {

@@ -27,7 +27,7 @@ std::string reference_hex(const std::string& text) {
 // Bytes of every value, zero and >= 0x80 included.
 std::string pattern_text(std::size_t length, unsigned seed = 0) {
     std::string text(length, '\0');
-    for (std::size_t i = 0; i < length; ++i) text[i] = static_cast<char>((i * 131 + seed * 7 + 3) & 0xFF);
+    for (std::size_t i = 0; i < length; ++i) text[i] = static_cast<char>((i * 131 + std::size_t{seed} * 7 + 3) & 0xFF);
     return text;
 }
 

@@ -131,21 +131,19 @@ TEST(Utf8ToWstring, DecodesOneUnitPerCodePoint) {
 
 TEST(Utf8ToWstring, RejectsInvalidInputAndFourByteCodePoints) {
     const std::string bad[] = {
-        "\x80",  // stray continuation byte
-        "a\xBF"
-        "b",         // stray continuation byte inside
-        "\xC3",      // truncated 2-byte sequence
-        "\xE2\x82",  // truncated 3-byte sequence
-        "\xC3"
-        "a",                     // continuation byte missing
-        "\xC0\xAF",              // overlong '/'
-        "\xC1\xBF",              // overlong 2-byte
-        "\xE0\x80\xAF",          // overlong 3-byte
-        "\xF0\x80\x80\xAF",      // overlong 4-byte
-        "\xED\xA0\x80",          // high surrogate U+D800
-        "\xED\xBF\xBF",          // low surrogate U+DFFF
-        "\xF4\x90\x80\x80",      // above U+10FFFF
-        "\xF8\x88\x80\x80\x80",  // 5-byte form
+        "\x80",                      // stray continuation byte
+        std::string("a\xBF") + "b",  // stray continuation byte inside
+        "\xC3",                      // truncated 2-byte sequence
+        "\xE2\x82",                  // truncated 3-byte sequence
+        std::string("\xC3") + "a",   // continuation byte missing
+        "\xC0\xAF",                  // overlong '/'
+        "\xC1\xBF",                  // overlong 2-byte
+        "\xE0\x80\xAF",              // overlong 3-byte
+        "\xF0\x80\x80\xAF",          // overlong 4-byte
+        "\xED\xA0\x80",              // high surrogate U+D800
+        "\xED\xBF\xBF",              // low surrogate U+DFFF
+        "\xF4\x90\x80\x80",          // above U+10FFFF
+        "\xF8\x88\x80\x80\x80",      // 5-byte form
         "\xFE",
         "\xFF",
         "\xF0\x9F\x98\x80",  // U+1F600: valid, but needs two 16-bit units

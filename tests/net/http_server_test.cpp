@@ -24,8 +24,8 @@ using test::test_connection;
 // calls. A count of -1 never ends.
 class counting_source : public body_source {
 public:
-    counting_source(int count, std::size_t size, bool abort_at_end, std::atomic<int>& calls)
-        : count(count), size(size), abort_at_end(abort_at_end), calls(calls) {}
+    counting_source(int pieces, std::size_t piece_size, bool abort, std::atomic<int>& call_count)
+        : count(pieces), size(piece_size), abort_at_end(abort), calls(call_count) {}
     step next_piece(std::string& piece) override {
         int n = ++calls;
         if (count >= 0 && n > count) return abort_at_end ? step::abort : step::end;
@@ -194,7 +194,7 @@ protected:
     void SetUp() override {
         http_limits limits;
         limits.header_bytes = 4096;
-        limits.body_bytes = 64 * 1024;
+        limits.body_bytes = std::uint64_t{64} * 1024;
         limits.header_timeout = 1s;
         limits.idle_timeout = 30s;
         start(true, limits);

@@ -105,7 +105,7 @@ private:
 // A self-signed certificate that expired yesterday, for another name than the host.
 std::string write_expired_certificate(const std::string& folder) {
     std::string path = folder + "expired.pem";
-    vandrel::test::write_self_signed_pem(path, 2048, "elsewhere.invalid", 7, -2 * 86400, -86400, false);
+    vandrel::test::write_self_signed_pem(path, 2048, "elsewhere.invalid", 7, -2L * 86400, -86400, false);
     return path;
 }
 

@@ -30,13 +30,13 @@ public:
 
     // Writes a file (and its missing folders) inside the folder; returns its path.
     std::string write(const std::string& relative, const std::string& content) const {
-        const std::string full = *this / relative;
+        std::string full = *this / relative;
         std::filesystem::create_directories(std::filesystem::path(full).parent_path());
         std::ofstream(full, std::ios::binary) << content;
         return full;
     }
     std::string make_folder(const std::string& relative) const {
-        const std::string full = *this / relative;
+        std::string full = *this / relative;
         std::filesystem::create_directories(full);
         return full;
     }

@@ -52,7 +52,7 @@ TEST_P(AnalyticsEventTest, StoresOneRecordOfTexts) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Events, AnalyticsEventTest, ::testing::ValuesIn(event_cases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 }  // namespace
 }  // namespace vandrel

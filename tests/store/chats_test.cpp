@@ -53,7 +53,7 @@ TEST_P(ChatSummaryTest, StoresTheChatAndThePeersSummary) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, ChatSummaryTest, ::testing::ValuesIn(summary_cases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST_F(ChatsTest, SameChatDeliveredAgainReplacesItAndCountsOnce) {
     ASSERT_TRUE(db_insert_chat("", "c1", "peer", me, "text", "hello"));

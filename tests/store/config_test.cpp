@@ -30,7 +30,7 @@ INSTANTIATE_TEST_SUITE_P(Values, ConfigValueTest,
                                            value_case{"quotes_and_semicolons", "it's \"x\"; drop table config; --"},
                                            value_case{"non_ascii", "Gr\xc3\xbc\xc3\x9f\x65 \xe2\x9c\x93"},
                                            value_case{"embedded_nul", std::string("a\0b", 3)}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST_F(StoreTest, ConfigSetReplacesAndDeleteRemoves) {
     EXPECT_EQ(db_config_get(true, "never"), "");
@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(Failures, ConfigFailureTest,
                                                         [](testing::temp_store& s) {
                                                             s.exec("alter table config rename to config_away");
                                                         }}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 }  // namespace
 }  // namespace vandrel

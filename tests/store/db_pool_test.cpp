@@ -118,7 +118,8 @@ void prepare_damaged_pages(testing::temp_store& store) {
     std::string bytes = read_file(store.database_file());
     ASSERT_GT(bytes.size(), 4096u * 4);
     // Scramble the middle pages, keep the header so the file still opens.
-    for (std::size_t i = 4096 * 2; i < bytes.size() - 4096; i += 7) bytes[i] = static_cast<char>(bytes[i] ^ 0x5a);
+    for (std::size_t i = std::size_t{4096} * 2; i < bytes.size() - 4096; i += 7)
+        bytes[i] = static_cast<char>(bytes[i] ^ 0x5a);
     write_file(store.database_file(), bytes);
 }
 
@@ -144,7 +145,7 @@ INSTANTIATE_TEST_SUITE_P(Files, SetUpTest,
                                            setup_case{"older_schema", prepare_older_schema, "old"},
                                            setup_case{"garbage", prepare_garbage, ""},
                                            setup_case{"damaged_pages", prepare_damaged_pages, ""}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST_F(StoreTest, OlderSchemaRowsGetTheDefaultsOfAddedColumns) {
     prepare_older_schema(store);
@@ -227,7 +228,7 @@ TEST_P(FailingTransactionTest, RollsBackAndLeavesNoTransactionOpen) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Writes, FailingTransactionTest, ::testing::ValuesIn(failing_writes),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST_F(StoreTest, AConnectionReturnedInsideATransactionIsRolledBack) {
     {

@@ -88,7 +88,7 @@ TEST_P(UpsertDeviceTest, WritesOnlyANewOrChangedDevice) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, UpsertDeviceTest, ::testing::ValuesIn(upsert_cases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST_F(StoreTest, UpsertWhoseReadFailsWritesNothingButStillRefreshes) {
     store.exec("alter table devices rename to devices_away");

@@ -146,7 +146,7 @@ TEST_P(TakeoverTest, IsRefusedAndStoresNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, TakeoverTest, ::testing::ValuesIn(takeovers),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST_F(DownloadsTest, ReceivedStatusNeedsTheRightDownloadAndASender) {
     store_two();

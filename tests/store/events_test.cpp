@@ -37,7 +37,7 @@ INSTANTIATE_TEST_SUITE_P(Dates, StoreEventTest,
                                            date_case{"json_number", Json(1700000000000LL), false},
                                            date_case{"missing", Json(), false},
                                            date_case{"thirteen_letters", Json("abcdefghijklm"), true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST_F(StoreTest, StoredEventKeepsItsTextIdAndDate) {
     db_store_event(event_at(base_date, 1));

@@ -54,8 +54,9 @@ TEST_P(ProgressTest, SumsTheTransfersFiles) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, ProgressTest,
                          ::testing::Combine(::testing::ValuesIn(tables), ::testing::ValuesIn(progress_cases)),
-                         [](const auto& info) {
-                             return std::string(std::get<0>(info.param).table) + "_" + std::get<1>(info.param).name;
+                         [](const auto& param_info) {
+                             return std::string(std::get<0>(param_info.param).table) + "_" +
+                                    std::get<1>(param_info.param).name;
                          });
 
 }  // namespace

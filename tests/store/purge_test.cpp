@@ -40,7 +40,7 @@ TEST_P(PurgeBoundaryTest, KeepsTheCutOffAndDropsOneMillisecondOlder) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Tables, PurgeBoundaryTest, ::testing::ValuesIn(purged_tables),
-                         [](const auto& info) { return std::string(info.param.table); });
+                         [](const auto& param_info) { return std::string(param_info.param.table); });
 
 TEST_F(StoreTest, PurgeAgesByTwoDaysAndKeepsSettingsAndLists) {
     const std::int64_t now = now_ms();

@@ -198,7 +198,7 @@ TEST_P(StartupSwitchTest, SetterStoresOneOrZeroAndAnnounces) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Switches, StartupSwitchTest, ::testing::ValuesIn(switches),
-                         [](const auto& info) { return std::string(info.param.key); });
+                         [](const auto& param_info) { return std::string(param_info.param.key); });
 
 TEST_F(StoreTest, WebModeRunsExactlyWhileSwitchedOn) {
     EXPECT_EQ(get_web_mode_state(), "unknown");

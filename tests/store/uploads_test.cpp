@@ -120,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, CompleteWithoutNoticeTest,
                                                           {Json::object{{"id", "f1"}}, Json::object{{"name", "x"}}}},
                                            no_notice_case{"unknown_file", {Json::object{{"id", "nope"}}}},
                                            no_notice_case{"empty_receiver", {Json::object{{"id", "lonely"}}}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST_F(UploadsTest, FileToSendRecordOrNull) {
     db_store_upload({file_entry("f1", "a.txt")}, "", "u1", me, "peer");

@@ -141,7 +141,7 @@ http_reply test_connection::request(const std::string& method, const std::string
 
 http_reply test_connection::read_reply() {
     http::response_parser<http::string_body> parser;
-    parser.body_limit(64 * 1024 * 1024);
+    parser.body_limit(std::uint64_t{64} * 1024 * 1024);
     auto ec = d->run(
         [&](auto done) {
             d->with_stream([&](auto& stream) {
