@@ -85,10 +85,8 @@ void send_pending_files(Json params) {
     std::vector<std::string> file_paths;
     for (const Json& entry : pending.array_items()) {
         const std::string& path = entry["path"].string_value();
-        if (entry["is_folder"].int_value() == 1) {
-            for (const std::string& peer : peers) discard_strings(path, peer);
-            continue;
-        }
+        // A pending folder is not sent: only its files would be, one by one.
+        if (entry["is_folder"].int_value() == 1) continue;
         file_entries.push_back(Json::object{{"filename", file_name_of_path(path)},
                                             {"filesize", std::to_string(get_file_size(path))},
                                             {"fileurl", path},

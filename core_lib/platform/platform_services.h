@@ -81,7 +81,6 @@ std::vector<std::string> list_accepted_folders();
 
 // Nothing to do on this platform; kept so callers read as they do elsewhere.
 inline void open_folder(const std::string&) {}
-inline void discard_strings(std::string, std::string) {}
 
 // The platform word that goes into OS fields of requests, replies and events.
 inline std::string platform_name() { return "linux"; }

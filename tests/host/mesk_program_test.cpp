@@ -6,10 +6,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "core_lib/foundation/json.h"
 #include "tests/support/child_process.h"
+#include "tests/support/net_test_support.h"
 
 namespace fs = std::filesystem;
 using vandrel::Json;
@@ -17,6 +19,14 @@ using vandrel::testing::ChildProcess;
 using namespace std::chrono_literals;
 
 namespace {
+
+// A loopback address of this test's own (127.x.y.z), so that tests running side by
+// side, and whatever else runs on this machine, never share a port.
+std::string own_loopback_address() {
+    std::mt19937 draw(std::random_device{}());
+    std::uniform_int_distribution<int> octet(1, 254);
+    return "127." + std::to_string(octet(draw)) + "." + std::to_string(octet(draw)) + "." + std::to_string(octet(draw));
+}
 
 class MeskProgram : public ::testing::Test {
 protected:
@@ -26,18 +36,42 @@ protected:
     }
     void TearDown() override { fs::remove_all(root_); }
 
+    // mesk bound to this test's address, its servers checked once it has started.
     std::unique_ptr<ChildProcess> start() {
+        auto child = start_bound(address_, root_);
+        EXPECT_TRUE(answers_peers(address_)) << "the REST server is not serving on " << address_;
+        return child;
+    }
+
+    // An HTTPS request to the REST server at the address answers.
+    static bool answers_peers(const std::string& address) {
+        vandrel::test::test_connection connection(45001, true, address);
+        if (!connection.connected()) return false;
+        auto reply = connection.request("POST", "/api/v1/hello_world", "{}");
+        return reply.ok && reply.body == R"({"status": "success"})";
+    }
+
+    std::unique_ptr<ChildProcess> start_bound(const std::string& address, const std::string& root) {
         auto env = vandrel::testing::environment_with({
-            "HOME=" + root_ + "/home",
-            "XDG_DATA_HOME=" + root_ + "/data",
-            "XDG_CACHE_HOME=" + root_ + "/cache",
-            "XDG_CONFIG_HOME=" + root_ + "/config",
+            "HOME=" + root + "/home",
+            "XDG_DATA_HOME=" + root + "/data",
+            "XDG_CACHE_HOME=" + root + "/cache",
+            "XDG_CONFIG_HOME=" + root + "/config",
             "DISPLAY=",
             "WAYLAND_DISPLAY=",
         });
-        auto child = std::make_unique<ChildProcess>(std::vector<std::string>{MESK_BINARY}, env);
-        EXPECT_TRUE(child->wait_for_line("event core_started", 60s)) << "no core_started";
+        auto child = std::make_unique<ChildProcess>(std::vector<std::string>{MESK_BINARY, "--bind", address}, env);
+        startup_lines.clear();
+        EXPECT_TRUE(child->wait_for_line("event core_started", 60s, &startup_lines)) << "no core_started";
         return child;
+    }
+
+    // Whether one of the lines before "core_started" began with the text.
+    bool started_with_line(const std::string& prefix) const {
+        for (const auto& line : startup_lines) {
+            if (line.rfind(prefix, 0) == 0) return true;
+        }
+        return false;
     }
 
     // Sends a request and returns its parsed reply.
@@ -62,6 +96,8 @@ protected:
     }
 
     std::string root_;
+    const std::string address_ = own_loopback_address();
+    std::vector<std::string> startup_lines;  // of the last start, before "core_started"
 };
 
 TEST_F(MeskProgram, AnswersRequestsAndQuits) {
@@ -118,6 +154,30 @@ TEST_F(MeskProgram, RunsOnAfterInputEnds) {
     EXPECT_FALSE(mesk->wait_exit(1s)) << "ended with its input";
     mesk->send_signal(SIGTERM);
     EXPECT_TRUE(mesk->wait_exit(20s));
+}
+
+TEST_F(MeskProgram, AServerThatCannotListenIsReportedAndTheRestGoesOn) {
+    auto first = start();
+    char pattern[] = "/tmp/mesk-host-XXXXXX";
+    const std::string second_root = mkdtemp(pattern);
+    // The same address: its ports are taken by the first.
+    auto second = start_bound(address_, second_root);
+    EXPECT_TRUE(started_with_line("event could not bind to local host")) << "no report";
+    EXPECT_TRUE(started_with_line("event thumbnail server not started")) << "no report";
+    EXPECT_EQ(request(*second, "/who_am_i", "{}")["status"].string_value(), "success");
+    EXPECT_TRUE(answers_peers(address_)) << "the first one still serves";
+    second->write_line(":quit");
+    EXPECT_TRUE(second->wait_exit(20s));
+    first->write_line(":quit");
+    EXPECT_TRUE(first->wait_exit(20s));
+    fs::remove_all(second_root);
+}
+
+TEST_F(MeskProgram, RefusesOptionsItDoesNotKnow) {
+    ChildProcess child({MESK_BINARY, "--bind"}, vandrel::testing::environment_with({"HOME=" + root_}));
+    auto status = child.wait_exit(20s);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 2);
 }
 
 }  // namespace
