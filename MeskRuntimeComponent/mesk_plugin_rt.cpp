@@ -159,7 +159,9 @@ void MeskPluginRT::ApiRequest(std::string endpoint, std::string body, Callback c
         self->deliver_reply(*answer, std::move(reply));
     };
     try {
-        vandrel::start_background_job(std::move(job_name), std::move(job));
+        if (!vandrel::start_request_job(std::move(job_name), std::move(job))) {
+            deliver_reply(*answer, vandrel::reply_error_code(vandrel::error_busy));
+        }
     } catch (const std::exception&) {
         // No core runs to answer it.
         deliver_reply(*answer, vandrel::reply_error_code(vandrel::error_internal));

@@ -22,6 +22,13 @@ std::shared_ptr<const UploadRequestSender> upload_request_sender() {
     return installed_sender;
 }
 
+// The work after a dialog; when the core is too busy to take it, the user is told.
+void start_pick_job(const std::string& peer_id, std::string name, std::function<void()> job) {
+    if (!start_background_job(std::move(name), std::move(job))) {
+        send_picker_feedback(peer_id, "Too busy to take this pick now; please try again.");
+    }
+}
+
 PickerStart start_for_category(const std::string& type) {
     if (type == "photos" || type == "files") return PickerStart::Pictures;
     if (type == "songs") return PickerStart::Music;
@@ -70,7 +77,7 @@ void pick_folder_to_send(const std::string& peer_id) {
     if (!service) return;
     service->pick_folder([peer_id](const std::string& folder) {
         if (folder.empty()) return;
-        start_background_job("folder upload", [peer_id, folder] { send_folder_to_peer(peer_id, folder); });
+        start_pick_job(peer_id, "folder upload", [peer_id, folder] { send_folder_to_peer(peer_id, folder); });
     });
 }
 
@@ -79,7 +86,7 @@ void pick_files_to_share() {
     if (!service) return;
     service->pick_files(PickerStart::None, {"*"}, true, [](const std::vector<std::string>& files) {
         if (files.empty()) return;
-        start_background_job("share picked files", [files] { share_picked_files(files); });
+        start_pick_job("", "share picked files", [files] { share_picked_files(files); });
     });
 }
 
@@ -96,7 +103,7 @@ void pick_and_send_by_category(const std::string& request_json) {
     if (!service) return;
     service->pick_files(start_for_category(type), {"*"}, true, [peer_id](const std::vector<std::string>& files) {
         if (files.empty()) return;
-        start_background_job("send picked files", [peer_id, files] { send_picked_files_to_peer(peer_id, files); });
+        start_pick_job(peer_id, "send picked files", [peer_id, files] { send_picked_files_to_peer(peer_id, files); });
     });
 }
 
@@ -107,7 +114,7 @@ void pick_profile_image() {
                         [](const std::vector<std::string>& files) {
                             if (files.empty()) return;
                             const std::string& image = files.front();
-                            start_background_job("profile image", [image] { set_avatar_from_image(image); });
+                            start_pick_job("", "profile image", [image] { set_avatar_from_image(image); });
                         });
 }
 

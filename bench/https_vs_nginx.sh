@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Requests per second and latency of GET and POST "/api/v1/hello_world" on mesk's HTTPS
 # server, beside nginx answering the same JSON over TLS with the same certificate, both on
-# loopback with keep-alive, measured with wrk. Prints a table and mesk/nginx ratios.
+# loopback with keep-alive, measured with wrk; and of POST "/api/v1/ping" on mesk. Prints
+# a table and mesk/nginx ratios. mesk listens on 127.0.0.1 only.
 #
 # Settings (environment): BUILD (build folder, default "build"), JOBS (build jobs),
 # THREADS, CONNECTIONS, DURATION (wrk's -t, -c, -d), NGINX_PORT.
@@ -66,7 +67,7 @@ data="$XDG_DATA_HOME/mesk/Data"
 
 # mesk ends when its standard input closes only on ":quit"; the fifo stays open on fd 3.
 mkfifo "$tmp/stdin"
-"$mesk_bin" <"$tmp/stdin" >"$tmp/mesk.out" 2>"$tmp/mesk.err" &
+"$mesk_bin" --bind 127.0.0.1 <"$tmp/stdin" >"$tmp/mesk.out" 2>"$tmp/mesk.err" &
 mesk_pid=$!
 exec 3>"$tmp/stdin"
 
@@ -144,6 +145,11 @@ EOF
   echo "wrk.body = '{}'"
   echo "wrk.headers[\"Content-Type\"] = \"application/json\""
   cat "$tmp/report.lua"; } >"$tmp/post.lua"
+# A ping that names no device: answered with mesk's identity, nothing stored.
+{ echo "wrk.method = \"POST\""
+  echo "wrk.body = '{}'"
+  echo "wrk.headers[\"Content-Type\"] = \"application/json\""
+  cat "$tmp/report.lua"; } >"$tmp/ping.lua"
 
 declare -A rps
 rows=()
@@ -177,6 +183,7 @@ run mesk GET "$tmp/report.lua" "$mesk_url"
 run nginx GET "$tmp/report.lua" "$nginx_url"
 run mesk POST "$tmp/post.lua" "$mesk_url"
 run nginx POST "$tmp/post.lua" "$nginx_url"
+run mesk PING "$tmp/ping.lua" "https://127.0.0.1:$mesk_port/api/v1/ping"
 
 echo
 printf '%-6s %-5s %10s %9s %9s %9s %9s   %s\n' server method "req/s" "mean ms" "p50 ms" "p99 ms" requests errors

@@ -22,6 +22,14 @@ std::string reply_unknown_endpoint(const std::string& endpoint);
 
 inline const std::string error_forbidden = "forbidden";
 inline const std::string error_internal = "internal_error";
+// A queue of the core is full: nothing was kept, the caller may try again later.
+inline const std::string error_busy = "busy";
+// Refusals of what peers send: a text over its limit, too many files, an id that may
+// name nothing stored, an id another sender holds.
+inline const std::string error_too_long = "too_long";
+inline const std::string error_too_many_files = "too_many_files";
+inline const std::string error_invalid_id = "invalid_id";
+inline const std::string error_id_taken = "id_taken";
 inline const std::string error_not_same_wifi = "_both_devices_are_not_connected_to_the_same_wifi";
 
 }  // namespace vandrel

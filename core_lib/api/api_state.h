@@ -1,15 +1,21 @@
-// What the request API keeps for a running core: the pool its handlers hand long work
-// to. One instance per core, bound through current<>; stop() finishes the queued jobs
-// and joins the workers.
+// What the request API keeps for a running core: two bounded pools, one that answers
+// the interface's requests and one for the long work that requests start (folder
+// walks, picks, many-file uploads, long chats), so that a long job never delays a
+// request. One instance per core, bound through current<>; stop() finishes the queued
+// work and joins the workers.
 #pragma once
 
-#include "core_lib/api/background_jobs.h"
+#include <cstddef>
+
 #include "core_lib/foundation/current.h"
+#include "core_lib/foundation/job_pool.h"
 
 namespace vandrel {
 
+inline constexpr unsigned request_workers = 4;
+inline constexpr std::size_t request_queue_limit = 1024;
 inline constexpr unsigned background_workers = 4;
-inline constexpr std::size_t background_queue_limit = 1024;
+inline constexpr std::size_t background_queue_limit = 4096;
 
 class api_state {
 public:
@@ -19,8 +25,12 @@ public:
     api_state(const api_state&) = delete;
     api_state& operator=(const api_state&) = delete;
 
-    void stop() { jobs.stop(); }
+    void stop() {
+        requests.stop();
+        jobs.stop();
+    }
 
+    job_pool requests{request_workers, request_queue_limit};
     job_pool jobs{background_workers, background_queue_limit};
 };
 

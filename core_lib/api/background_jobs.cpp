@@ -1,76 +1,41 @@
 #include "core_lib/api/background_jobs.h"
 
-#include <utility>
+#include <iostream>
 
 #include "core_lib/api/api_state.h"
-#include "core_lib/foundation/run_logged.h"
 
 namespace vandrel {
 
-job_pool::job_pool(unsigned workers, std::size_t queue_limit) : queue_limit_(queue_limit) {
-    workers_.reserve(workers);
-    try {
-        for (unsigned i = 0; i < workers; ++i) workers_.emplace_back([this] { work(); });
-    } catch (...) {
-        // Workers already started must not outlive a pool that never came to be.
-        stop();
-        throw;
-    }
+namespace {
+
+bool push_or_log(job_pool& pool, std::string& name, std::function<void()>& job) {
+    if (pool.push(name, job)) return true;
+    std::cerr << "busy: " << name << " refused, its queue is full\n";
+    return false;
 }
 
-bool job_pool::push(std::string& name, std::function<void()>& job) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_ || queue_.size() >= queue_limit_) return false;
-        queue_.push_back({std::move(name), std::move(job)});
-        ++unfinished_;
-    }
-    has_work_.notify_one();
-    return true;
+}  // namespace
+
+bool start_request_job(std::string name, std::function<void()> job) {
+    return push_or_log(current_api::get().requests, name, job);
 }
 
-bool job_pool::wait_idle(std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return idle_.wait_for(lock, timeout, [this] { return unfinished_ == 0; });
+bool start_background_job(std::string name, std::function<void()> job) {
+    return push_or_log(current_api::get().jobs, name, job);
 }
 
-void job_pool::stop() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-    }
-    has_work_.notify_all();
-    for (std::thread& worker : workers_) {
-        if (worker.joinable()) worker.join();
-    }
-}
-
-void job_pool::work() {
+bool wait_for_background_jobs(std::chrono::milliseconds timeout) {
+    api_state& api = current_api::get();
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    // A request may start a job and a job may post a request: wait until both rest.
     for (;;) {
-        named_job job;
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            has_work_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-            if (queue_.empty()) return;
-            job = std::move(queue_.front());
-            queue_.pop_front();
-        }
-        run_logged("background job " + job.name, job.body);
-        job = named_job{};  // let go of what the job held before reporting done
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (--unfinished_ == 0) idle_.notify_all();
-        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+        if (!api.requests.wait_idle(left) || !api.jobs.wait_idle(left)) return false;
+        if (api.requests.wait_idle(std::chrono::milliseconds(0))) return true;
     }
 }
-
-void start_background_job(std::string name, std::function<void()> job) {
-    job_pool& pool = current_api::get().jobs;
-    if (pool.push(name, job)) return;
-    run_logged("background job " + name, job);
-}
-
-bool wait_for_background_jobs(std::chrono::milliseconds timeout) { return current_api::get().jobs.wait_idle(timeout); }
 
 unsigned background_worker_count() { return current_api::get().jobs.worker_count(); }
 

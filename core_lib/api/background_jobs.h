@@ -1,65 +1,27 @@
-// Work that requests start and do not wait for (long chats, queued downloads, pending
-// uploads, completion notices, folder picks) runs on a bounded pool of the running
-// core rather than on a new thread per request. A job that throws is logged and
-// dropped; the pool goes on.
+// Where the request API runs what it does not do on the caller's thread: the
+// interface's requests on one pool of the running core, the long work that requests
+// start (long chats, queued downloads, pending uploads, completion notices, folder
+// walks and picks) on another. Both are bounded: a full queue refuses the job (false)
+// and the caller answers that it is busy; no job ever runs on the caller's thread,
+// which may be the interface's. A job that throws is logged and dropped.
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
-#include <cstddef>
-#include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
 namespace vandrel {
 
-// A fixed number of workers over a bounded queue of named jobs. stop() lets the
-// workers finish every job already queued, then joins them; later jobs are refused.
-class job_pool {
-public:
-    job_pool(unsigned workers, std::size_t queue_limit);
-    ~job_pool() { stop(); }
-    job_pool(const job_pool&) = delete;
-    job_pool& operator=(const job_pool&) = delete;
+// `name` goes into the log line when the job fails. Throws std::logic_error when no
+// core runs.
+bool start_request_job(std::string name, std::function<void()> job);
+bool start_background_job(std::string name, std::function<void()> job);
 
-    // Takes the job (moving from both arguments) unless the queue is full or the pool
-    // stopped; false then, and the arguments are left as they were.
-    bool push(std::string& name, std::function<void()>& job);
-    // Waits until no job is queued or running; false when the timeout passed first.
-    bool wait_idle(std::chrono::milliseconds timeout);
-    void stop();
-    unsigned worker_count() const { return static_cast<unsigned>(workers_.size()); }
-
-private:
-    struct named_job {
-        std::string name;
-        std::function<void()> body;
-    };
-    void work();
-
-    const std::size_t queue_limit_;
-    std::mutex mutex_;
-    std::condition_variable has_work_;
-    std::condition_variable idle_;
-    std::deque<named_job> queue_;
-    std::size_t unfinished_ = 0;  // queued plus running
-    bool stopping_ = false;
-    std::vector<std::thread> workers_;
-};
-
-// Queues the job on the running core's pool; `name` goes into the log line when the
-// job fails. When the queue is full the job runs on the calling thread, which slows the
-// caller down instead of letting a flood of requests grow the queue without end.
-void start_background_job(std::string name, std::function<void()> job);
-
-// Waits until no job is queued or running; false when the timeout passed first.
-// For tests and orderly shutdown; a job that keeps starting jobs keeps it waiting.
+// Waits until no background job (and no request) is queued or running; false when the
+// timeout passed first. For tests; a job that keeps starting jobs keeps it waiting.
 bool wait_for_background_jobs(std::chrono::milliseconds timeout);
 
-// Number of workers of the pool.
+// Number of workers of the background pool.
 unsigned background_worker_count();
 
 }  // namespace vandrel

@@ -11,8 +11,9 @@
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/foundation/file_names.h"
 #include "core_lib/foundation/mime_types.h"
+#include "core_lib/foundation/peer_limits.h"
 #include "core_lib/foundation/text_utils.h"
-#include "core_lib/net/peer_directory.h"
+#include "core_lib/net/peer_identity.h"
 #include "core_lib/net/resend_queue.h"
 #include "core_lib/platform/platform_services.h"
 #include "core_lib/platform/ui_event_channel.h"
@@ -21,6 +22,7 @@
 #include "core_lib/store/chats.h"
 #include "core_lib/store/devices.h"
 #include "core_lib/store/downloads.h"
+#include "core_lib/store/ids.h"
 #include "core_lib/store/settings.h"
 #include "core_lib/store/uploads.h"
 
@@ -75,7 +77,7 @@ Json::array prepare_download_entries(const Json::array& received, const std::str
         }
         const Json& entry = received[i];
         const std::string& file_name = entry["filename"].string_value();
-        entries.push_back(Json::object{{"filename", sanitize_file_name(file_name)},
+        entries.push_back(Json::object{{"filename", safe_file_name(file_name)},
                                        {"filesize", entry["filesize"].string_value()},
                                        {"fileurl", download_target_for_file(file_name)},
                                        {"isDirectory", entry["isDirectory"].string_value()},
@@ -85,32 +87,71 @@ Json::array prepare_download_entries(const Json::array& received, const std::str
     return entries;
 }
 
+// "" when every offered file is within the limits; else the error code.
+std::string check_offered_files(const Json& files) {
+    if (files.array_items().size() > limits::files_per_request) return error_too_many_files;
+    for (const Json& entry : files.array_items()) {
+        const std::string& id = entry["id"].string_value();
+        if (id.size() > limits::id_bytes) return error_too_long;
+        if (!is_safe_id(id)) return error_invalid_id;
+        if (entry["filename"].string_value().size() > limits::file_name_bytes ||
+            entry["filesize"].string_value().size() > limits::size_text_bytes ||
+            entry["fileurl"].string_value().size() > limits::file_url_bytes ||
+            entry["isDirectory"].string_value().size() > limits::size_text_bytes) {
+            return error_too_long;
+        }
+    }
+    return "";
+}
+
 }  // namespace
 
-std::string check_chat_request(const Json& chat, const std::string& origin) {
+std::string check_chat_format(const Json& chat, const std::string& origin) {
     const chat_fields fields = read_fields(chat);
     if (fields.id.empty()) return "empty_id";
     if (fields.sender.empty()) return "empty_sender";
     if (fields.receiver.empty()) return "empty_receiver";
-    if (!is_local_origin(origin) && (fields.sender == get_userid() || fields.type == "upload")) {
-        return error_forbidden;
-    }
+    if (!is_safe_id(fields.id)) return error_invalid_id;
+    if (is_local_origin(origin)) return "";
+
+    if (fields.id.size() > limits::id_bytes || fields.receiver.size() > limits::id_bytes) return error_too_long;
+    const std::string sender_refusal = check_peer_id(fields.sender);
+    if (!sender_refusal.empty()) return sender_refusal == "empty_id" ? "empty_sender" : sender_refusal;
+    // A peer speaks for itself, to this device, and offers files only as a download.
+    if (fields.receiver != get_userid() || fields.type == "upload") return error_forbidden;
+    const Json& data = chat["data"];
+    if (fields.type == "download") return check_offered_files(data["files"]);
+    const std::size_t size = data.is_string() ? data.string_value().size() : data.dump().size();
+    return size > limits::text_chat_bytes ? error_too_long : "";
+}
+
+std::string check_chat_request(const Json& chat, const std::string& origin) {
+    std::string refusal = check_chat_format(chat, origin);
+    if (!refusal.empty()) return refusal;
+    const chat_fields fields = read_fields(chat);
+    // Ids another sender holds would be dropped by the store: say so now.
+    const bool free = fields.type == "download"
+                          ? db_may_store_download(chat["data"]["files"].array_items(), fields.id, fields.sender)
+                          : db_chat_id_free_for(fields.id, fields.sender);
+    if (!free) return error_id_taken;
+    if (!is_local_origin(origin) && !peer_claim_holds(fields.sender, origin, true)) return error_forbidden;
     return "";
 }
 
 std::string handle_create_chat(Json chat, std::string origin) {
     const std::string id = chat["id"].string_value();
-    const std::string refusal = check_chat_request(chat, origin);
-    if (!refusal.empty()) {
-        return Json(Json::object{{"error_code", refusal}, {"id", id}, {"status", "error"}}).dump();
+    std::string refusal = check_chat_request(chat, origin);
+    if (refusal.empty()) {
+        if (chat.dump().size() <= inline_chat_limit) {
+            process_chat(chat, origin);
+        } else if (!start_background_job("process_chat",
+                                         [chat = std::move(chat), origin = std::move(origin)]() mutable {
+                                             run_process_chat(std::move(chat), std::move(origin));
+                                         })) {
+            refusal = error_busy;
+        }
     }
-    if (chat.dump().size() <= inline_chat_limit) {
-        process_chat(chat, origin);
-    } else {
-        start_background_job("process_chat", [chat = std::move(chat), origin = std::move(origin)]() mutable {
-            run_process_chat(std::move(chat), std::move(origin));
-        });
-    }
+    if (!refusal.empty()) return Json(Json::object{{"error_code", refusal}, {"id", id}, {"status", "error"}}).dump();
     return Json(Json::object{{"id", id}, {"status", "success"}}).dump();
 }
 
@@ -118,14 +159,12 @@ void run_process_chat(Json chat, std::string origin) { process_chat(chat, origin
 
 void process_chat(const Json& chat, const std::string& origin) {
     const std::int64_t started = now_ms();
-    if (!check_chat_request(chat, origin).empty()) return;
+    if (!check_chat_format(chat, origin).empty()) return;
     const chat_fields fields = read_fields(chat);
     const Json& data = chat["data"];
 
     const std::string own_id = get_userid();
     const bool incoming = fields.sender != own_id;
-    // A local origin is no address: only a peer's request tells where the peer is.
-    if (incoming && !is_local_origin(origin)) peer_seen(fields.sender, origin);
 
     std::string display_text = data.dump();
     if (fields.type == "upload") {

@@ -1,9 +1,12 @@
 // The one way a chat enters the store ("/create_chat", and the handlers that build
 // chats: "/mirror_notification", "/create_upload", "/create_download").
-// handle_create_chat checks the request before it answers: an empty id, sender or
-// receiver is answered with its error code, and a peer may neither speak for this
-// device nor offer an upload ("forbidden"). A request of at most 100 serialised
-// characters is stored before the reply; a longer one on the background pool.
+// handle_create_chat checks the whole request before it answers, so that "success"
+// means the chat is kept: an empty id, sender or receiver, an id that may name nothing
+// stored or that another sender holds, and from a peer a text over its limit, too many
+// files, a sender that is not the device proven at the request's address, a chat for
+// another device or an offered upload, are each answered with their error code and
+// nothing is kept. A request of at most 100 serialised characters is stored before the
+// reply; a longer one on the background pool ("busy" when its queue is full).
 #pragma once
 
 #include <cstddef>
@@ -19,12 +22,17 @@ inline constexpr std::size_t inline_chat_limit = 100;
 std::string handle_create_chat(Json chat, std::string origin);
 
 // "" when the chat may be processed, else the error code to answer: "empty_id",
-// "empty_sender", "empty_receiver" or "forbidden".
+// "empty_sender", "empty_receiver", "invalid_id", "too_long", "too_many_files",
+// "id_taken" or "forbidden". Reads the store and, for a sender not yet proven at the
+// origin, proves it (a call to that address).
 std::string check_chat_request(const Json& chat, const std::string& origin);
+
+// The checks of check_chat_request that need neither the store nor the network.
+std::string check_chat_format(const Json& chat, const std::string& origin);
 
 // Stores the chat and its transfer, records its analytics event, tells the interface
 // ("new_chat", a toast for an incoming chat) and wakes the resend loop for an outgoing
-// one. Does nothing for a chat that check_chat_request refuses.
+// one. Does nothing for a chat that check_chat_format refuses.
 void process_chat(const Json& chat, const std::string& origin);
 
 // Body of the background job of a long chat.

@@ -4,6 +4,7 @@
 #include "core_lib/api/api_reply.h"
 #include "core_lib/api/chat_pipeline.h"
 #include "core_lib/foundation/clock_random.h"
+#include "core_lib/foundation/peer_limits.h"
 #include "core_lib/foundation/text_utils.h"
 #include "core_lib/net/mirror_queue.h"
 #include "core_lib/platform/platform_services.h"
@@ -29,21 +30,28 @@ std::string handle_mirror_notification(Json params, std::string origin) {
     const std::string& description = params["description"].string_value();
     const std::string& alias = params["device_alias"].string_value();
     const std::string& device_id = params["device_id"].string_value();
-    // A peer that claims to be this device shows nothing here.
-    if (!is_local_origin(origin) && trim(device_id) == get_userid()) return reply_error_code(error_forbidden);
-
-    send_to_ui(
-        Json(Json::object{
-                 {"action", "mirror_notification"}, {"title", title}, {"description", description}, {"alias", alias}})
-            .dump());
+    if (!is_local_origin(origin)) {
+        for (const std::string* text : {&title, &description, &alias}) {
+            if (text->size() > limits::notification_text_bytes) return reply_error_code(error_too_long);
+        }
+    }
     const std::string text = mirror_text(title, description);
-    show_toast(alias, text);
     Json chat(Json::object{{"id", random_string()},
                            {"sender", device_id},
                            {"receiver", get_userid()},
                            {"type", "text"},
                            {"text", text},
                            {"data", text}});
+    // Nothing is shown for a notice that would not be kept.
+    const std::string refusal = check_chat_request(chat, origin);
+    if (!refusal.empty()) {
+        return Json(Json::object{{"error_code", refusal}, {"id", chat["id"]}, {"status", "error"}}).dump();
+    }
+    send_to_ui(
+        Json(Json::object{
+                 {"action", "mirror_notification"}, {"title", title}, {"description", description}, {"alias", alias}})
+            .dump());
+    show_toast(alias, text);
     return handle_create_chat(std::move(chat), std::move(origin));
 }
 

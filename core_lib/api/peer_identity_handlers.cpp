@@ -2,8 +2,9 @@
 
 #include "core_lib/api/api_origin.h"
 #include "core_lib/api/api_reply.h"
+#include "core_lib/foundation/peer_limits.h"
 #include "core_lib/foundation/text_utils.h"
-#include "core_lib/net/peer_directory.h"
+#include "core_lib/net/peer_identity.h"
 #include "core_lib/platform/platform_services.h"
 #include "core_lib/store/devices.h"
 #include "core_lib/store/settings.h"
@@ -24,11 +25,23 @@ std::string handle_ping(Json params, std::string origin) {
     const std::string& device_id = params["device_id"].string_value();
     const Json& alias = params["alias"];
     const Json& sys_info = params["sys_info"];
-    if (alias.is_string() && sys_info.is_string()) {
-        db_upsert_device(device_id, sys_info.string_value(), alias.string_value(), address_to_store(device_id, origin));
+    const bool described = alias.is_string() && sys_info.is_string();
+    if (is_local_origin(origin)) {
+        if (described) {
+            db_upsert_device(device_id, sys_info.string_value(), alias.string_value(),
+                             address_to_store(device_id, origin));
+        }
+    } else {
+        if (device_id.size() > limits::id_bytes || alias.string_value().size() > limits::alias_bytes ||
+            sys_info.string_value().size() > limits::alias_bytes) {
+            return reply_error_code(error_too_long);
+        }
+        // Only a peer proven at this address changes what is stored about it; any other
+        // ping is answered all the same (and starts a proof of the address).
+        if (check_peer_id(device_id).empty() && peer_claim_holds(device_id, origin, false) && described) {
+            db_upsert_device(device_id, sys_info.string_value(), alias.string_value(), origin);
+        }
     }
-    // No id names no peer to record.
-    if (!device_id.empty() && device_id != get_userid() && !is_local_origin(origin)) peer_seen(device_id, origin);
     return reply_success_with({{"alias", get_alias()}, {"sys_info", get_device_model()}, {"remote_id", get_userid()}});
 }
 

@@ -61,9 +61,9 @@ std::string handle_get_pending_files(Json, std::string) {
 }
 
 std::string handle_upload_pending_files(Json params, std::string) {
-    start_background_job("send_pending_files",
-                         [params = std::move(params)]() mutable { send_pending_files(std::move(params)); });
-    return reply_success();
+    const bool queued = start_background_job(
+        "send_pending_files", [params = std::move(params)]() mutable { send_pending_files(std::move(params)); });
+    return queued ? reply_success() : reply_error_code(error_busy);
 }
 
 std::string pending_upload_id(std::int64_t now, const std::vector<std::string>& file_paths,
@@ -109,8 +109,8 @@ std::string handle_accepted_folders(Json, std::string) {
 }
 
 std::string handle_add_accepted_folder(Json, std::string) {
-    start_background_job("pick_accepted_folder", [] { pick_accepted_folder(); });
-    return reply_success();
+    const bool queued = start_background_job("pick_accepted_folder", [] { pick_accepted_folder(); });
+    return queued ? reply_success() : reply_error_code(error_busy);
 }
 
 }  // namespace vandrel

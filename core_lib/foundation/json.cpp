@@ -150,8 +150,20 @@ void dump_value(const JsonValue* v, std::string& out) {
 
 }  // namespace
 
-// Builds a value tree from the events of nlohmann's parser; stops past the depth limit.
+// Builds a value tree from the events of nlohmann's parser; stops past the depth limit
+// and past the number of values allowed.
 struct JsonBuilder : nlohmann::json::json_sax_t {
+    explicit JsonBuilder(std::size_t max_values) : values_left(max_values) {}
+    std::size_t values_left;
+    bool counted() {
+        if (values_left == 0) {
+            error = "too many values";
+            return false;
+        }
+        --values_left;
+        return true;
+    }
+
     struct Frame {
         bool is_object;
         Json::array items;
@@ -163,6 +175,7 @@ struct JsonBuilder : nlohmann::json::json_sax_t {
     std::string error;
 
     bool add(Json value) {
+        if (!counted()) return false;
         if (stack.empty()) {
             result = std::move(value);
             return true;
@@ -333,8 +346,12 @@ std::string Json::dump() const {
 void Json::dump(std::string& out) const { dump_value(m_ptr.get(), out); }
 
 Json Json::parse(const std::string& in, std::string& err) noexcept {
+    return parse(in, err, std::numeric_limits<std::size_t>::max());
+}
+
+Json Json::parse(const std::string& in, std::string& err, std::size_t max_values) noexcept {
     try {
-        JsonBuilder builder;
+        JsonBuilder builder(max_values);
         const bool ok = nlohmann::json::sax_parse(in, &builder, nlohmann::json::input_format_t::json, true);
         if (!ok) {
             err = builder.error.empty() ? "parse error" : builder.error;

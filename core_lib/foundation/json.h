@@ -78,6 +78,9 @@ public:
     // Null with err set on any failure: bad syntax, trailing text, invalid UTF-8,
     // nesting deeper than max_depth.
     static Json parse(const std::string& in, std::string& err) noexcept;
+    // The same, failing also once the text holds more than max_values values (every
+    // object, array, text, number, true, false and null counts one).
+    static Json parse(const std::string& in, std::string& err, std::size_t max_values) noexcept;
     static constexpr int max_depth = 200;
 
     bool operator==(const Json& other) const noexcept;

@@ -80,8 +80,28 @@ bool write_file_atomically(const std::string& path, const std::string& text, mod
     return ok;
 }
 
-bool make_certificate(std::string& key_pem, std::string& cert_pem) {
-    key_ptr key(EVP_RSA_gen(2048));
+// The private key of an earlier certificate, so that a renewed certificate keeps the key
+// by which peers know this device; null when none loads.
+key_ptr existing_key(const std::string& folder) {
+    for (const char* name : {"key.pem", "vandrel.pem"}) {
+        bio_ptr file(BIO_new_file((folder + name).c_str(), "r"));
+        if (!file) continue;
+        key_ptr key(PEM_read_bio_PrivateKey(file.get(), nullptr, nullptr, nullptr));
+        if (key && EVP_PKEY_get_bits(key.get()) >= 2048) return key;
+    }
+    return nullptr;
+}
+
+// True when the certificate's validity has ended (or cannot be read).
+bool expired(const std::string& pem_path) {
+    bio_ptr file(BIO_new_file(pem_path.c_str(), "r"));
+    if (!file) return true;
+    x509_ptr cert(PEM_read_bio_X509(file.get(), nullptr, nullptr, nullptr));
+    return !cert || X509_cmp_current_time(X509_get0_notAfter(cert.get())) <= 0;
+}
+
+bool make_certificate(key_ptr key, std::string& key_pem, std::string& cert_pem) {
+    if (!key) key.reset(EVP_RSA_gen(2048));
     if (!key) return false;
     x509_ptr cert(X509_new());
     if (!cert) return false;
@@ -115,10 +135,10 @@ bool make_certificate(std::string& key_pem, std::string& cert_pem) {
 
 bool ensure_certificate_in(const std::string& folder) {
     const std::string combined = folder + certificate_file_name;
-    if (loads(combined)) return true;
+    if (loads(combined) && !expired(combined)) return true;
     std::string key_pem;
     std::string cert_pem;
-    if (!make_certificate(key_pem, cert_pem)) {
+    if (!make_certificate(existing_key(folder), key_pem, cert_pem)) {
         std::cerr << "cannot make the TLS certificate\n";
         return false;
     }

@@ -1,6 +1,8 @@
 // This device's self-signed TLS certificate, kept in the data folder: "vandrel.pem"
 // (certificate then private key; what the HTTPS server loads), "key.pem" and "cert.pem".
-// A "vandrel.pem" that loads is left as it is; a missing or damaged one is made anew.
+// A "vandrel.pem" that loads and has not expired is left as it is; a missing, damaged or
+// expired one is made anew, with the private key of the earlier one when that still
+// loads, since peers know this device by its key.
 #pragma once
 
 #include <string>
@@ -9,7 +11,7 @@ namespace vandrel {
 
 inline const std::string certificate_file_name = "vandrel.pem";
 
-// Makes the files in the data folder when "vandrel.pem" does not load. Failures are
+// Makes the files in the data folder when "vandrel.pem" does not load or has expired. Failures are
 // logged; the HTTPS server then reports that it cannot load its certificate.
 void ensure_certificate();
 

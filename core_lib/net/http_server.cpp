@@ -1,6 +1,9 @@
 #include "core_lib/net/http_server.h"
 
+#include <atomic>
 #include <iostream>
+#include <map>
+#include <mutex>
 #include <sstream>
 
 #include <boost/asio/post.hpp>
@@ -12,6 +15,7 @@
 
 #include "core_lib/foundation/text_utils.h"
 #include "core_lib/net/acceptor.h"
+#include "core_lib/net/fair_pool.h"
 #include "core_lib/net/io_manager.h"
 #include "core_lib/net/peer_address.h"
 
@@ -34,6 +38,56 @@ struct server_state {
     http_fields common_fields;
     http_handler handler;
     std::shared_ptr<net::ssl::context> tls;
+    std::shared_ptr<fair_pool> workers;
+
+    // Open connections, in all and per address; sessions end on any thread.
+    std::mutex connections_mutex;
+    std::size_t open = 0;
+    std::map<std::string, std::size_t> open_per_address;
+    // Body bytes the connections may buffer now.
+    std::atomic<std::uint64_t> buffered{0};
+
+    // False when the connection is over a cap; otherwise it counts until released.
+    bool admit(const std::string& address) {
+        std::lock_guard<std::mutex> lock(connections_mutex);
+        std::size_t& mine = open_per_address[address];
+        if (open >= limits.max_connections || mine >= limits.max_connections_per_address) {
+            if (mine == 0) open_per_address.erase(address);
+            return false;
+        }
+        ++open;
+        ++mine;
+        return true;
+    }
+    void release(const std::string& address) {
+        std::lock_guard<std::mutex> lock(connections_mutex);
+        --open;
+        auto it = open_per_address.find(address);
+        if (it != open_per_address.end() && --it->second == 0) open_per_address.erase(it);
+    }
+    // Reserves room for a body; false when the budget cannot hold it.
+    bool reserve(std::uint64_t bytes) {
+        std::uint64_t now = buffered.load();
+        do {
+            if (bytes > limits.buffered_body_bytes || now > limits.buffered_body_bytes - bytes) return false;
+        } while (!buffered.compare_exchange_weak(now, now + bytes));
+        return true;
+    }
+    void unreserve(std::uint64_t bytes) { buffered -= bytes; }
+};
+
+// One admitted connection, counted while it lives.
+class connection_ticket {
+public:
+    connection_ticket(std::shared_ptr<server_state> state, std::string address)
+        : state_(std::move(state)), address_(std::move(address)) {}
+    ~connection_ticket() { state_->release(address_); }
+    connection_ticket(const connection_ticket&) = delete;
+    connection_ticket& operator=(const connection_ticket&) = delete;
+
+private:
+    std::shared_ptr<server_state> state_;
+    std::string address_;
 };
 
 using plain_stream = beast::tcp_stream;
@@ -66,12 +120,18 @@ class session : public std::enable_shared_from_this<session<Stream>> {
     static constexpr bool is_tls = std::is_same_v<Stream, tls_stream>;
 
 public:
-    session(tcp::socket socket, std::shared_ptr<const server_state> shared, std::string address)
-        : stream(make_stream(std::move(socket), *shared)), state(std::move(shared)), peer(std::move(address)) {}
+    session(tcp::socket socket, std::shared_ptr<server_state> shared, std::string address,
+            std::unique_ptr<connection_ticket> admitted)
+        : stream(make_stream(std::move(socket), *shared)),
+          state(std::move(shared)),
+          peer(std::move(address)),
+          ticket(std::move(admitted)) {}
+
+    ~session() { release_body(); }
 
     void start() {
         if constexpr (is_tls) {
-            lowest().expires_after(state->limits.header_timeout);
+            lowest().expires_after(state->limits.handshake_timeout);
             stream.async_handshake(net::ssl::stream_base::server,
                                    [self = this->shared_from_this()](beast::error_code ec) {
                                        if (ec) return self->close();
@@ -118,6 +178,21 @@ private:
     }
 
     void on_header() {
+        // Room for the body in the server's budget before a byte of it is read.
+        std::uint64_t need = 0;
+        if (auto length = parser->content_length()) {
+            need = *length;
+        } else if (parser->chunked()) {
+            need = state->limits.body_bytes;
+        }
+        if (need > 0) {
+            if (!state->reserve(need)) {
+                parser.reset();
+                keep_alive = false;
+                return send(error_answer(503));
+            }
+            reserved = need;
+        }
         if (!parser->is_done() && beast::iequals(parser->get()[http::field::expect], "100-continue")) {
             static const std::string go_on = "HTTP/1.1 100 Continue\r\n\r\n";
             lowest().expires_after(state->limits.write_timeout);
@@ -139,7 +214,14 @@ private:
         });
     }
 
+    void release_body() {
+        if (reserved == 0) return;
+        state->unreserve(reserved);
+        reserved = 0;
+    }
+
     void fail(const beast::error_code& ec) {
+        release_body();
         parser.reset();
         keep_alive = false;
         if (ec == http::error::header_limit) return send(error_answer(431));
@@ -170,19 +252,34 @@ private:
         version = message.version();
         parser.reset();
 
-        http_answer answer;
+        // The handler runs on a worker; its answer comes back to this connection's thread.
+        auto self = this->shared_from_this();
+        auto job = [self, request = std::move(request)]() mutable {
+            http_answer answer = self->answer_for(request);
+            request = http_request{};
+            net::post(self->stream.get_executor(), [self, answer = std::move(answer)]() mutable {
+                self->release_body();
+                self->send(std::move(answer));
+            });
+        };
+        if (!state->workers->submit(peer, std::move(job))) {
+            release_body();
+            keep_alive = false;
+            send(error_answer(503));
+        }
+    }
+
+    http_answer answer_for(const http_request& request) const {
         try {
-            answer = state->handler(request);
+            return state->handler(request);
         } catch (const std::exception& e) {
             std::cerr << "http handler failed on " << request.path << ": " << e.what() << "\n";
-            answer = http_answer{};
-            answer.status = 500;
         } catch (...) {
             std::cerr << "http handler failed on " << request.path << "\n";
-            answer = http_answer{};
-            answer.status = 500;
         }
-        send(std::move(answer));
+        http_answer failed;
+        failed.status = 500;
+        return failed;
     }
 
     void send(http_answer answer) {
@@ -321,8 +418,10 @@ private:
     }
 
     Stream stream;
-    std::shared_ptr<const server_state> state;
+    std::shared_ptr<server_state> state;
     std::string peer;
+    std::unique_ptr<connection_ticket> ticket;
+    std::uint64_t reserved = 0;  // of the server's body budget, for the request under way
     beast::flat_buffer buffer;
     std::optional<http::request_parser<http::string_body>> parser;
     bool keep_alive = false;
@@ -340,7 +439,7 @@ private:
 
 class listener : public std::enable_shared_from_this<listener> {
 public:
-    listener(tcp::acceptor listening, std::shared_ptr<const server_state> shared)
+    listener(tcp::acceptor listening, std::shared_ptr<server_state> shared)
         : acceptor(std::move(listening)), retry(acceptor.get_executor()), state(std::move(shared)) {}
 
     void accept() {
@@ -373,16 +472,21 @@ private:
         tcp::endpoint remote = socket.remote_endpoint(ec);
         if (ec) return;  // the peer is already gone
         std::string peer = peer_address_text(remote.address());
+        // Over a cap: closed at once, so that the descriptor is free again.
+        if (!state->admit(peer)) return;
+        auto ticket = std::make_unique<connection_ticket>(state, peer);
         if (state->tls) {
-            std::make_shared<session<tls_stream>>(std::move(socket), state, std::move(peer))->start();
+            std::make_shared<session<tls_stream>>(std::move(socket), state, std::move(peer), std::move(ticket))
+                ->start();
         } else {
-            std::make_shared<session<plain_stream>>(std::move(socket), state, std::move(peer))->start();
+            std::make_shared<session<plain_stream>>(std::move(socket), state, std::move(peer), std::move(ticket))
+                ->start();
         }
     }
 
     tcp::acceptor acceptor;
     net::steady_timer retry;
-    std::shared_ptr<const server_state> state;
+    std::shared_ptr<server_state> state;
     beast::error_code last_error;
 };
 
@@ -402,6 +506,9 @@ std::uint16_t start_http_server(io_manager& manager, http_server_config config, 
     state->common_fields = std::move(config.common_fields);
     state->handler = std::move(config.handler);
     state->tls = std::move(config.tls);
+    state->workers = std::make_shared<fair_pool>(config.limits.workers, config.limits.running_per_address);
+    // The workers end before the connections they answer do.
+    manager.add_stop_hook([workers = state->workers] { workers->stop(); });
     auto server = std::make_shared<listener>(std::move(acceptor), std::move(state));
     manager.keep(server);
     net::post(manager.context(), [server] { server->accept(); });

@@ -1,12 +1,17 @@
 // HTTP/1.1 server over TCP or TLS on an io_manager's thread. Every request is read
 // within explicit header and body limits and time-outs, handed whole to one handler,
-// and answered with keep-alive. A streamed answer pulls its next piece from a
+// and answered with keep-alive. The handler runs on the server's own workers, never on
+// the network thread, taken in turns by peer address, so a slow handler or a flooding
+// peer holds up no other peer. Connections are capped per server and per address, and
+// the bodies that all connections buffer together have a budget; what is over them is
+// refused (503) or closed at once. A streamed answer pulls its next piece from a
 // body_source only when the previous piece has been written: one piece in flight.
 // Faults of one connection (garbage, time-outs, oversized input) end that connection
 // alone; the listener goes on.
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -76,6 +81,17 @@ struct http_limits {
     std::chrono::milliseconds body_timeout = std::chrono::seconds(60);
     // Each write of an answer.
     std::chrono::milliseconds write_timeout = std::chrono::seconds(60);
+    // From the connection to the end of the TLS handshake.
+    std::chrono::milliseconds handshake_timeout = std::chrono::seconds(5);
+    // Connections over these are closed as soon as they are accepted.
+    std::size_t max_connections = 512;
+    std::size_t max_connections_per_address = 64;
+    // The bodies of all connections together; a request whose body would not fit is
+    // answered 503 and its connection closed.
+    std::uint64_t buffered_body_bytes = std::uint64_t{64} * 1024 * 1024;
+    // Handler workers, and how many of them one peer address may hold at once.
+    unsigned workers = 4;
+    unsigned running_per_address = 2;
 };
 
 struct http_server_config {

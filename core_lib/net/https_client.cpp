@@ -8,6 +8,7 @@
 #include <boost/beast/ssl.hpp>
 
 #include "core_lib/net/net_state.h"
+#include "core_lib/net/public_key.h"
 #include "core_lib/net/tls_context.h"
 #include "core_lib/net/url.h"
 
@@ -20,7 +21,6 @@ using tcp = net::ip::tcp;
 
 namespace {
 
-constexpr std::uint64_t answer_body_limit = 64ull * 1024 * 1024;
 constexpr std::chrono::milliseconds stop_check_interval{100};
 
 net::ssl::context& client_context() {
@@ -29,11 +29,21 @@ net::ssl::context& client_context() {
     return **context;
 }
 
+// SHA-256 of the DER form of the public key in the certificate the server showed.
+std::string server_key_sha256(SSL* ssl) {
+    X509* certificate = SSL_get1_peer_certificate(ssl);
+    if (certificate == nullptr) return {};
+    std::string digest = public_key_sha256(X509_get0_pubkey(certificate));
+    X509_free(certificate);
+    return digest;
+}
+
 // The steps of one call, run to the end by io.run(); every handler captures `this`,
 // which outlives the run.
 class client_call {
 public:
-    client_call(const parsed_url& target, const std::string& body, std::chrono::milliseconds deadline)
+    client_call(const parsed_url& target, const std::string& body, std::chrono::milliseconds deadline,
+                std::uint64_t answer_limit)
         : url(target),
           stream(io, client_context()),
           resolver(io),
@@ -47,19 +57,19 @@ public:
         request.keep_alive(false);
         request.body() = body;
         request.content_length(body.size());
-        parser.body_limit(answer_body_limit);
+        parser.body_limit(answer_limit);
     }
 
-    std::string run() {
+    https_answer run() {
         if (!url.host_is_ip && !SSL_set_tlsext_host_name(stream.native_handle(), url.host.c_str())) {
-            return "";
+            return {};
         }
         beast::get_lowest_layer(stream).expires_at(deadline_at);
         if (url.host_is_ip) {
             beast::error_code bad_address;
             tcp::endpoint endpoint(net::ip::make_address(url.host, bad_address), url.port);
-            if (bad_address) return "";
-            if (!bind_source(endpoint)) return "";
+            if (bad_address) return {};
+            if (!bind_source(endpoint)) return {};
             beast::get_lowest_layer(stream).async_connect(endpoint, [this](beast::error_code ec) { connected(ec); });
         } else {
             resolve_timer.expires_at(deadline_at);
@@ -83,7 +93,10 @@ public:
                 beast::get_lowest_layer(stream).close();
             }
         }
-        return complete ? std::move(parser.get().body()) : std::string();
+        https_answer answer;
+        answer.key_sha256 = std::move(server_key);
+        if (complete) answer.body = std::move(parser.get().body());
+        return answer;
     }
 
 private:
@@ -104,6 +117,7 @@ private:
         if (connect_error) return;
         stream.async_handshake(net::ssl::stream_base::client, [this](beast::error_code handshake_error) {
             if (handshake_error) return finish();
+            server_key = server_key_sha256(stream.native_handle());
             http::async_write(stream, request, [this](beast::error_code write_error, std::size_t) {
                 if (write_error) return finish();
                 http::async_read(stream, buffer, parser, [this](beast::error_code read_error, std::size_t) {
@@ -129,19 +143,25 @@ private:
     beast::flat_buffer buffer;
     http::response_parser<http::string_body> parser;
     bool complete = false;
+    std::string server_key;
 };
 
 }  // namespace
 
-std::string post_json(const std::string& url, const std::string& body, std::chrono::milliseconds deadline) {
+https_answer post_json_for_key(const std::string& url, const std::string& body, std::chrono::milliseconds deadline,
+                               std::uint64_t answer_limit) {
     auto parsed = parse_url(url);
-    if (!parsed || parsed->scheme != "https") return "";
+    if (!parsed || parsed->scheme != "https") return {};
     try {
-        client_call call(*parsed, body, deadline);
+        client_call call(*parsed, body, deadline, answer_limit);
         return call.run();
     } catch (const std::exception&) {
-        return "";
+        return {};
     }
+}
+
+std::string post_json(const std::string& url, const std::string& body, std::chrono::milliseconds deadline) {
+    return post_json_for_key(url, body, deadline).body;
 }
 
 }  // namespace vandrel

@@ -1,10 +1,13 @@
 // post_json: one blocking HTTPS request with a JSON body, the client that every call to
 // a peer or to the cloud service goes through. Each call has its own io_context and
 // connection; calls on many threads at once share nothing but the client TLS context.
-// The server's certificate is not checked (peers present self-signed ones).
+// The server's certificate is not checked (peers present self-signed ones); instead the
+// caller learns the SHA-256 of the server's public key, by which peers are known. A call
+// ends early when the running core stops.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 namespace vandrel {
@@ -17,5 +20,18 @@ inline constexpr std::chrono::milliseconds post_json_deadline{30000};
 // no connection, TLS failure, silence, a cut answer).
 std::string post_json(const std::string& url, const std::string& body,
                       std::chrono::milliseconds deadline = post_json_deadline);
+
+// Answer bodies over this many bytes count as no answer.
+inline constexpr std::uint64_t default_answer_limit = 64ull * 1024 * 1024;
+
+struct https_answer {
+    std::string body;        // "" when no whole answer came (as post_json)
+    std::string key_sha256;  // of the server's public key (DER), "" before a handshake
+};
+
+// The same request; the answer with the key the server showed. An answer body over
+// `answer_limit` bytes is no answer.
+https_answer post_json_for_key(const std::string& url, const std::string& body, std::chrono::milliseconds deadline,
+                               std::uint64_t answer_limit = default_answer_limit);
 
 }  // namespace vandrel

@@ -3,6 +3,8 @@
 #include <exception>
 #include <iostream>
 
+#include "core_lib/foundation/run_logged.h"
+
 namespace vandrel {
 
 io_manager::io_manager(std::string name_, std::chrono::milliseconds poll_interval_)
@@ -34,7 +36,18 @@ void io_manager::keep(std::shared_ptr<void> object) {
     kept.push_back(std::move(object));
 }
 
+void io_manager::add_stop_hook(std::function<void()> hook) {
+    std::lock_guard<std::mutex> lock(mutex);
+    stop_hooks.push_back(std::move(hook));
+}
+
 void io_manager::stop() {
+    std::vector<std::function<void()>> hooks;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        hooks.swap(stop_hooks);
+    }
+    for (auto& hook : hooks) run_logged(name + ": stop", hook);
     stopping = true;
     io.stop();
     if (thread.joinable()) thread.join();

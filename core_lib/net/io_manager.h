@@ -36,6 +36,10 @@ public:
     // Keeps the object alive until the manager's thread has ended.
     void keep(std::shared_ptr<void> object);
 
+    // Runs once at stop(), before the loop ends (in the order added): workers that
+    // answer for this manager's connections end there.
+    void add_stop_hook(std::function<void()> hook);
+
     // Stops the loop and joins the thread; a second call does nothing. Must not be called
     // from the manager's own thread.
     void stop();
@@ -54,6 +58,7 @@ private:
     std::atomic<bool> stopping{false};
     std::mutex mutex;
     std::vector<std::function<void()>> checks;
+    std::vector<std::function<void()>> stop_hooks;
     std::vector<std::shared_ptr<void>> kept;
     std::thread thread;
 };

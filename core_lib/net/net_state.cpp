@@ -8,6 +8,11 @@ net_state::~net_state() { stop(); }
 
 void net_state::request_stop() {
     threads.request_stop();
+    {
+        // Requests waiting for a proof give up.
+        std::lock_guard<std::mutex> lock(proofs.mutex);
+    }
+    proofs.finished.notify_all();
     // Queue-driven loops wake up and see the flag.
     resend_queue.enqueue(false);
     mirror_queue.enqueue(Json());
@@ -29,6 +34,7 @@ void net_state::stop() {
     stop_servers();
     threads.stop();
     web_share.stop();
+    proofs.stop();
     avatars.stop();
 }
 

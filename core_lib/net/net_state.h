@@ -14,6 +14,7 @@
 #include "core_lib/foundation/json.h"
 #include "core_lib/net/net_config.h"
 #include "core_lib/net/peer_avatar.h"
+#include "core_lib/net/peer_identity.h"
 #include "core_lib/net/servers.h"
 #include "core_lib/net/service_threads.h"
 #include "core_lib/net/transfer_slots.h"
@@ -46,6 +47,7 @@ public:
     moodycamel::BlockingConcurrentQueue<Json> mirror_queue;
     transfer_slots slots;
     avatar_fetching avatars;
+    peer_proofs proofs;
     web_share_switch web_share;
     std::mutex servers_mutex;
     running_servers servers;  // guarded by servers_mutex

@@ -1,11 +1,13 @@
-// Calls to a peer's JSON API: "https://" + address + ":45001/api/v1" + endpoint through
-// post_json. The address comes from the peer directory, else from the device's stored
-// last address; only an IP literal is ever used. Any answer proves that the peer lives
-// at that address.
+// Calls to a peer's JSON API: "https://" + address + ":45001/api/v1" + endpoint. A peer
+// is named by its device id and reached only at the address the peer directory holds
+// for it (an address proven by the peer's key); an answer counts only when the server
+// showed the key pinned for that peer, so whoever else answers there is no answer.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "core_lib/net/https_client.h"
 
 namespace vandrel {
 
@@ -13,12 +15,10 @@ namespace vandrel {
 // the running core calls its peers on.
 std::string peer_api_url(const std::string& address, const std::string& endpoint);
 
-// The peer is named by its device id, or directly by an IP address (then the directory
-// is neither read nor updated). Returns the answer's body, or "" when the peer has no
-// usable address or gave no answer; a non-empty answer to a device id records the
-// peer as seen at the address used.
-std::string post_to_peer_api(const std::string& device_id_or_address, const std::string& endpoint,
-                             const std::string& body);
+// The answer's body, or "" when the peer is not in the directory, gave no answer, or
+// answered with another key. A peer with no key pinned yet gets the one it showed.
+std::string post_to_peer_api(const std::string& device_id, const std::string& endpoint, const std::string& body,
+                             std::uint64_t answer_limit = default_answer_limit);
 
 // Tests point the running core's peer calls at a stub server's port.
 void set_peer_api_port(std::uint16_t port);

@@ -1,15 +1,18 @@
-// Fetching a peer's profile picture when its address changes: at most one fetch per
-// peer and address at a time, run on a small pool of its own (two workers), never a
-// thread per sighting. Failures store nothing and tell nobody.
+// Fetching a peer's profile picture when it shows up: once per peer and key for the
+// life of the core, at most one fetch per address at a time, on a small pool of its own
+// (so a silent peer holds one worker and delays no other peer's picture), never a
+// thread per sighting. A picture over limits::avatar_bytes is not taken. Failures store
+// nothing and tell nobody.
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 
-#include "core_lib/foundation/thread_pool.h"
+#include "core_lib/foundation/job_pool.h"
 
 namespace vandrel {
 
@@ -20,16 +23,19 @@ struct avatar_fetching {
     avatar_fetching();
     ~avatar_fetching() { stop(); }
     // Runs what is queued, joins the workers; later requests are dropped.
-    void stop();
+    void stop() { pool.stop(); }
 
     std::mutex mutex;
-    std::set<std::string> pending;  // "id|address" of fetches queued or running
+    std::set<std::string> fetched;          // "id|key" fetched or under way
+    std::deque<std::string> fetched_order;  // the same, oldest first (bounded)
+    std::set<std::string> busy_addresses;   // a fetch from there is under way
     std::shared_ptr<const avatar_fetcher> fetcher;
-    std::unique_ptr<ThreadPool> pool = std::make_unique<ThreadPool>(2);  // null once stopped
+    job_pool pool;
 };
 
-// Queues the fetch for the peer unless one for the same peer and address is queued or
-// running. Never blocks.
+// Queues the fetch for the peer seen at the address unless its picture under its
+// current key was fetched already, or a fetch from that address is under way. Never
+// blocks.
 void request_peer_avatar(const std::string& device_id, const std::string& address);
 
 // GET "/get_avatar" of the peer; a {"status": "success", "avatar": TEXT} answer stores

@@ -1,9 +1,13 @@
 #include "core_lib/net/servers.h"
 
+#include <algorithm>
 #include <iostream>
+
+#include <sys/resource.h>
 #include <mutex>
 #include <utility>
 
+#include "core_lib/foundation/peer_limits.h"
 #include "core_lib/net/certificate.h"
 #include "core_lib/net/net_state.h"
 #include "core_lib/net/tls_context.h"
@@ -28,6 +32,28 @@ std::unique_ptr<io_manager> serve(const std::string& label, http_server_config c
 }
 
 }  // namespace
+
+http_limits peer_server_limits() {
+    http_limits chosen;
+    chosen.header_bytes = limits::header_bytes;
+    chosen.body_bytes = limits::peer_body_bytes;
+    chosen.header_timeout = limits::header_time;
+    chosen.handshake_timeout = limits::handshake_time;
+    chosen.buffered_body_bytes = limits::buffered_body_bytes;
+    chosen.max_connections_per_address = limits::connections_per_address;
+    chosen.workers = limits::request_workers;
+    chosen.running_per_address = limits::requests_running_per_address;
+    std::size_t open_limit = limits::connections_per_server;
+    rlimit descriptors{};
+    if (getrlimit(RLIMIT_NOFILE, &descriptors) == 0 && descriptors.rlim_cur != RLIM_INFINITY) {
+        const auto usable = static_cast<std::size_t>(descriptors.rlim_cur);
+        const std::size_t share =
+            usable > limits::reserved_descriptors ? (usable - limits::reserved_descriptors) / 2 : 0;
+        open_limit = std::min(open_limit, std::max<std::size_t>(share, limits::connections_per_address));
+    }
+    chosen.max_connections = open_limit;
+    return chosen;
+}
 
 running_servers start_rest_servers(server_setup setup) {
     running_servers running;
@@ -84,6 +110,7 @@ void start_servers(rest_routes routes) {
     setup.rest_port = net.config.rest_port;
     setup.loopback_host = loopback_host(net.config);
     setup.loopback_port = net.config.loopback_port;
+    setup.limits = peer_server_limits();
     setup.routes = std::move(routes);
     net.servers = start_rest_servers(std::move(setup));
 }

@@ -33,6 +33,11 @@ struct running_servers {
     std::uint16_t loopback_port = 0;
 };
 
+// The limits of a server that peers reach (limits::...): small bodies, short deadlines,
+// connections capped per address, and per server at most half of the descriptors the
+// process may open beyond its reserve.
+http_limits peer_server_limits();
+
 // Starts both servers; each failure is reported and leaves that server out.
 running_servers start_rest_servers(server_setup setup);
 

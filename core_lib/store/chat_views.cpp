@@ -23,23 +23,22 @@ std::uint64_t stored_size(const std::string& text) {
 
 std::string unsigned_text(std::int64_t value) { return std::to_string(static_cast<unsigned long long>(value)); }
 
-void add_upload_thumbnail(Json::object& entry, const std::string& id, const std::string& filename,
-                          const std::string& filesize) {
-    const bool has_thumbnail = stored_size(filesize) > 0 && is_thumbnail_image(filename);
+void add_upload_thumbnail(Json::object& entry, const transfer_file_row& file) {
+    const bool has_thumbnail = stored_size(file.filesize) > 0 && is_thumbnail_image(file.filename);
     entry["has_thumbnail"] = has_thumbnail;
-    entry["thumbnail"] = has_thumbnail ? thumbnail_upload_prefix + id : std::string();
+    entry["thumbnail"] = has_thumbnail ? thumbnail_upload_prefix + file.id : std::string();
 }
 
-void add_download_thumbnail(Json::object& entry, const std::string& id, const std::string& filename,
-                            const std::string& fileurl) {
-    const bool image = is_thumbnail_image(filename);
+// Asks the platform for the file's size: never under db_lock.
+void add_download_thumbnail(Json::object& entry, const transfer_file_row& file) {
+    const bool image = is_thumbnail_image(file.filename);
     entry["has_thumbnail"] = image;
     if (!image) {
         entry["thumbnail"] = "";
-    } else if (get_file_size(fileurl) == 0) {
+    } else if (get_file_size(file.fileurl) == 0) {
         entry["thumbnail"] = missing_image;
     } else {
-        entry["thumbnail"] = thumbnail_download_prefix + id;
+        entry["thumbnail"] = thumbnail_download_prefix + file.id;
     }
 }
 
@@ -62,61 +61,73 @@ constexpr transfer_tables download_tables = {
     "download_id = ? order by date_created asc, id asc limit ?  ;",
 };
 
-// Fills "info" and "files" of a transfer chat.
-void add_transfer(SQLite::Database& db, const std::string& id, const std::string& type, Json& info,
-                  Json::array& files) {
-    const bool upload = type == "upload";
+// The summary and, unless there are more than ten, the files of a transfer chat.
+void read_transfer(SQLite::Database& db, chat_view_rows& rows) {
+    const bool upload = rows.type == "upload";
     const transfer_tables& tables = upload ? upload_tables : download_tables;
 
-    std::int64_t count = 0, size_sum = 0, bytes_sum = 0;
-    std::string min_name, max_name;
+    transfer_summary_row summary_row;
     {
         SQLite::Statement summary(db, tables.summary);
-        summary.bind(1, id);
+        summary.bind(1, rows.id);
         while (summary.executeStep()) {
-            count = column_int64(summary, 0);
-            size_sum = column_int64(summary, 1);
-            min_name = column_text(summary, 2);
-            max_name = column_text(summary, 3);
-            bytes_sum = column_int64(summary, 4);
+            summary_row.count = column_int64(summary, 0);
+            summary_row.size_sum = column_int64(summary, 1);
+            summary_row.min_name = column_text(summary, 2);
+            summary_row.max_name = column_text(summary, 3);
+            summary_row.bytes_sum = column_int64(summary, 4);
         }
     }
-    info = Json::object{
-        {"type", type},
-        {"number_of_files", unsigned_text(count)},
-        {"size_of_files", unsigned_text(size_sum)},
-        {"minfilename", min_name},
-        {"maxfilename", max_name},
-        {"bytes_transferred", unsigned_text(bytes_sum)},
-    };
-    if (static_cast<std::uint64_t>(count) > chat_view_file_limit) return;
+    const std::uint64_t count = static_cast<std::uint64_t>(summary_row.count);
+    rows.transfer = std::move(summary_row);
+    if (count > chat_view_file_limit) return;
 
     SQLite::Statement select(db, tables.files);
-    select.bind(1, id);
-    select.bind(2, std::to_string(chat_view_file_limit));
+    select.bind(1, rows.id);
+    select.bind(2, chat_view_file_limit);
     while (select.executeStep()) {
-        const std::string file_id = column_text(select, 0);
-        const std::string filename = column_text(select, 1);
-        const std::string filesize = column_text(select, 2);
-        const std::string fileurl = column_text(select, 6);
-        Json::object entry{
-            {"id", file_id},
-            {"filename", filename},
-            {"filesize", filesize},
-            {"date_created", column_text(select, 3)},
-            {"bytes_transferred", column_text(select, 4)},
-            {"sent", column_text(select, 5)},
-            {"filepath", fileurl},
-            {"type", type},
-        };
-        if (upload) {
-            entry["status"] = column_text(select, 7);
-            add_upload_thumbnail(entry, file_id, filename, filesize);
-        } else {
-            add_download_thumbnail(entry, file_id, filename, fileurl);
-        }
-        files.push_back(Json(std::move(entry)));
+        rows.files.push_back({
+            column_text(select, 0),
+            column_text(select, 1),
+            column_text(select, 2),
+            column_text(select, 3),
+            column_text(select, 4),
+            column_text(select, 5),
+            column_text(select, 6),
+            upload ? column_text(select, 7) : std::string(),
+        });
     }
+}
+
+Json transfer_info(const std::string& type, const transfer_summary_row& summary) {
+    return Json::object{
+        {"type", type},
+        {"number_of_files", unsigned_text(summary.count)},
+        {"size_of_files", unsigned_text(summary.size_sum)},
+        {"minfilename", summary.min_name},
+        {"maxfilename", summary.max_name},
+        {"bytes_transferred", unsigned_text(summary.bytes_sum)},
+    };
+}
+
+Json chat_file_entry(const transfer_file_row& file, const std::string& type) {
+    Json::object entry{
+        {"id", file.id},
+        {"filename", file.filename},
+        {"filesize", file.filesize},
+        {"date_created", file.date_created},
+        {"bytes_transferred", file.bytes_transferred},
+        {"sent", file.sent},
+        {"filepath", file.fileurl},
+        {"type", type},
+    };
+    if (type == "upload") {
+        entry["status"] = file.status;
+        add_upload_thumbnail(entry, file);
+    } else {
+        add_download_thumbnail(entry, file);
+    }
+    return Json(std::move(entry));
 }
 
 Json file_urls(const char* sql, const std::string& id, int page_size, int page) {
@@ -138,84 +149,103 @@ bool is_thumbnail_image(const std::string& file_name) {
     return extension == "jpg" || extension == "jpeg" || extension == "png";
 }
 
-Json db_get_chat_json(std::string id) {
-    store_session session;
-    return db_get_chat_json(std::move(id), session.db());
-}
-
-Json db_get_chat_json(std::string id, SQLite::Database& connection) {
-    std::string sender, receiver, type, data, date_created, date_updated, account, sent, status;
+chat_view_rows db_read_chat_view_rows(const std::string& id, SQLite::Database& connection) {
+    chat_view_rows rows;
+    rows.id = id;
     {
         SQLite::Statement select(connection,
                                  "select id, sender, receiver, type, data,  date_created, date_updated, account, sent, "
                                  "status from chats where id = ?");
         select.bind(1, id);
         while (select.executeStep()) {
-            sender = column_text(select, 1);
-            receiver = column_text(select, 2);
-            type = column_text(select, 3);
-            data = column_text(select, 4);
-            date_created = column_text(select, 5);
-            date_updated = column_text(select, 6);
-            account = column_text(select, 7);
-            sent = column_text(select, 8);
-            status = column_text(select, 9);
+            rows.sender = column_text(select, 1);
+            rows.receiver = column_text(select, 2);
+            rows.type = column_text(select, 3);
+            rows.data = column_text(select, 4);
+            rows.date_created = column_text(select, 5);
+            rows.date_updated = column_text(select, 6);
+            rows.account = column_text(select, 7);
+            rows.sent = column_text(select, 8);
+            rows.status = column_text(select, 9);
         }
     }
+    if (rows.type == "upload" || rows.type == "download") read_transfer(connection, rows);
+    return rows;
+}
+
+Json chat_view_json(const chat_view_rows& rows) {
     Json info;
     Json::array files;
-    if (type == "upload" || type == "download") add_transfer(connection, id, type, info, files);
+    if (rows.transfer) {
+        info = transfer_info(rows.type, *rows.transfer);
+        for (const transfer_file_row& file : rows.files) files.push_back(chat_file_entry(file, rows.type));
+    }
     return Json::object{
-        {"id", id},
-        {"sender", sender},
-        {"receiver", receiver},
-        {"type", type},
-        {"data", data},
+        {"id", rows.id},
+        {"sender", rows.sender},
+        {"receiver", rows.receiver},
+        {"type", rows.type},
+        {"data", rows.data},
         {"info", info},
         {"files", Json(std::move(files))},
-        {"account", account},
-        {"date_created", date_created},
-        {"date_updated", date_updated},
-        {"sent", sent},
-        {"status", status},
+        {"account", rows.account},
+        {"date_created", rows.date_created},
+        {"date_updated", rows.date_updated},
+        {"sent", rows.sent},
+        {"status", rows.status},
     };
 }
 
+Json db_get_chat_json(std::string id) {
+    chat_view_rows rows;
+    {
+        store_session session;
+        rows = db_read_chat_view_rows(id, session.db());
+    }
+    return chat_view_json(rows);
+}
+
 Json db_get_transfer_file_json(std::string file_id, std::string type) {
-    store_session session;
     const bool upload = type == "upload";
     if (!upload && type != "download") return Json();
-    SQLite::Statement select(
-        session.db(), upload ? "select id, filename, filesize, bytes_transferred, date_created, sent, fileurl from "
-                               "files_to_send where id = ?"
-                             : "select id, filename, filesize, bytes_transferred, date_created, sent, fileurl from "
-                               "files_to_receive where id = ?");
-    select.bind(1, file_id);
-    Json result;
-    while (select.executeStep()) {
-        const std::string id = column_text(select, 0);
-        const std::string filename = column_text(select, 1);
-        const std::string filesize = column_text(select, 2);
-        std::string filepath = column_text(select, 6);
-        Json::object view{
-            {"id", id},
-            {"filename", filename},
-            {"filesize", filesize},
-            {"bytes_transferred", column_text(select, 3)},
-            {"date_created", column_text(select, 4)},
-            {"sent", column_text(select, 5)},
-            {"type", type},
-        };
-        if (upload) {
-            add_upload_thumbnail(view, id, filename, filesize);
-        } else {
-            add_download_thumbnail(view, id, filename, filepath);
-            if (filepath.empty()) filepath = download_target_for_file(filename);
+    std::optional<transfer_file_row> file;
+    {
+        store_session session;
+        SQLite::Statement select(
+            session.db(), upload ? "select id, filename, filesize, bytes_transferred, date_created, sent, fileurl from "
+                                   "files_to_send where id = ?"
+                                 : "select id, filename, filesize, bytes_transferred, date_created, sent, fileurl from "
+                                   "files_to_receive where id = ?");
+        select.bind(1, file_id);
+        while (select.executeStep()) {
+            file = transfer_file_row{
+                column_text(select, 0), column_text(select, 1), column_text(select, 2), column_text(select, 4),
+                column_text(select, 3), column_text(select, 5), column_text(select, 6), std::string(),
+            };
         }
-        view["filepath"] = filepath;
-        result = Json(std::move(view));
     }
-    return result;
+    if (!file) return Json();
+
+    // The lock is released: the platform may reach the store (its "others" folder is a
+    // config value).
+    Json::object view{
+        {"id", file->id},
+        {"filename", file->filename},
+        {"filesize", file->filesize},
+        {"bytes_transferred", file->bytes_transferred},
+        {"date_created", file->date_created},
+        {"sent", file->sent},
+        {"type", type},
+    };
+    std::string filepath = file->fileurl;
+    if (upload) {
+        add_upload_thumbnail(view, *file);
+    } else {
+        add_download_thumbnail(view, *file);
+        if (filepath.empty()) filepath = download_target_for_file(file->filename);
+    }
+    view["filepath"] = filepath;
+    return Json(std::move(view));
 }
 
 Json db_get_upload_file_urls(std::string upload_id, int page_size, int page) {

@@ -121,4 +121,11 @@ void db_delete_chats_with_peer(std::string peer) {
     remove.exec();
 }
 
+bool db_chat_id_free_for(std::string id, std::string sender) {
+    if (!is_safe_id(id)) return false;
+    store_session session;
+    const std::optional<std::string> previous_sender = stored_sender(session.db(), id);
+    return !previous_sender || *previous_sender == sender;
+}
+
 }  // namespace vandrel

@@ -106,10 +106,10 @@ void db_upsert_device(std::string id, std::string sys_info, std::string alias, s
         const std::string now = decimal(now_ms());
         try {
             std::string stored_alias, last_message, date_last_message = "0", unread = "0", stored_ip, avatar,
-                                                    send_notifications = "0";
+                                                    send_notifications = "0", key;
             SQLite::Statement select(session.db(),
                                      "select alias, last_message, date_last_message, unread, last_ip, avatar, "
-                                     "send_notifications from devices where id = ?");
+                                     "send_notifications, key_sha256 from devices where id = ?");
             select.bind(1, id);
             while (select.executeStep()) {
                 stored_alias = column_text(select, 0);
@@ -119,16 +119,17 @@ void db_upsert_device(std::string id, std::string sys_info, std::string alias, s
                 stored_ip = column_text(select, 4);
                 avatar = column_text(select, 5);
                 send_notifications = column_text(select, 6);
+                key = column_text(select, 7);
             }
             if (stored_alias == alias && stored_ip == ip) return;
 
             db_transaction transaction(session.db());
             SQLite::Statement insert(session.db(),
                                      "insert or replace into devices (id, sysinfo, alias, date_updated, last_message, "
-                                     "date_last_message, unread, last_ip, avatar, send_notifications) values(?, ?, ?, "
-                                     "?, ?, ?, ?, ?, ?, ?);");
+                                     "date_last_message, unread, last_ip, avatar, send_notifications, key_sha256) "
+                                     "values(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);");
             SQLite::bind(insert, id, sys_info, alias, now, last_message, date_last_message, unread, ip, avatar,
-                         send_notifications);
+                         send_notifications, key);
             insert.exec();
             transaction.commit();
         } catch (const std::exception&) {
@@ -175,6 +176,41 @@ void db_mark_device_read(std::string id) {
     update.bind(1, decimal(now_ms()));
     update.bind(2, id);
     update.exec();
+}
+
+std::string db_get_device_key(std::string id) {
+    store_session session;
+    SQLite::Statement select(session.db(), "select key_sha256 from devices where id = ?");
+    select.bind(1, id);
+    std::string key;
+    while (select.executeStep()) key = column_text(select, 0);
+    return key;
+}
+
+bool db_set_device_key(std::string id, std::string key) {
+    store_session session;
+    SQLite::Statement update(session.db(), "update devices set key_sha256 = ? where id = ?");
+    update.bind(1, key);
+    update.bind(2, id);
+    return update.exec() > 0;
+}
+
+std::string db_pin_device_key(std::string id, std::string key) {
+    store_session session;
+    db_transaction transaction(session.db());
+    SQLite::Statement insert(session.db(), "insert or ignore into devices (id) values(?)");
+    insert.bind(1, id);
+    insert.exec();
+    SQLite::Statement pin(session.db(), "update devices set key_sha256 = ? where id = ? and key_sha256 = ''");
+    pin.bind(1, key);
+    pin.bind(2, id);
+    pin.exec();
+    SQLite::Statement select(session.db(), "select key_sha256 from devices where id = ?");
+    select.bind(1, id);
+    std::string pinned;
+    while (select.executeStep()) pinned = column_text(select, 0);
+    transaction.commit();
+    return pinned;
 }
 
 }  // namespace vandrel

@@ -1,5 +1,6 @@
 // The devices table: one row per peer met, with its alias, system text, last stored
-// address, avatar, mirroring flag and chat summary (last message, its time, unread).
+// address, avatar, mirroring flag, chat summary (last message, its time, unread) and the
+// digest of its public key.
 // Device records hold only JSON strings; "ip" is where the peer was seen while the
 // core runs (the peer directory), not the stored last_ip.
 #pragma once
@@ -30,6 +31,15 @@ void db_set_device_avatar(std::string id, std::string avatar);
 // Sends "peers_updated" always.
 void db_set_device_send_notifications(int value, std::string id);
 void db_touch_device(std::string id);
+
+// The SHA-256 of the public key the peer showed when this device first reached it, or
+// "" (none yet, or forgotten). Setting "" forgets it; false when there is no such row.
+std::string db_get_device_key(std::string id);
+bool db_set_device_key(std::string id, std::string key);
+// Pins the key unless one is pinned already (making the row when there is none), in
+// one step; returns the key pinned afterwards, which differs from `key` when the peer
+// had shown another one before.
+std::string db_pin_device_key(std::string id, std::string key);
 void db_mark_device_read(std::string id);
 
 }  // namespace vandrel

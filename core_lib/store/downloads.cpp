@@ -272,4 +272,9 @@ std::vector<Json> db_get_downloads_from_sender(std::uint64_t since, std::string 
     return result;
 }
 
+bool db_may_store_download(const std::vector<Json>& files, std::string download_id, std::string sender) {
+    store_session session;
+    return may_store(session.db(), files, download_id, sender);
+}
+
 }  // namespace vandrel

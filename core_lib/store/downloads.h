@@ -20,6 +20,9 @@ namespace vandrel {
 // left as they are.
 bool db_store_download(const std::vector<Json>& files, std::string account, std::string download_id, std::string sender,
                        std::string receiver);
+// Whether db_store_download would take these files from that sender now: every id
+// safe, none held by another sender. Reads only.
+bool db_may_store_download(const std::vector<Json>& files, std::string download_id, std::string sender);
 // Sets the status of the file of that id and download. When that makes a file
 // "complete", notes "_received_" + name in the sender's summary with one more unread
 // and sends "peers_updated".

@@ -1,7 +1,7 @@
 #include "core_lib/store/events.h"
 
 #include <exception>
-#include <set>
+#include <map>
 #include <string>
 
 #include "core_lib/store/db_session.h"
@@ -20,30 +20,18 @@ struct stored_event {
 };
 
 void delete_confirmed(SQLite::Database& db, std::uint64_t since) {
-    const std::string since_text = decimal(since);
-    std::set<std::int64_t>& handed_out = bookkeeping().handed_out;
-    if (!bookkeeping().taken_before) {
-        SQLite::Statement remove(db, "delete from events where date_created <= ? ;");
-        remove.bind(1, since_text);
-        remove.exec();
-        return;
-    }
-    SQLite::Statement lookup(db, "select date_created from events where rowid = ?");
-    SQLite::Statement remove(db, "delete from events where rowid = ?");
+    std::map<std::int64_t, std::int64_t>& handed_out = bookkeeping().handed_out;
+    SQLite::Statement remove(db, "delete from events where rowid = ? and cast(date_created as integer) = ?");
     for (auto it = handed_out.begin(); it != handed_out.end();) {
-        lookup.bind(1, *it);
-        const bool present = lookup.executeStep();
-        const std::int64_t date = present ? column_int64(lookup, 0) : 0;
-        lookup.reset();
-        if (present && date > static_cast<std::int64_t>(since)) {
+        if (it->second > static_cast<std::int64_t>(since)) {
             ++it;
             continue;
         }
-        if (present) {
-            remove.bind(1, *it);
-            remove.exec();
-            remove.reset();
-        }
+        // The date must still match: a row that took over a freed rowid was never
+        // handed out.
+        SQLite::bind(remove, it->first, it->second);
+        remove.exec();
+        remove.reset();
         it = handed_out.erase(it);
     }
 }
@@ -100,13 +88,12 @@ std::vector<Json> db_take_events_after(std::uint64_t since) {
     std::vector<Json> result;
     try {
         delete_confirmed(session.db(), since);
-        bookkeeping().taken_before = true;
     } catch (const std::exception&) {
         // a failed delete leaves the events for the next confirmation
     }
     try {
         for (const stored_event& row : oldest_batch(session.db())) {
-            bookkeeping().handed_out.insert(row.rowid);
+            bookkeeping().handed_out[row.rowid] = row.date_created;
             std::string err;
             Json parsed = Json::parse(row.text, err);
             if (err.empty()) result.push_back(std::move(parsed));
@@ -120,7 +107,6 @@ std::vector<Json> db_take_events_after(std::uint64_t since) {
 void events_forget_handed_out() {
     std::lock_guard<std::mutex> lock(db_lock());
     bookkeeping().handed_out.clear();
-    bookkeeping().taken_before = false;
 }
 
 }  // namespace vandrel

@@ -1,13 +1,15 @@
 // Analytics events waiting for the cloud upload. db_take_events_after hands out the
-// oldest batch and deletes only events that were handed out and are confirmed by the
-// watermark `since`, so every stored event leaves exactly once, also when many share a
-// millisecond or one is stored late with an older time. The events upload is the one
+// oldest batch and deletes only events that this core handed out and that the
+// watermark `since` confirms; an event never handed out is never deleted, also when it
+// is stored late with a time at or before the watermark. What was handed out is known
+// only to the running core: events handed out by an earlier process and not deleted are
+// handed out again (at least once rather than never). The events upload is the one
 // caller of db_take_events_after.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <set>
+#include <map>
 #include <vector>
 
 #include "core_lib/foundation/json.h"
@@ -16,11 +18,10 @@ namespace vandrel {
 
 inline constexpr std::size_t events_batch_size = 100;
 
-// Guarded by db_lock. Rows handed out by this core and not yet confirmed; before its
-// first take the watermark alone says what was sent.
+// Guarded by db_lock. Rows handed out by this core and not yet confirmed: rowid to the
+// date_created it had then (a rowid freed by another delete may come back for a new row).
 struct event_bookkeeping {
-    std::set<std::int64_t> handed_out;
-    bool taken_before = false;
+    std::map<std::int64_t, std::int64_t> handed_out;
 };
 
 // Stores the event when its "date_created" is a text of exactly 13 characters;
@@ -28,11 +29,12 @@ struct event_bookkeeping {
 // database cannot be reached.
 void db_store_event(Json event);
 
-// Deletes the handed-out events at or before `since` (the cloud's confirmation), then
-// returns the oldest waiting events, at most 100 unless more share the last
-// millisecond: a batch never ends inside a millisecond, so the watermark never
-// covers an event that was not sent. Rows whose text is not JSON are skipped (and go
-// with the next confirmation). Throws only when the database cannot be reached.
+// Deletes the events this core handed out whose date is at or before `since` (the
+// cloud's confirmation), and no other; then returns the oldest waiting events, at most
+// 100 unless more share the last millisecond: a batch never ends inside a millisecond,
+// so the watermark never covers part of one. Rows whose text is not JSON are handed
+// out unread (and go with the next confirmation). Throws only when the database cannot
+// be reached.
 std::vector<Json> db_take_events_after(std::uint64_t since);
 
 // Forgets which events were handed out (the database is being closed).

@@ -1,8 +1,10 @@
 #include "core_lib/store/peer_addresses.h"
 
+#include <algorithm>
 #include <exception>
 #include <iostream>
 
+#include "core_lib/foundation/peer_limits.h"
 #include "core_lib/store/settings.h"
 #include "core_lib/store/store_state.h"
 
@@ -17,36 +19,56 @@ peer_address_table& table() { return current_store::get().peers; }
 std::string get_peer_ip(const std::string& device_id) {
     peer_address_table& t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
-    auto it = t.addresses.find(device_id);
-    return it == t.addresses.end() ? std::string() : it->second;
+    auto it = t.entries.find(device_id);
+    return it == t.entries.end() ? std::string() : it->second.address;
 }
 
 bool set_peer_ip(const std::string& device_id, const std::string& address) {
     peer_address_table& t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
-    auto [it, inserted] = t.addresses.try_emplace(device_id, address);
-    if (inserted) return true;
-    if (it->second == address) return false;
-    it->second = address;
+    auto it = t.entries.find(device_id);
+    if (it != t.entries.end()) {
+        if (it->second.address == address) return false;
+        it->second = {address, ++t.changes};
+        return true;
+    }
+    if (t.entries.size() >= limits::known_peers) {
+        auto oldest = std::min_element(t.entries.begin(), t.entries.end(),
+                                       [](const auto& a, const auto& b) { return a.second.set_at < b.second.set_at; });
+        t.entries.erase(oldest);
+    }
+    t.entries.emplace(device_id, peer_address_table::entry{address, ++t.changes});
     return true;
 }
 
 bool forget_peer_ip(const std::string& device_id) {
     peer_address_table& t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
-    return t.addresses.erase(device_id) != 0;
+    return t.entries.erase(device_id) != 0;
+}
+
+std::vector<std::string> peers_at_address(const std::string& address) {
+    std::vector<std::string> ids;
+    peer_address_table& t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    for (const auto& [id, held] : t.entries) {
+        if (held.address == address) ids.push_back(id);
+    }
+    return ids;
 }
 
 std::map<std::string, std::string> peer_ip_snapshot() {
+    std::map<std::string, std::string> copy;
     peer_address_table& t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
-    return t.addresses;
+    for (const auto& [id, held] : t.entries) copy.emplace(id, held.address);
+    return copy;
 }
 
 void clear_peer_ips() {
     peer_address_table& t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
-    t.addresses.clear();
+    t.entries.clear();
 }
 
 std::vector<std::string> seen_peer_ids() {
@@ -61,7 +83,7 @@ std::vector<std::string> seen_peer_ids() {
     std::vector<std::string> ids;
     peer_address_table& t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
-    for (const auto& [id, address] : t.addresses) {
+    for (const auto& [id, held] : t.entries) {
         if (id != own_id) ids.push_back(id);
     }
     return ids;

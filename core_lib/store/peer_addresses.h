@@ -1,9 +1,11 @@
 // Where each peer was last seen while the core runs (device id -> address in the normal
-// form of peer addresses): the in-memory table under the peer directory. It never
-// touches the database, so store operations may read it while they hold db_lock.
-// Every operation is one locked step.
+// form of peer addresses): the in-memory table under the peer directory. It holds at
+// most limits::known_peers entries; a new one beyond that pushes out the entry set
+// longest ago. It never touches the database, so store operations may read it while
+// they hold db_lock. Every operation is one locked step.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
@@ -12,8 +14,13 @@
 namespace vandrel {
 
 struct peer_address_table {
+    struct entry {
+        std::string address;
+        std::uint64_t set_at = 0;  // order of the last change
+    };
     std::mutex mutex;
-    std::map<std::string, std::string> addresses;
+    std::map<std::string, entry> entries;
+    std::uint64_t changes = 0;
 };
 
 // The address at which the device was last seen, or "" when it has not been seen.
@@ -25,6 +32,9 @@ bool set_peer_ip(const std::string& device_id, const std::string& address);
 
 // Forgets one peer's address; true when one was held.
 bool forget_peer_ip(const std::string& device_id);
+
+// The ids held at that address, in id order.
+std::vector<std::string> peers_at_address(const std::string& address);
 
 // A copy of the whole table (device id -> address).
 std::map<std::string, std::string> peer_ip_snapshot();

@@ -23,7 +23,7 @@ constexpr std::array<std::string_view, 11> create_statements = {
     "create table if not exists shared_files (id text primary key not null);",
 };
 
-constexpr std::array<std::string_view, 61> column_statements = {
+constexpr std::array<std::string_view, 62> column_statements = {
     "alter table config add column config_value text not null default ''",
     "alter table devices add column alias text not null default ''",
     "alter table devices add column sysinfo text not null default ''",
@@ -34,6 +34,7 @@ constexpr std::array<std::string_view, 61> column_statements = {
     "alter table devices add column last_ip text not null default ''",
     "alter table devices add column avatar text not null default ''",
     "alter table devices add column send_notifications integer not null default 0",
+    "alter table devices add column key_sha256 text not null default ''",
     "alter table chats add column account text not null default ''",
     "alter table chats add column sender text not null default ''",
     "alter table chats add column receiver text not null default ''",

@@ -1,5 +1,7 @@
 #include "core_lib/store/uploads.h"
 
+#include <algorithm>
+
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/db_session.h"
@@ -150,6 +152,22 @@ Json db_get_file_to_send(std::string file_id) {
         };
     }
     return result;
+}
+
+std::vector<Json> db_files_offered_to(const std::vector<std::string>& receivers, const std::vector<Json>& files) {
+    store_session session;
+    SQLite::Statement select(session.db(), "select receiver, upload_id from files_to_send where id = ?");
+    std::vector<Json> offered;
+    for (const Json& file : files) {
+        select.bind(1, file["id"].string_value());
+        while (select.executeStep()) {
+            const std::string receiver = column_text(select, 0);
+            const bool to_one_of_them = std::find(receivers.begin(), receivers.end(), receiver) != receivers.end();
+            if (to_one_of_them && column_text(select, 1) == file["chat_id"].string_value()) offered.push_back(file);
+        }
+        select.reset();
+    }
+    return offered;
 }
 
 }  // namespace vandrel

@@ -29,5 +29,8 @@ void db_set_file_to_send_progress(std::uint64_t bytes_transferred, std::string f
 void db_complete_file_to_send(const std::vector<Json>& files);
 // {"id", "filename", "filesize", "fileurl", "receiver", "status"}, or null.
 Json db_get_file_to_send(std::string file_id);
+// The entries ({"id", "chat_id"}) that name a file this device offers to one of the
+// receivers, in that file's own upload.
+std::vector<Json> db_files_offered_to(const std::vector<std::string>& receivers, const std::vector<Json>& files);
 
 }  // namespace vandrel

@@ -23,24 +23,28 @@ protected:
     }
 };
 
-TEST_F(DeviceHandlersTest, PingStoresTheCallerOnlyWithAliasAndSystemText) {
+TEST_F(DeviceHandlersTest, PingStoresOnlyAPeerProvenThereWithAliasAndSystemText) {
     const struct {
         Json body;
+        bool proven;
         std::vector<std::string> row;
     } cases[] = {
-        {Json::object{{"device_id", "d1"}, {"alias", "A"}, {"sys_info", "S"}}, {"A", "S", peer_address}},
-        {Json::object{{"device_id", "d2"}}, {}},
-        {Json::object{{"device_id", "d3"}, {"alias", 5}, {"sys_info", "S"}}, {}},
-        {Json::object{{"device_id", "d4"}, {"alias", "A"}}, {}},
+        {Json::object{{"device_id", "d1"}, {"alias", "A"}, {"sys_info", "S"}}, true, {"A", "S", peer_address}},
+        {Json::object{{"device_id", "d2"}}, true, {}},
+        {Json::object{{"device_id", "d3"}, {"alias", 5}, {"sys_info", "S"}}, true, {}},
+        {Json::object{{"device_id", "d4"}, {"alias", "A"}}, true, {}},
+        // Not proven at this address: answered, nothing kept.
+        {Json::object{{"device_id", "d5"}, {"alias", "A"}, {"sys_info", "S"}}, false, {}},
     };
     for (const auto& c : cases) {
+        const std::string& id = c.body["device_id"].string_value();
+        if (c.proven) set_peer_ip(id, peer_address);
         const Json reply = call("/ping", c.body, peer_address);
         EXPECT_EQ(reply["remote_id"].string_value(), own_id);
         EXPECT_EQ(reply["alias"].string_value(), alias);
         EXPECT_EQ(reply["sys_info"].string_value(), "Test Model - Test Maker");
-        EXPECT_EQ(device_row(c.body["device_id"].string_value()), c.row) << c.body.dump();
-        // Every caller but this device is recorded where it called from.
-        EXPECT_EQ(get_peer_ip(c.body["device_id"].string_value()), peer_address) << c.body.dump();
+        EXPECT_EQ(device_row(id), c.row) << c.body.dump();
+        EXPECT_EQ(get_peer_ip(id), c.proven ? peer_address : "") << c.body.dump();
     }
 }
 
@@ -52,6 +56,7 @@ TEST_F(DeviceHandlersTest, PingWithThisDevicesIdIsNotRecordedAsAPeer) {
 }
 
 TEST_F(DeviceHandlersTest, ALocalOriginIsNeverStoredAsAnAddress) {
+    set_peer_ip("d1", peer_address);
     call("/ping", Json::object{{"device_id", "d1"}, {"alias", "A"}, {"sys_info", "S"}}, peer_address);
     for (const char* origin : {"from_ui", "test"}) {
         call("/ping", Json::object{{"device_id", "d1"}, {"alias", "B"}, {"sys_info", "S"}}, origin);

@@ -35,14 +35,33 @@ TEST_F(QueriesTest, ChatHistoryPagesTakeNumbersAndTexts) {
         std::size_t count;
         const char* newest;
     } cases[] = {
-        {Json(0), 20, "c44"},  {Json("0"), 20, "c44"},  {Json(), 20, "c44"},     {Json("x"), 20, "c44"},
-        {Json(20), 20, "c24"}, {Json("20"), 20, "c24"}, {Json(40), 5, "c04"},    {Json("40"), 5, "c04"},
-        {Json(45), 0, ""},     {Json(-3), 20, "c44"},   {Json("-3"), 20, "c44"},
+        {Json(0), 20, "c44"},
+        {Json("0"), 20, "c44"},
+        {Json(), 20, "c44"},
+        {Json("x"), 20, "c44"},
+        {Json(20), 20, "c24"},
+        {Json("20"), 20, "c24"},
+        {Json(40), 5, "c04"},
+        {Json("40"), 5, "c04"},
+        {Json(45), 0, ""},
+        {Json(-3), 20, "c44"},
+        {Json("-3"), 20, "c44"},
+        // Past what the store's offsets hold: the largest start, an empty page.
+        {Json("9223372036854775807"), 0, ""},
+        {Json("9223372036854775808"), 0, ""},
+        {Json("18446744073709551616"), 0, ""},
+        {Json("99999999999999999999999"), 0, ""},
+        {Json(9223372036854775807LL), 0, ""},
+        {Json(9223372036854775808.0), 0, ""},
+        {Json(1e300), 0, ""},
+        {Json(-1e300), 20, "c44"},
     };
     for (const auto& c : cases) {
         Json::object body{{"peer", "peer-a"}};
         if (!c.start.is_null()) body["start"] = c.start;
-        const std::vector<std::string> ids = chat_ids(call("/get_chats_for_peer", body));
+        const Json reply = call("/get_chats_for_peer", body);
+        EXPECT_EQ(reply["status"].string_value(), "success") << c.start.dump();
+        const std::vector<std::string> ids = chat_ids(reply);
         ASSERT_EQ(ids.size(), c.count) << c.start.dump();
         if (c.count) {
             EXPECT_EQ(ids.front(), c.newest) << c.start.dump();
@@ -53,13 +72,32 @@ TEST_F(QueriesTest, ChatHistoryPagesTakeNumbersAndTexts) {
 }
 
 TEST_F(QueriesTest, ChatHistoryTellsTheInterfaceWhileItLoads) {
-    call("/get_chats_for_peer", Json::object{{"peer", "nobody"}});
-    std::vector<std::string> feedback;
-    for (const Json& event : events_of("feedback_for_peer")) {
-        EXPECT_EQ(event["peer_id"].string_value(), "nobody");
-        feedback.push_back(event["feedback"].string_value());
+    db_insert_chat("", "c1", "nobody", own_id, "text", "m");
+    const struct {
+        const char* name;
+        Json start;
+        bool table_gone;
+        const char* status;
+    } cases[] = {
+        {"first_page", Json("0"), false, "success"},
+        {"past_the_end", Json("9223372036854775808"), false, "success"},
+        {"far_past_the_end", Json("99999999999999999999999"), false, "success"},
+        // A page that cannot be read still closes the feedback.
+        {"failed_page", Json("0"), true, "error"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.table_gone) store.exec("alter table chats rename to chats_away");
+        store.ui().clear();
+        const Json reply = call("/get_chats_for_peer", Json::object{{"peer", "nobody"}, {"start", c.start}});
+        EXPECT_EQ(reply["status"].string_value(), c.status);
+        std::vector<std::string> feedback;
+        for (const Json& event : events_of("feedback_for_peer")) {
+            EXPECT_EQ(event["peer_id"].string_value(), "nobody");
+            feedback.push_back(event["feedback"].string_value());
+        }
+        EXPECT_EQ(feedback, (std::vector<std::string>{"loading chats... ", "", ""}));
     }
-    EXPECT_EQ(feedback, (std::vector<std::string>{"loading chats... ", "", ""}));
 }
 
 TEST_F(QueriesTest, ErasingAConversationLeavesItsTransfers) {

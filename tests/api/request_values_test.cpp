@@ -42,5 +42,36 @@ TEST(RequestValues, CountsReadNumbersAndTexts) {
     EXPECT_EQ(read_count(Json()), 0u);
 }
 
+TEST(RequestValues, OffsetsPastTheLargestReadAsTheLargest) {
+    constexpr std::uint64_t largest = 9223372036854775807ull;
+    const struct {
+        Json value;
+        std::uint64_t expected;
+    } cases[] = {
+        {Json("20"), 20},
+        {Json(" +20x"), 20},
+        {Json("9223372036854775806"), largest - 1},
+        {Json("9223372036854775807"), largest},
+        {Json("9223372036854775808"), largest},
+        {Json("18446744073709551615"), largest},
+        {Json("18446744073709551616"), largest},
+        {Json("99999999999999999999999999999999"), largest},
+        {Json("-1"), 0},
+        {Json("-99999999999999999999"), 0},
+        {Json("abc"), 0},
+        {Json(""), 0},
+        {Json(20), 20},
+        {Json(2.9), 2},
+        {Json(-5), 0},
+        {Json(9223372036854775807LL), largest},
+        {Json(9223372036854775808.0), largest},
+        {Json(1e30), largest},
+        {Json(-1e30), 0},
+        {Json(true), 0},
+        {Json(), 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(read_offset(c.value), c.expected) << c.value.dump();
+}
+
 }  // namespace
 }  // namespace vandrel

@@ -209,6 +209,8 @@ TEST_F(TransfersTest, AStoppedUploadStaysStoppedUntilItIsSentAgain) {
 }
 
 TEST_F(TransfersTest, CompletedDownloadsAreReportedOncePerChat) {
+    // The receiver of the files is proven where the notice comes from.
+    set_peer_ip("peer-a", peer_address);
     const std::vector<std::string> first = make_upload("u1");
     const std::vector<std::string> second = make_upload("u2");
     store.ui().clear();

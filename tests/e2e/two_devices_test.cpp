@@ -3,6 +3,8 @@
 
 #include <sys/wait.h>
 
+#include <thread>
+
 #include "core_lib/foundation/json.h"
 #include "tests/e2e/netns_harness.h"
 
@@ -51,38 +53,35 @@ protected:
     std::unique_ptr<TestNetwork> net_;
 };
 
-TEST_F(TwoDevices, PingThroughThePeerApiRecordsBothSides) {
+TEST_F(TwoDevices, APingProvesBothSidesByTheirKeys) {
     const auto& a = net_->device(0);
     const auto& b = net_->device(1);
     auto mesk_b = net_->start_mesk(b);
     const std::string b_id = request(*mesk_b, "/who_am_i", "{}")["device_id"].string_value();
     ASSERT_EQ(b_id.size(), 64u);
 
-    const std::string out = net_->run(a, {MESK_PROBE_BINARY, "ping", b_id, b.address});
-    std::map<std::string, std::string> lines;
-    for (std::size_t pos = 0; pos < out.size();) {
-        auto nl = out.find('\n', pos);
-        std::string line = out.substr(pos, nl - pos);
-        auto space = line.find(' ');
-        if (space != std::string::npos) lines[line.substr(0, space)] = line.substr(space + 1);
-        if (nl == std::string::npos) break;
-        pos = nl + 1;
-    }
-    Json reply = parse(lines["reply"]);
-    EXPECT_EQ(reply["status"].string_value(), "success") << out;
-    EXPECT_EQ(reply["remote_id"].string_value(), b_id);
-    EXPECT_EQ(lines["peer_ip"], b.address) << "A's directory does not hold B";
-    const std::string a_id = lines["me"];
-    ASSERT_EQ(a_id.size(), 64u) << out;
+    // A pings B: A proves B by B's answer, and B proves A by a ping back.
+    auto probe = net_->start(a, {MESK_PROBE_BINARY, "ping", b.address});
+    auto proven = probe->wait_for_line("proven ", 60s);
+    ASSERT_TRUE(proven);
+    EXPECT_EQ(proven->substr(7), b_id) << "A did not prove B";
+    auto me = probe->wait_for_line("me ", 10s);
+    ASSERT_TRUE(me);
+    const std::string a_id = me->substr(3);
+    ASSERT_EQ(a_id.size(), 64u);
 
-    Json devices = request(*mesk_b, "/get_recently_changed_devices", "{\"last_pull_devices\": \"0\"}");
-    bool found = false;
-    for (const Json& d : devices["devices"].array_items()) {
-        if (d["id"].string_value() != a_id) continue;
-        found = true;
-        EXPECT_EQ(d["ip"].string_value(), a.address) << d.dump();
+    Json found;
+    for (int i = 0; i < 100 && found.is_null(); ++i) {
+        Json devices = request(*mesk_b, "/get_recently_changed_devices", "{\"last_pull_devices\": \"0\"}");
+        for (const Json& d : devices["devices"].array_items()) {
+            if (d["id"].string_value() == a_id) found = d;
+        }
+        if (found.is_null()) std::this_thread::sleep_for(100ms);
     }
-    EXPECT_TRUE(found) << "B did not store A: " << devices.dump();
+    ASSERT_FALSE(found.is_null()) << "B did not store A";
+    EXPECT_EQ(found["ip"].string_value(), a.address);
+    probe->close_input();
+    EXPECT_TRUE(probe->wait_exit(20s));
     mesk_b->write_line(":quit");
     EXPECT_TRUE(mesk_b->wait_exit(20s));
 }

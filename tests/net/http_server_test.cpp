@@ -296,8 +296,17 @@ TEST_F(HostileInput, AThousandIdleConnectionsDoNotCrowdOutARequest) {
     // Some of them finish the handshake and then sit idle too.
     std::vector<std::unique_ptr<test_connection>> idle_tls;
     for (int i = 0; i < 20; ++i) idle_tls.push_back(std::make_unique<test_connection>(port, true));
-    expect_still_serving();
-    expect_still_serving();
+    // That address is over its cap: its next connection is closed at once.
+    test_connection one_more(port, true);
+    EXPECT_FALSE(one_more.connected() && one_more.request("POST", "/api/v1/ping", "{}").ok);
+    // Another peer is served all the same.
+    for (int i = 0; i < 2; ++i) {
+        test_connection other(port, true, "127.0.0.1", 10s, "127.0.0.2");
+        ASSERT_TRUE(other.connected());
+        http_reply reply = other.request("POST", "/api/v1/ping", "{}");
+        ASSERT_TRUE(reply.ok);
+        EXPECT_EQ(reply.body, "pong");
+    }
 }
 
 TEST(HttpServerTimeouts, IdleConnectionsAreClosed) {

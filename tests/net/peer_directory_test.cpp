@@ -7,10 +7,12 @@
 #include <thread>
 
 #include "core_lib/foundation/json.h"
+#include "core_lib/foundation/peer_limits.h"
 #include "core_lib/net/http_server.h"
 #include "core_lib/net/io_manager.h"
 #include "core_lib/net/peer_api.h"
 #include "core_lib/net/peer_avatar.h"
+#include "core_lib/net/public_key.h"
 #include "core_lib/net/resend_queue.h"
 #include "core_lib/net/tls_context.h"
 #include "core_lib/store/devices.h"
@@ -44,10 +46,10 @@ bool wait_for(Predicate done, std::chrono::milliseconds limit = 10s) {
 // A peer's API on 127.0.0.1: records each call and answers with `answer_for`.
 class stub_peer {
 public:
-    stub_peer() : manager("stub peer") {
+    explicit stub_peer(const std::string& certificate = test::test_certificate_path()) : manager("stub peer") {
         http_server_config config;
         config.host = "127.0.0.1";
-        config.tls = make_server_tls_context(test::test_certificate_path());
+        config.tls = make_server_tls_context(certificate);
         config.handler = [this](const http_request& request) {
             std::lock_guard<std::mutex> lock(mutex);
             calls.push_back(request.method + " " + request.target + " " + request.body);
@@ -127,8 +129,13 @@ TEST_F(PeerDirectory, FirstSightingAndEachChangeOfAddressStartTheEffectsOnce) {
     EXPECT_GT(touched_at(), 0);
     EXPECT_EQ(store.ui().count("peers_updated"), 2u);
     EXPECT_EQ(drain_resend_queue(), 1);
-    ASSERT_TRUE(wait_for([&] { return fetches().size() == 2; }));
     EXPECT_EQ(store.ui().texts().back(), R"({"action": "peers_updated"})");
+    // The picture is fetched once per key, not per address: a new key fetches again.
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(fetches().size(), 1u);
+    db_set_device_key("peer-a", "another key");
+    peer_seen("peer-a", "10.0.0.5");
+    ASSERT_TRUE(wait_for([&] { return fetches().size() == 2; }));
 }
 
 TEST_F(PeerDirectory, OriginsThatAreNoAddressesAreNeverStored) {
@@ -171,48 +178,55 @@ TEST_F(PeerDirectory, SeenPeerIdsLeaveThisDeviceOut) {
 }
 
 TEST_F(PeerDirectory, PeerApiUrls) {
+    set_peer_api_port(45001);
     EXPECT_EQ(peer_api_url("[fe80::1]", "/ping"), "https://[fe80::1]:45001/api/v1/ping");
     EXPECT_EQ(peer_api_url("192.168.1.5", "/create_chat"), "https://192.168.1.5:45001/api/v1/create_chat");
 }
 
-TEST_F(PeerDirectory, PostToPeerApiUsesTheDirectoryThenTheStoredAddress) {
+TEST_F(PeerDirectory, PostToPeerApiGoesToTheDirectoryAndPinsTheKeyItFirstSees) {
     stub_peer peer;
     set_peer_api_port(peer.port);
-
-    // Known only by its stored address: the answer records it in the directory.
-    store.exec("update devices set last_ip = '127.0.0.1' where id = 'peer-a'");
-    EXPECT_EQ(post_to_peer_api("peer-a", "/ping", R"({"device_id": "me"})"), R"({"status": "success"})");
-    EXPECT_EQ(get_peer_ip("peer-a"), "127.0.0.1");
-    // Known to the directory: that address is used, even when the stored one differs.
-    store.exec("update devices set last_ip = '10.255.255.1' where id = 'peer-a'");
-    EXPECT_EQ(post_to_peer_api("peer-a", "/get_avatar", ""), R"({"status": "success"})");
-    // Named by its address: the directory is not involved.
-    EXPECT_EQ(post_to_peer_api("127.0.0.1", "/who_am_i", "{}"), R"({"status": "success"})");
-    EXPECT_EQ(peer.seen(), (std::vector<std::string>{"POST /api/v1/ping {\"device_id\": \"me\"}",
-                                                     "GET /api/v1/get_avatar ", "POST /api/v1/who_am_i {}"}));
-    EXPECT_EQ(peer_ip_snapshot().size(), 1u);
-}
-
-TEST_F(PeerDirectory, NoAnswerOrNoUsableAddressLeavesTheDirectoryAlone) {
-    stub_peer peer;
-    set_peer_api_port(peer.port);
-    for (const std::string stored : {"", "from_ui", "test", "peer.lan"}) {
-        SCOPED_TRACE(stored);
-        store.exec("update devices set last_ip = '" + stored + "' where id = 'peer-a'");
-        EXPECT_EQ(post_to_peer_api("peer-a", "/ping", "{}"), "");
-    }
-    EXPECT_EQ(post_to_peer_api("nobody", "/ping", "{}"), "");
-    EXPECT_TRUE(peer.seen().empty());
-
-    // An address where nothing answers: "" and no sighting.
-    set_peer_api_port(1);
+    // Not in the directory: its stored address is never called.
     store.exec("update devices set last_ip = '127.0.0.1' where id = 'peer-a'");
     EXPECT_EQ(post_to_peer_api("peer-a", "/ping", "{}"), "");
-    EXPECT_TRUE(peer_ip_snapshot().empty());
+    EXPECT_TRUE(peer.seen().empty());
+
+    set_peer_ip("peer-a", "127.0.0.1");
+    EXPECT_EQ(post_to_peer_api("peer-a", "/ping", R"({"device_id": "me"})"), R"({"status": "success"})");
+    const std::string pinned = db_get_device_key("peer-a");
+    EXPECT_EQ(pinned, certificate_key_sha256(test::test_certificate_path()));
+    EXPECT_EQ(post_to_peer_api("peer-a", "/get_avatar", ""), R"({"status": "success"})");
+    EXPECT_EQ(peer.seen(),
+              (std::vector<std::string>{"POST /api/v1/ping {\"device_id\": \"me\"}", "GET /api/v1/get_avatar "}));
+    // An IP address is never taken for a device id.
+    EXPECT_EQ(post_to_peer_api("127.0.0.1", "/who_am_i", "{}"), "");
+}
+
+TEST_F(PeerDirectory, AnotherKeyAtThePeersAddressIsNoAnswer) {
+    test::temp_folder folder;
+    const std::string other = folder.path() + "other.pem";
+    test::write_self_signed_pem(other, 2048, "other", 2, 0, 86400, false);
+    set_peer_ip("peer-a", "127.0.0.1");
+    db_set_device_key("peer-a", certificate_key_sha256(test::test_certificate_path()));
+    stub_peer impostor(other);
+    set_peer_api_port(impostor.port);
+    EXPECT_EQ(post_to_peer_api("peer-a", "/create_chat", "{}"), "");
+    EXPECT_EQ(db_get_device_key("peer-a"), certificate_key_sha256(test::test_certificate_path()));
+    EXPECT_EQ(impostor.seen().size(), 1u) << "it was asked, and its answer dropped";
+}
+
+TEST_F(PeerDirectory, NoAnswerLeavesTheDirectoryAlone) {
+    EXPECT_EQ(post_to_peer_api("nobody", "/ping", "{}"), "");
+    // An address where nothing answers: "" and no sighting.
+    set_peer_ip("peer-a", "127.0.0.1");
+    set_peer_api_port(1);
+    store.ui().clear();
+    EXPECT_EQ(post_to_peer_api("peer-a", "/ping", "{}"), "");
+    EXPECT_EQ(db_get_device_key("peer-a"), "");
     EXPECT_EQ(store.ui().count("peers_updated"), 0u);
 }
 
-TEST_F(PeerDirectory, AvatarIsFetchedOncePerAddressAndStoredAsItCame) {
+TEST_F(PeerDirectory, AvatarIsFetchedOncePerPeerAndKeyAndStoredAsItCame) {
     stub_peer peer;
     set_peer_api_port(peer.port);
     const std::string avatar = "data:image/jpeg;base64,/9j/4AAQ";
@@ -222,51 +236,47 @@ TEST_F(PeerDirectory, AvatarIsFetchedOncePerAddressAndStoredAsItCame) {
         fetch_peer_avatar(id);
         ++finished;
     });
-    peer_seen("peer-a", "127.0.0.1");
+    db_set_device_key("peer-a", certificate_key_sha256(test::test_certificate_path()));
     peer_seen("peer-a", "127.0.0.1");
     ASSERT_TRUE(wait_for([&] { return finished == 1; }));
+    notify_peers_updated("peer-a");
+    peer_seen("peer-a", "127.0.0.1");
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(finished, 1);
     EXPECT_EQ(store.text("select avatar from devices where id = 'peer-a'"), avatar);
     EXPECT_EQ(peer.seen(), std::vector<std::string>{"GET /api/v1/get_avatar "});
 }
 
-TEST_F(PeerDirectory, OneAvatarFetchAtATimePerPeerAndAddress) {
+TEST_F(PeerDirectory, ASilentAddressHoldsUpNoOtherPeersAvatar) {
     std::mutex gate;
     std::unique_lock<std::mutex> held(gate);
     std::atomic<int> started{0};
     std::atomic<int> finished{0};
-    set_avatar_fetcher([&](const std::string&) {
+    set_avatar_fetcher([&](const std::string& id) {
         ++started;
-        std::lock_guard<std::mutex> wait(gate);
+        if (id == "peer-a") std::lock_guard<std::mutex> wait(gate);
         ++finished;
     });
     peer_seen("peer-a", "10.0.0.5");
     ASSERT_TRUE(wait_for([&] { return started == 1; }));
-    // While that fetch hangs on the peer, the same peer at the same address again adds
-    // nothing; at another address it is a fetch of its own.
-    for (int i = 0; i < 5; ++i) {
-        notify_peers_updated("peer-a");
-        peer_seen("peer-a", "10.0.0.5");
-    }
-    peer_seen("peer-a", "10.0.0.6");
-    ASSERT_TRUE(wait_for([&] { return started == 2; }));
-    held.unlock();
-    ASSERT_TRUE(wait_for([&] { return finished == 2; }));
+    // While that fetch hangs, another peer's picture comes all the same; the same
+    // address gets no second fetch meanwhile.
+    db_upsert_device("peer-c", "s", "c", "");
+    peer_seen("peer-c", "10.0.0.7");
+    ASSERT_TRUE(wait_for([&] { return finished == 1; }));
+    db_set_device_key("peer-a", "new key");
+    notify_peers_updated("peer-a");
+    peer_seen("peer-a", "10.0.0.5");
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(started, 2);
-
-    // Once it is over, the next change fetches again.
-    peer_seen("peer-a", "10.0.0.5");
-    ASSERT_TRUE(wait_for([&] { return finished == 3; }));
+    held.unlock();
+    ASSERT_TRUE(wait_for([&] { return finished == 2; }));
 }
 
-TEST_F(PeerDirectory, AvatarAnswersThatAreNotSuccessStoreNothing) {
+TEST_F(PeerDirectory, AvatarAnswersThatAreNotSuccessOrTooBigStoreNothing) {
     stub_peer peer;
     set_peer_api_port(peer.port);
-    std::atomic<int> finished{0};
-    set_avatar_fetcher([&](const std::string& id) {
-        fetch_peer_avatar(id);
-        ++finished;
-    });
+    set_peer_ip("peer-a", "127.0.0.1");
     store.exec("update devices set avatar = 'old' where id = 'peer-a'");
     const std::string answers[] = {
         R"({"status": "error", "avatar": "data:x"})",
@@ -274,17 +284,21 @@ TEST_F(PeerDirectory, AvatarAnswersThatAreNotSuccessStoreNothing) {
         R"({"status": "success"})",
         "not json",
         R"({"status": true, "avatar": "data:x"})",
+        Json(Json::object{{"status", "success"}, {"avatar", std::string(limits::avatar_bytes + 1, 'a')}}).dump(),
     };
-    int n = 0;
     for (const auto& text : answers) {
-        SCOPED_TRACE(text);
+        SCOPED_TRACE(text.substr(0, 60));
         peer.answer("/api/v1/get_avatar", text);
-        notify_peers_updated("peer-a");
-        peer_seen("peer-a", "127.0.0.1");
-        ASSERT_TRUE(wait_for([&] { return finished == n + 1; }));
-        ++n;
+        fetch_peer_avatar("peer-a");
         EXPECT_EQ(store.text("select avatar from devices where id = 'peer-a'"), "old");
     }
+}
+
+TEST_F(PeerDirectory, TheDirectoryKeepsTheMostRecentPeersOnly) {
+    for (std::size_t i = 0; i < limits::known_peers + 10; ++i) set_peer_ip("p" + std::to_string(i), "10.0.0.9");
+    EXPECT_EQ(peer_ip_snapshot().size(), limits::known_peers);
+    EXPECT_EQ(get_peer_ip("p0"), "") << "the oldest went first";
+    EXPECT_EQ(get_peer_ip("p" + std::to_string(limits::known_peers + 9)), "10.0.0.9");
 }
 
 }  // namespace

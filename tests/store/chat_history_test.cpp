@@ -1,9 +1,12 @@
 #include "core_lib/store/chat_history.h"
 
 #include <chrono>
+#include <cstdint>
+#include <limits>
 
 #include <gtest/gtest.h>
 
+#include "tests/store/db_lock_probe.h"
 #include "tests/support/temp_store.h"
 
 namespace vandrel {
@@ -55,8 +58,13 @@ TEST_P(HistoryPageTest, PagesOfTwentyNewestFirst) {
     EXPECT_EQ(feedback(store), std::vector<std::string>{""});
 }
 
+constexpr std::uint64_t int64_max = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+
+// Starts past what SQLite's signed offsets hold are the largest start: an empty page.
 INSTANTIATE_TEST_SUITE_P(Starts, HistoryPageTest,
-                         ::testing::Values(page_case{0, 20, "c24"}, page_case{20, 5, "c4"}, page_case{25, 0, ""}));
+                         ::testing::Values(page_case{0, 20, "c24"}, page_case{20, 5, "c4"}, page_case{25, 0, ""},
+                                           page_case{int64_max, 0, ""}, page_case{int64_max + 1, 0, ""},
+                                           page_case{std::numeric_limits<std::uint64_t>::max(), 0, ""}));
 
 TEST_F(StoreTest, HistoryListsOnlyThePeerUnderTheAccount) {
     add_chat(store, "mine", "me", "peer", "acct", 1);
@@ -82,10 +90,32 @@ TEST_F(StoreTest, SlowPageReportsProgressAtMostOnceASecond) {
     EXPECT_EQ(feedback(store), (std::vector<std::string>{"loading chats...4/20", "loading chats...8/20", ""}));
 }
 
-TEST_F(StoreTest, FailedPageSendsNoClosingEvent) {
+// The interface must not stay on a progress text: a failed page closes it too.
+TEST_F(StoreTest, FailedPageStillSendsTheClosingEvent) {
     store.exec("alter table chats rename to chats_away");
     EXPECT_THROW(db_get_chats_with_peer(0, "", "peer"), std::exception);
-    EXPECT_TRUE(store.ui().texts().empty());
+    EXPECT_EQ(feedback(store), std::vector<std::string>{""});
+}
+
+TEST_F(StoreTest, HistoryPageAsksThePlatformAndTellsTheInterfaceOutsideTheLock) {
+    testing::db_lock_probe probe(store);
+    for (int i = 0; i < 3; ++i) {
+        const std::string id = "d" + std::to_string(i);
+        add_chat(store, id, "peer", "me", "", 100 - i, "download");
+        store.exec("insert into files_to_receive (id, download_id, filename, fileurl) values ('f" + std::to_string(i) +
+                   "', '" + id + "', 'p.png', 'x')");
+    }
+    // Slow enough for one progress event (before the second or the third view).
+    probe.platform().set_file_size_delay(std::chrono::milliseconds(600));
+    EXPECT_EQ(ids(db_get_chats_with_peer(0, "", "peer")), (std::vector<std::string>{"d0", "d1", "d2"}));
+    const std::vector<std::string> texts = feedback(store);
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0].rfind("loading chats...", 0), 0u) << texts[0];
+    EXPECT_EQ(texts[1], "");
+    EXPECT_EQ(probe.platform().calls(), 3);
+    EXPECT_EQ(probe.platform().calls_under_lock(), 0);
+    EXPECT_EQ(probe.ui_texts(), 2);
+    EXPECT_EQ(probe.ui_texts_under_lock(), 0);
 }
 
 }  // namespace

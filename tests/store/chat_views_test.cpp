@@ -2,6 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
+#include <thread>
+
+#include "MeskRuntimeComponent/dispatcher.h"
+#include "MeskRuntimeComponent/linux_platform_services.h"
+#include "core_lib/store/config.h"
+#include "tests/store/db_lock_probe.h"
 #include "tests/support/temp_store.h"
 
 namespace vandrel {
@@ -210,6 +224,115 @@ TEST_F(StoreTest, LocationListsPageOldestFirst) {
     EXPECT_EQ(db_get_download_file_urls("d1", 2, 2),
               Json(Json::array{Json::object{{"id", "r0"}, {"fileurl", "loc0"}}}));
     EXPECT_TRUE(db_get_upload_file_urls("none", 2, 0).array_items().empty());
+}
+
+struct platform_call_case {
+    const char* name;
+    std::function<Json()> call;
+    // What the platform's answer decided.
+    std::function<std::string(const Json&)> answered;
+    const char* expected;
+};
+
+class PlatformCallTest : public StoreTest, public ::testing::WithParamInterface<platform_call_case> {};
+
+TEST_P(PlatformCallTest, AsksThePlatformOnlyAfterTheLockIsReleased) {
+    testing::db_lock_probe probe(store);
+    add_chat(store, "d1", "download");
+    add_received_file(store, "d1", "f1", "photo.png", "tok||photo.png");
+    add_received_file(store, "d1", "f2", "later.png", "", 2);
+    probe.platform().set_file_size("tok||photo.png", 10);
+
+    const Json view = GetParam().call();
+    EXPECT_EQ(GetParam().answered(view), GetParam().expected);
+    EXPECT_GT(probe.platform().calls(), 0);
+    EXPECT_EQ(probe.platform().calls_under_lock(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Views, PlatformCallTest,
+    ::testing::Values(platform_call_case{"chat_view", [] { return db_get_chat_json("d1"); },
+                                         [](const Json& view) { return view["files"][0]["thumbnail"].string_value(); },
+                                         "http://127.0.0.1:45002/thumbnail/v1/download/f1"},
+                      platform_call_case{"one_file_on_disk", [] { return db_get_transfer_file_json("f1", "download"); },
+                                         [](const Json& view) { return view["thumbnail"].string_value(); },
+                                         "http://127.0.0.1:45002/thumbnail/v1/download/f1"},
+                      platform_call_case{
+                          "one_file_without_location", [] { return db_get_transfer_file_json("f2", "download"); },
+                          [](const Json& view) { return view["filepath"].string_value(); }, "token||later.png"}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// Runs the call on a thread of its own. A call that does not finish is stuck on
+// db_lock, which nothing can free: the failure is reported and the process ends, so
+// that no later test waits on the lock forever.
+Json finished_or_exit(std::function<Json()> call) {
+    auto done = std::make_shared<std::promise<Json>>();
+    std::future<Json> result = done->get_future();
+    std::thread([done, call = std::move(call)] {
+        try {
+            done->set_value(call());
+        } catch (...) {
+            done->set_exception(std::current_exception());
+        }
+    }).detach();
+    if (result.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        ADD_FAILURE() << "the call did not finish: the store is deadlocked";
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(EXIT_FAILURE);
+    }
+    return result.get();
+}
+
+// The host's platform, wired as host/main.cpp wires it: its "others" folder is a
+// config value, read with db_lock.
+class ChatViewsOnLinux : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string home = store.root() + "/home";
+        std::filesystem::create_directories(home);
+        LinuxPlatformConfig config;
+        config.environment = PlatformEnvironment{home, home + "/data", home + "/cache", home + "/config", "", "", ""};
+        config.launcher.find_program = [](const std::string&) { return std::string(); };
+        config.launcher.start_program = [](const std::vector<std::string>&, const std::string&) { return false; };
+        config.others_folder_token = [] { return db_config_get(true, "others_folder_token"); };
+        services = std::make_shared<LinuxPlatformServices>(Dispatcher::create(), config);
+        install_platform_services(services);
+        others = home + "/Others";
+        std::filesystem::create_directories(others);
+    }
+
+    // The folder a storage path resolves into.
+    std::filesystem::path folder_of(const std::string& storage_path) {
+        return std::filesystem::path(services->resolve_storage_path(storage_path)).parent_path();
+    }
+
+    testing::temp_store store;
+    std::shared_ptr<LinuxPlatformServices> services;
+    std::string others;
+};
+
+TEST_F(ChatViewsOnLinux, ReceivedFileWithoutLocationGetsItsTargetWithoutDeadlock) {
+    add_received_file(store, "d1", "text1", "notes.txt", "");
+    add_received_file(store, "d1", "image1", "photo.png", "");
+    const struct {
+        const char* id;
+        bool others_folder_set;
+        std::function<std::string()> folder;
+        const char* thumbnail;
+    } cases[] = {
+        {"text1", false, [this] { return services->user_folders().downloads; }, ""},
+        {"image1", false, [this] { return services->user_folders().pictures; }, "images/missing_image.png"},
+        {"text1", true, [this] { return others; }, ""},
+    };
+    for (const auto& c : cases) {
+        if (c.others_folder_set) db_config_set(true, "others_folder_token", services->access_list().add(others));
+        const Json view =
+            finished_or_exit([id = std::string(c.id)] { return db_get_transfer_file_json(id, "download"); });
+        const std::string filepath = view["filepath"].string_value();
+        EXPECT_EQ(folder_of(filepath), std::filesystem::weakly_canonical(c.folder())) << c.id << " " << filepath;
+        EXPECT_EQ(view["thumbnail"].string_value(), c.thumbnail) << c.id;
+    }
 }
 
 }  // namespace

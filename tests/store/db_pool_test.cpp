@@ -26,7 +26,7 @@ const std::map<std::string, std::vector<std::string>> expected_columns = {
     {"config", {"config_key", "config_value"}},
     {"devices",
      {"id", "alias", "sysinfo", "last_message", "date_last_message", "date_updated", "unread", "last_ip", "avatar",
-      "send_notifications"}},
+      "send_notifications", "key_sha256"}},
     {"chats",
      {"id", "account", "sender", "receiver", "data", "type", "sent", "date_created", "date_updated", "status"}},
     {"files_to_send",

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core_lib/store/purge.h"
 #include "tests/support/temp_store.h"
 
 namespace vandrel {
@@ -89,12 +90,14 @@ TEST_F(StoreTest, ABatchNeverEndsInsideAMillisecond) {
     for (; seq < 215; ++seq) db_store_event(event_at(base_date + 500, seq));
     const auto first = db_take_events_after(0);
     ASSERT_EQ(first.size(), 95u);
-    // A confirmation survives a restart: the next process trusts the watermark.
+    // The next process knows nothing of what was handed out: it deletes nothing and
+    // hands the same batch out again.
     store.restart();
+    EXPECT_EQ(db_take_events_after(base_date + 94), first);
+    EXPECT_EQ(store.number("select count(*) from events"), 215);
     const auto second = db_take_events_after(base_date + 94);
     ASSERT_EQ(second.size(), 120u);
     EXPECT_EQ(second.front()["seq"].string_value(), "95");
-    store.restart();
     EXPECT_TRUE(db_take_events_after(base_date + 500).empty());
     EXPECT_EQ(store.number("select count(*) from events"), 0);
 }
@@ -131,14 +134,40 @@ TEST_F(StoreTest, AnEventStoredLateWithAnOlderDateIsStillDelivered) {
     EXPECT_EQ(next[0]["seq"].string_value(), "2");
 }
 
-TEST_F(StoreTest, FirstTakeOfAProcessTrustsTheWatermark) {
-    for (int i = 0; i < 4; ++i) db_store_event(event_at(base_date + i, i));
-    store.restart();
-    const auto batch = db_take_events_after(base_date + 1);
+struct never_handed_out_case {
+    const char* name;
+    // What happens before the two events are stored.
+    void (*before)(testing::temp_store& store);
+};
+
+class NeverHandedOutTest : public StoreTest, public ::testing::WithParamInterface<never_handed_out_case> {};
+
+// Only rows this core handed out are deleted, whatever the watermark covers.
+TEST_P(NeverHandedOutTest, EventsSurviveAWatermarkPastThem) {
+    GetParam().before(store);
+    db_store_event(event_at(base_date + 5, 1));
+    db_store_event(event_at(base_date + 20, 2));
+    const auto batch = db_take_events_after(base_date + 10);
     ASSERT_EQ(batch.size(), 2u);
-    EXPECT_EQ(batch[0]["seq"].string_value(), "2");
+    EXPECT_EQ(batch[0]["seq"].string_value(), "1");
     EXPECT_EQ(store.number("select count(*) from events"), 2);
+    EXPECT_TRUE(db_take_events_after(base_date + 20).empty());
+    EXPECT_EQ(store.number("select count(*) from events"), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, NeverHandedOutTest,
+                         ::testing::Values(
+                             // Stored late, with an older date, in a process that has taken nothing yet.
+                             never_handed_out_case{"fresh_process",
+                                                   [](testing::temp_store& store) { store.restart(); }},
+                             // Stored under the rowid of a handed-out event that went another way (purge).
+                             never_handed_out_case{"reused_rowid",
+                                                   [](testing::temp_store&) {
+                                                       db_store_event(event_at(base_date + 10, 0));
+                                                       ASSERT_EQ(db_take_events_after(0).size(), 1u);
+                                                       db_purge_records_before(base_date + 11);
+                                                   }}),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST_F(StoreTest, UnreadableEventIsSkippedUntilConfirmed) {
     store.exec("insert into events (id, event, date_created) values ('1700000000001', 'not json', 1700000000001)");
@@ -148,6 +177,14 @@ TEST_F(StoreTest, UnreadableEventIsSkippedUntilConfirmed) {
     EXPECT_EQ(batch[0]["seq"].string_value(), "7");
     EXPECT_EQ(store.number("select count(*) from events"), 2);
     EXPECT_TRUE(db_take_events_after(base_date + 2).empty());
+    EXPECT_EQ(store.number("select count(*) from events"), 0);
+}
+
+// Its date reads as 0, so the first confirmation covers it; it must not come back.
+TEST_F(StoreTest, EventWithALetterDateLeavesOnce) {
+    db_store_event(Json::object{{"date_created", "abcdefghijklm"}, {"event", "chat"}});
+    ASSERT_EQ(db_take_events_after(0).size(), 1u);
+    EXPECT_TRUE(db_take_events_after(0).empty());
     EXPECT_EQ(store.number("select count(*) from events"), 0);
 }
 

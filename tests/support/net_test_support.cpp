@@ -88,7 +88,7 @@ struct test_connection::impl {
 };
 
 test_connection::test_connection(std::uint16_t port, bool tls, const std::string& host,
-                                 std::chrono::milliseconds timeout)
+                                 std::chrono::milliseconds timeout, const std::string& source)
     : d(std::make_unique<impl>()) {
     d->timeout = timeout;
     if (tls) {
@@ -98,6 +98,12 @@ test_connection::test_connection(std::uint16_t port, bool tls, const std::string
         d->plain = std::make_unique<beast::tcp_stream>(d->io);
     }
     tcp::endpoint endpoint(net::ip::make_address(host), port);
+    if (!source.empty()) {
+        beast::error_code bind_error;
+        d->lowest().socket().open(endpoint.protocol(), bind_error);
+        if (!bind_error) d->lowest().socket().bind(tcp::endpoint(net::ip::make_address(source), 0), bind_error);
+        if (bind_error) return;
+    }
     auto ec = d->run([&](auto done) { d->lowest().async_connect(endpoint, done); }, timeout);
     if (!ec && tls) {
         ec = d->run([&](auto done) { d->tls->async_handshake(net::ssl::stream_base::client, done); }, timeout);

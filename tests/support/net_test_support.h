@@ -43,11 +43,12 @@ struct http_reply {
     bool keep_alive = false;
 };
 
-// One TCP (or TLS) connection to 127.0.0.1 or ::1.
+// One TCP (or TLS) connection to 127.0.0.1 or ::1, from `source` when one is given (any
+// loopback address, so that a test can speak as several peers).
 class test_connection {
 public:
     test_connection(std::uint16_t port, bool tls, const std::string& host = "127.0.0.1",
-                    std::chrono::milliseconds timeout = std::chrono::seconds(10));
+                    std::chrono::milliseconds timeout = std::chrono::seconds(10), const std::string& source = "");
     ~test_connection();
     test_connection(const test_connection&) = delete;
     test_connection& operator=(const test_connection&) = delete;

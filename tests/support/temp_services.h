@@ -1,7 +1,7 @@
 // The network services and the request pools of a core, bound on top of a temp_store
-// for the test's lifetime but not started: nothing listens, avatar fetches are off
-// (the peers that tests make up are never reached), and going away joins every
-// thread they started.
+// for the test's lifetime but not started: nothing listens, avatar fetches are off and
+// peers are called on port 1 (the peers that tests make up are never reached), and
+// going away joins every thread they started.
 #pragma once
 
 #include "core_lib/api/api_state.h"
@@ -11,7 +11,12 @@ namespace vandrel::testing {
 
 class temp_services {
 public:
-    explicit temp_services(net_config config = {});
+    explicit temp_services(net_config config = never_reached());
+    static net_config never_reached() {
+        net_config config;
+        config.peer_port = 1;
+        return config;
+    }
     ~temp_services();
     temp_services(const temp_services&) = delete;
     temp_services& operator=(const temp_services&) = delete;

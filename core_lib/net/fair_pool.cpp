@@ -1,0 +1,86 @@
+#include "core_lib/net/fair_pool.h"
+
+#include "core_lib/foundation/run_logged.h"
+
+namespace vandrel {
+
+fair_pool::fair_pool(unsigned workers, unsigned running_per_key) : running_per_key_(running_per_key) {
+    workers_.reserve(workers);
+    try {
+        for (unsigned i = 0; i < workers; ++i) workers_.emplace_back([this] { work(); });
+    } catch (...) {
+        stop();
+        throw;
+    }
+}
+
+void fair_pool::offer_turn(const std::string& key, lane& l) {
+    if (l.in_turn || l.jobs.empty() || l.running >= running_per_key_) return;
+    l.in_turn = true;
+    turns_.push_back(key);
+    has_work_.notify_one();
+}
+
+bool fair_pool::submit(const std::string& key, std::function<void()> job) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_) return false;
+    lane& l = lanes_[key];
+    l.jobs.push_back(std::move(job));
+    ++pending_;
+    offer_turn(key, l);
+    return true;
+}
+
+void fair_pool::stop() {
+    std::map<std::string, lane> dropped;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+        turns_.clear();
+        for (auto& [key, l] : lanes_) {
+            pending_ -= l.jobs.size();
+            dropped[key].jobs = std::move(l.jobs);
+            l.jobs.clear();
+        }
+    }
+    has_work_.notify_all();
+    for (std::thread& worker : workers_) {
+        if (worker.joinable()) worker.join();
+    }
+    // What the dropped jobs hold goes here, on the stopping thread.
+    dropped.clear();
+}
+
+std::size_t fair_pool::pending() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pending_;
+}
+
+void fair_pool::work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        has_work_.wait(lock, [this] { return stopping_ || !turns_.empty(); });
+        if (stopping_) return;
+        const std::string key = std::move(turns_.front());
+        turns_.pop_front();
+        lane& taken = lanes_[key];
+        taken.in_turn = false;
+        if (taken.jobs.empty() || taken.running >= running_per_key_) continue;
+        std::function<void()> job = std::move(taken.jobs.front());
+        taken.jobs.pop_front();
+        ++taken.running;
+        // Its next job waits behind every other key's.
+        offer_turn(key, taken);
+        lock.unlock();
+        run_logged("request handler", job);
+        job = nullptr;  // what the job held goes before the lane is touched again
+        lock.lock();
+        lane& done = lanes_[key];
+        --done.running;
+        --pending_;
+        offer_turn(key, done);
+        if (done.jobs.empty() && done.running == 0 && !done.in_turn) lanes_.erase(key);
+    }
+}
+
+}  // namespace vandrel
