@@ -37,8 +37,16 @@ void print_line(const std::string& line) {
     std::fflush(stdout);
 }
 
+// Hands the request to the core; its reply comes out as a "reply" line.
+void send_request(const std::string& endpoint, const std::string& body) {
+    MeskPluginRT::Instance()->ApiRequest(
+        endpoint, body, [endpoint](const std::string& reply) { print_line(host::reply_line(endpoint, reply)); });
+}
+
 void run_command(const host::command& cmd, const std::shared_ptr<Dispatcher>& ui,
                  const std::shared_ptr<host::HostPickers>& pickers) {
+    // Queued first: most dialogs open within the call below.
+    if (cmd.answers) pickers->answer(*cmd.answers, cmd.paths);
     auto instance = MeskPluginRT::Instance();
     switch (cmd.kind) {
         case host::command_kind::empty:
@@ -49,27 +57,20 @@ void run_command(const host::command& cmd, const std::shared_ptr<Dispatcher>& ui
         case host::command_kind::quit:
             ui->stop();
             break;
-        case host::command_kind::api_request: {
-            const std::string endpoint = cmd.endpoint;
-            instance->ApiRequest(cmd.endpoint, cmd.body, [endpoint](const std::string& reply) {
-                print_line(host::reply_line(endpoint, reply));
-            });
+        case host::command_kind::api_request:
+        case host::command_kind::pick_accepted_folder:
+            send_request(cmd.endpoint, cmd.body);
             break;
-        }
         case host::command_kind::pick_folder:
-            pickers->answer_folder(cmd.paths[0]);
             instance->PickFolderToSend(cmd.peer);
             break;
         case host::command_kind::pick_files:
-            pickers->answer_files(cmd.paths);
             instance->PickFilesToShare("");
             break;
         case host::command_kind::pick_category:
-            pickers->answer_files(cmd.paths);
             instance->PickAndSendByCategory(cmd.body);
             break;
         case host::command_kind::pick_image:
-            pickers->answer_files(cmd.paths);
             instance->PickProfileImage("");
             break;
     }
@@ -109,8 +110,8 @@ int main(int argc, char** argv) {
     LinuxPlatformConfig config;
     auto pickers = std::make_shared<host::HostPickers>(user_folders_of(config.environment).downloads);
     config.others_folder_token = [] { return db_config_get(true, "others_folder_token"); };
-    config.pick_folder = [pickers](std::function<void(const std::string&)> done) {
-        pickers->pick_folder(std::move(done));
+    config.pick_folder = [pickers](const std::function<void(const std::string&)>& done) {
+        pickers->pick_accepted_folder(done);
     };
     core_config setup;
     setup.platform = std::make_shared<LinuxPlatformServices>(ui, config);

@@ -4,8 +4,11 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <random>
 #include <sstream>
 
@@ -27,6 +30,58 @@ std::string own_loopback_address() {
     std::uniform_int_distribution<int> octet(1, 254);
     return "127." + std::to_string(octet(draw)) + "." + std::to_string(octet(draw)) + "." + std::to_string(octet(draw));
 }
+
+// The output lines of one program, each taken once: a line passed over while waiting
+// for another stays for a later wait, so replies and events may come in either order.
+class OutputLines {
+public:
+    explicit OutputLines(ChildProcess& child) : child_(child) {}
+
+    std::optional<std::string> take(const std::function<bool(const std::string&)>& wanted) {
+        for (auto it = backlog_.begin(); it != backlog_.end(); ++it) {
+            if (!wanted(*it)) continue;
+            std::string line = *it;
+            backlog_.erase(it);
+            return line;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        for (;;) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left <= 0ms) return std::nullopt;
+            auto line = child_.read_line(left);
+            if (!line) return std::nullopt;
+            if (wanted(*line)) return line;
+            backlog_.push_back(std::move(*line));
+        }
+    }
+
+    // The parsed reply to the endpoint; null when none came.
+    Json reply(const std::string& endpoint) {
+        const std::string prefix = "reply " + endpoint + " ";
+        auto line = take([&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+        EXPECT_TRUE(line) << "no reply to " << endpoint;
+        return line ? parse(line->substr(prefix.size())) : Json();
+    }
+
+    // The next event with that action; null when none came.
+    Json event(const std::string& action) {
+        auto line = take([&](const std::string& l) {
+            return l.rfind("event ", 0) == 0 && parse(l.substr(6))["action"].string_value() == action;
+        });
+        EXPECT_TRUE(line) << "no " << action << " event";
+        return line ? parse(line->substr(6)) : Json();
+    }
+
+private:
+    static Json parse(const std::string& text) {
+        std::string err;
+        return Json::parse(text, err);
+    }
+
+    ChildProcess& child_;
+    std::vector<std::string> backlog_;
+};
 
 class MeskProgram : public ::testing::Test {
 protected:
@@ -171,6 +226,52 @@ TEST_F(MeskProgram, AServerThatCannotListenIsReportedAndTheRestGoesOn) {
     first->write_line(":quit");
     EXPECT_TRUE(first->wait_exit(20s));
     fs::remove_all(second_root);
+}
+
+TEST_F(MeskProgram, AcceptedFolderPicksTakeQuotedPathsWithBlanks) {
+    const std::string first = root_ + "/my photos";
+    const std::string second = root_ + "/old  scans";
+    fs::create_directories(first);
+    fs::create_directories(second);
+    auto mesk = start();
+    OutputLines out(*mesk);
+    mesk->write_line(":pick-accepted-folder '" + first + "'");
+    EXPECT_EQ(out.reply("/add_accepted_folder")["status"].string_value(), "success");
+    mesk->write_line(":pick-accepted-folder " + root_ + "/old\\ \\ scans");
+    EXPECT_EQ(out.reply("/add_accepted_folder")["status"].string_value(), "success");
+    out.event("device_updated");
+    out.event("device_updated");
+
+    mesk->write_line("/accepted_folders {}");
+    const Json folders = out.reply("/accepted_folders");
+    std::vector<std::string> listed;
+    for (const auto& folder : folders["folders"].array_items()) listed.push_back(folder["path"].string_value());
+    for (const auto& folder : {first, second})
+        EXPECT_NE(std::find(listed.begin(), listed.end(), fs::canonical(folder).string()), listed.end()) << folder;
+    mesk->write_line(":quit");
+    EXPECT_TRUE(mesk->wait_exit(20s));
+}
+
+TEST_F(MeskProgram, ACategoryFolderPickAnswersTheFolderDialogAndNotALaterFilesPick) {
+    const std::string folder = root_ + "/send/trip";
+    const std::string file = root_ + "/share/note.txt";
+    fs::create_directories(folder);
+    fs::create_directories(root_ + "/share");
+    std::ofstream(folder + "/a.txt") << "a";
+    std::ofstream(file) << "b";
+    auto mesk = start();
+    OutputLines out(*mesk);
+
+    mesk->write_line(":pick-category {\"type\": \"folder\", \"to\": \"peer-x\"} " + folder);
+    Json loading = out.event("feedback_for_peer");
+    EXPECT_EQ(loading["feedback"].string_value(), "loading folder trip") << loading.dump();
+    EXPECT_EQ(loading["peer_id"].string_value(), "peer-x");
+
+    // The share folder is not an accepted one: the pick names the folder it took.
+    mesk->write_line(":pick-files " + file);
+    EXPECT_EQ(out.event("folder_access_error")["folder"].string_value(), root_ + "/share/");
+    mesk->write_line(":quit");
+    EXPECT_TRUE(mesk->wait_exit(20s));
 }
 
 TEST_F(MeskProgram, RefusesOptionsItDoesNotKnow) {
