@@ -64,7 +64,7 @@ bool db_insert_chat(std::string account, std::string id, std::string sender, std
                 unread.bind(1, sender);
                 unread.exec();
             } catch (const SQLite::Exception& e) {
-                show_toast("sqlite", e.what());
+                session.after([text = std::string(e.what())] { show_toast("sqlite", text); });
             }
         }
     }

@@ -13,7 +13,10 @@ namespace {
 class config_session {
 public:
     explicit config_session(bool lock) {
-        if (lock) lock_.emplace(db_lock());
+        if (lock) {
+            db_pool_prepare();
+            lock_.emplace(db_lock());
+        }
         connection_.emplace();
     }
     SQLite::Database& db() { return connection_->db(); }

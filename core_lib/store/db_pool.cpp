@@ -29,9 +29,8 @@ std::mutex& sqlite_temp_directory_mutex() {
 
 // SQLite puts its temporary files there; set before the first open of each set-up, while
 // no connection of ours is open.
-void set_sqlite_temp_directory() {
+void set_sqlite_temp_directory(const std::string& folder) {
     std::lock_guard<std::mutex> lock(sqlite_temp_directory_mutex());
-    const std::string folder = get_local_folder_path();
     if (sqlite3_temp_directory != nullptr && folder == sqlite3_temp_directory) return;
     char* previous = sqlite3_temp_directory;
     sqlite3_temp_directory = folder.empty() ? nullptr : sqlite3_mprintf("%s", folder.c_str());
@@ -62,8 +61,11 @@ void remove_database_files(const std::string& path) {
 // Under the pool's mutex. Leaves first_open true unless the whole set-up succeeded, so
 // that a failure anywhere is retried at the next acquire.
 void run_setup(db_pool_state& p) {
-    set_sqlite_temp_directory();
-    if (p.path.empty()) p.path = get_data_folder_path() + "app.db";
+    // Without db_pool_prepare the platform is asked here, under the locks.
+    if (p.data_folder.empty()) p.data_folder = get_data_folder_path();
+    if (p.temporary_folder.empty()) p.temporary_folder = get_local_folder_path();
+    set_sqlite_temp_directory(p.temporary_folder);
+    if (p.path.empty()) p.path = p.data_folder + "app.db";
     const std::string& db_path = p.path;
 
     auto setup = std::make_shared<SQLite::Database>(db_path, db_open_setup_flags);
@@ -109,6 +111,20 @@ void close_connection(std::shared_ptr<SQLite::Database>& connection) {
 }
 
 std::mutex& db_lock() { return pool().db_lock; }
+
+void db_pool_prepare() {
+    db_pool_state& p = pool();
+    {
+        std::lock_guard<std::mutex> lock(p.mutex);
+        if (!p.first_open || !p.data_folder.empty()) return;
+    }
+    std::string data = get_data_folder_path();
+    std::string temporary = get_local_folder_path();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    if (!p.first_open || !p.data_folder.empty()) return;
+    p.data_folder = std::move(data);
+    p.temporary_folder = std::move(temporary);
+}
 
 void close_idle_connections(db_pool_state& p) {
     // Folds the write-ahead log into the file, so what was written is in "app.db" alone.
@@ -169,6 +185,8 @@ void db_pool_shutdown() {
     // Connections still out are closed when they come back.
     p.in_use.clear();
     p.path.clear();
+    p.data_folder.clear();
+    p.temporary_folder.clear();
     p.first_open = true;
     p.returned.notify_all();
 }

@@ -24,12 +24,18 @@ struct db_pool_state {
     std::deque<std::shared_ptr<SQLite::Database>> idle;
     std::unordered_set<std::shared_ptr<SQLite::Database>> in_use;
     std::string path;
+    std::string data_folder;       // where "app.db" is made, asked once before a set-up
+    std::string temporary_folder;  // where SQLite puts its temporary files
     bool first_open = true;
     std::condition_variable returned;
 };
 
 // The running core's db_lock.
 std::mutex& db_lock();
+
+// Asks the platform for the folders of the next set-up, if one is due; called before
+// db_lock is taken, so that no platform call is made while it is held.
+void db_pool_prepare();
 
 inline constexpr std::size_t db_pool_capacity = 10;
 

@@ -2,7 +2,17 @@
 
 #include <sqlite3.h>
 
+#include "core_lib/foundation/run_logged.h"
+
 namespace vandrel {
+
+store_session::store_session() : lock_((db_pool_prepare(), db_lock())) { connection_.emplace(); }
+
+store_session::~store_session() {
+    connection_.reset();
+    lock_.unlock();
+    for (auto& call : deferred_) run_logged("store notice", call);
+}
 
 db_transaction::db_transaction(SQLite::Database& db) : db_(db) { db_.exec("BEGIN TRANSACTION"); }
 

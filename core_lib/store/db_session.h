@@ -5,9 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Statement.h>
@@ -31,15 +34,23 @@ private:
     std::shared_ptr<SQLite::Database> connection_;
 };
 
-// db_lock, then one pooled connection: the frame of a store operation.
+// db_lock, then one pooled connection: the frame of a store operation. Nothing that
+// reaches the platform or the interface runs while db_lock is held: such calls are
+// handed to after() and run, in order, once the session has let go of the lock.
 class store_session {
 public:
-    store_session() : lock_(db_lock()) {}
-    SQLite::Database& db() { return connection_.db(); }
+    store_session();
+    ~store_session();
+    store_session(const store_session&) = delete;
+    store_session& operator=(const store_session&) = delete;
+
+    SQLite::Database& db() { return connection_->db(); }
+    void after(std::function<void()> call) { deferred_.push_back(std::move(call)); }
 
 private:
-    std::lock_guard<std::mutex> lock_;
-    pooled_connection connection_;
+    std::unique_lock<std::mutex> lock_;
+    std::optional<pooled_connection> connection_;
+    std::vector<std::function<void()>> deferred_;
 };
 
 // "BEGIN TRANSACTION" now, "END TRANSACTION" on commit, a rollback otherwise.

@@ -135,7 +135,7 @@ void db_upsert_device(std::string id, std::string sys_info, std::string alias, s
         } catch (const std::exception&) {
             // the row stays as it was; the interface still refreshes
         }
-        send_peers_updated();
+        session.after(send_peers_updated);
     }
 }
 
@@ -157,7 +157,7 @@ void db_set_device_send_notifications(int value, std::string id) {
         update.bind(2, id);
         update.exec();
     } catch (const std::exception&) {}
-    send_peers_updated();
+    session.after(send_peers_updated);
 }
 
 void db_touch_device(std::string id) {

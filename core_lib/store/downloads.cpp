@@ -140,7 +140,7 @@ void db_set_file_received_status(std::string file_id, std::string download_id, s
         device_changed = summary.exec() > 0;
     }
     transaction.commit();
-    if (device_changed) send_to_ui(Json(Json::object{{"action", "peers_updated"}}).dump());
+    if (device_changed) session.after([] { send_to_ui(Json(Json::object{{"action", "peers_updated"}}).dump()); });
 }
 
 void db_set_download_status(std::string download_id, std::string status) {

@@ -48,7 +48,7 @@ void db_add_shared_files(const std::vector<Json>& entries) {
         }
         transaction.commit();
     }
-    send_to_ui(Json(Json::object{{"action", "shared_files_updated"}}).dump());
+    session.after([] { send_to_ui(Json(Json::object{{"action", "shared_files_updated"}}).dump()); });
     raise_shared_files_changed();
 }
 

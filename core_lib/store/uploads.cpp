@@ -135,7 +135,7 @@ void db_complete_file_to_send(const std::vector<Json>& files) {
                              "update devices set last_message = ?, date_last_message = ?, date_updated = ?, unread = "
                              "(unread + 1) where id = ?");
     SQLite::bind(update, "_download_complete_" + filename, now, now, receiver);
-    if (update.exec() > 0) send_to_ui(Json(Json::object{{"action", "peers_updated"}}).dump());
+    if (update.exec() > 0) session.after([] { send_to_ui(Json(Json::object{{"action", "peers_updated"}}).dump()); });
 }
 
 Json db_get_file_to_send(std::string file_id) {
