@@ -91,6 +91,8 @@ private:
 };
 
 using plain_stream = beast::tcp_stream;
+
+constexpr std::size_t kept_buffer_bytes = 64 * 1024;
 using tls_stream = beast::ssl_stream<beast::tcp_stream>;
 
 // A header line with CR or LF would let a handler's text split the answer.
@@ -251,6 +253,8 @@ private:
         keep_alive = message.keep_alive();
         version = message.version();
         parser.reset();
+        // A large body grew the read buffer: an idle connection keeps no more than a little.
+        if (buffer.capacity() > kept_buffer_bytes) buffer.shrink_to_fit();
 
         // The handler runs on a worker; its answer comes back to this connection's thread.
         auto self = this->shared_from_this();
