@@ -1,9 +1,11 @@
-// The hotspot as the core uses it: credentials made from this device's alias, and the
-// running core's hotspot_service behind a few calls. Without a hotspot on this device
-// nothing starts, the feature reads as missing and the texts are empty.
+// Starting the hotspot: credentials made from this device's alias. Without a hotspot on
+// this device nothing starts. The other calls on it are the platform's
+// (hotspot_service.h).
 #pragma once
 
 #include <string>
+
+#include "core_lib/platform/hotspot_service.h"
 
 namespace vandrel {
 
@@ -18,12 +20,5 @@ hotspot_credentials make_hotspot_credentials(const std::string& alias);
 // Starts with credentials made from the current alias; sends "device_updated";
 // returns whether the hotspot reads as started right after.
 bool start_hotspot();
-// Always true.
-bool stop_hotspot();
-bool is_hotspot_started();
-bool has_hotspot_feature();
-// "" before the first start.
-std::string get_hotspot_ssid();
-std::string get_hotspot_passphrase();
 
 }  // namespace vandrel

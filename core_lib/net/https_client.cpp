@@ -61,6 +61,9 @@ public:
     }
 
     https_answer run() {
+        // A core bound to a loopback address looks up no name: the question would leave.
+        const net_state* running = current_net::find();
+        if (!url.host_is_ip && running != nullptr && loopback_only(running->config)) return {};
         if (!url.host_is_ip && !SSL_set_tlsext_host_name(stream.native_handle(), url.host.c_str())) {
             return {};
         }
@@ -106,6 +109,8 @@ private:
         if (net == nullptr || net->config.bind_address.empty()) return true;
         beast::error_code ec;
         const net::ip::address from = net::ip::make_address(net->config.bind_address, ec);
+        // From a loopback address nothing may go to another host.
+        if (!ec && from.is_loopback() && !to.address().is_loopback()) return false;
         if (ec || from.is_v4() != to.address().is_v4()) return !ec;
         tcp::socket& socket = beast::get_lowest_layer(stream).socket();
         socket.open(to.protocol(), ec);

@@ -10,6 +10,7 @@ namespace vandrel {
 
 inline constexpr std::uint16_t rest_server_port = 45001;
 inline constexpr std::uint16_t loopback_server_port = 45002;
+inline constexpr std::uint16_t announce_port_default = 45001;
 
 struct net_config {
     // "" listens on every address. Otherwise an IP literal: every server listens there
@@ -19,9 +20,18 @@ struct net_config {
     std::uint16_t loopback_port = loopback_server_port;
     // The port of peers' REST servers.
     std::uint16_t peer_port = rest_server_port;
+    // The LAN announce: listened for and sent to on this port.
+    std::uint16_t announce_port = announce_port_default;
+    // The cloud service: discovery and usage events go to this base URL.
+    std::string cloud_url = "https://cloud.mesk.internal";
 };
 
 // The address the thumbnail server listens on: the bind address, else 127.0.0.1.
 std::string loopback_host(const net_config& config);
+
+// True when the core is bound to a loopback address (several cores on one machine, in
+// tests): then nothing it sends may leave the machine, so it makes no broadcast, no
+// cloud call and no call to an address that is not a loopback one.
+bool loopback_only(const net_config& config);
 
 }  // namespace vandrel

@@ -33,6 +33,7 @@ void net_state::stop() {
     request_stop();
     stop_servers();
     threads.stop();
+    announce.stop();
     web_share.stop();
     proofs.stop();
     avatars.stop();

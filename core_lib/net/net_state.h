@@ -12,6 +12,7 @@
 
 #include "core_lib/foundation/current.h"
 #include "core_lib/foundation/json.h"
+#include "core_lib/net/lan_announce.h"
 #include "core_lib/net/net_config.h"
 #include "core_lib/net/peer_avatar.h"
 #include "core_lib/net/peer_identity.h"
@@ -48,6 +49,7 @@ public:
     transfer_slots slots;
     avatar_fetching avatars;
     peer_proofs proofs;
+    announce_service announce;
     web_share_switch web_share;
     std::mutex servers_mutex;
     running_servers servers;  // guarded by servers_mutex

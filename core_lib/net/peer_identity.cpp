@@ -74,7 +74,7 @@ void run_proof(const std::string& address, const std::shared_ptr<peer_proofs::pr
 
 // The proof of the address under way, started when there is none; null when no more
 // proofs may wait.
-std::shared_ptr<peer_proofs::proof> proof_of(const std::string& address) {
+std::shared_ptr<peer_proofs::proof> proof_of(const std::string& address, job_pool& runner) {
     peer_proofs& p = proofs();
     std::shared_ptr<peer_proofs::proof> proof;
     {
@@ -87,7 +87,7 @@ std::shared_ptr<peer_proofs::proof> proof_of(const std::string& address) {
     }
     std::string name = "proof of " + address;
     std::function<void()> job = [address, proof] { run_proof(address, proof); };
-    if (!p.pool.push(name, job)) {
+    if (!runner.push(name, job)) {
         std::lock_guard<std::mutex> lock(p.mutex);
         p.running.erase(address);
         return nullptr;
@@ -97,7 +97,8 @@ std::shared_ptr<peer_proofs::proof> proof_of(const std::string& address) {
 
 }  // namespace
 
-peer_proofs::peer_proofs() : pool(proof_workers, limits::pending_proofs) {}
+peer_proofs::peer_proofs()
+    : pool(proof_workers, limits::pending_proofs), datagram_pool(proof_workers, limits::pending_proofs) {}
 
 std::string check_peer_id(const std::string& id) {
     if (id.empty()) return "empty_id";
@@ -122,13 +123,14 @@ std::string prove_peer_at(const std::string& address, std::chrono::milliseconds 
     return remote_id.string_value();
 }
 
-bool peer_claim_holds(const std::string& device_id, const std::string& origin, bool wait) {
+bool peer_claim_holds(const std::string& device_id, const std::string& origin, bool wait, claim_by source) {
     const std::string address = normalize_peer_address(origin);
     if (address.empty() || !check_peer_id(device_id).empty()) return false;
     if (get_peer_ip(device_id) == address) return true;
-    const std::shared_ptr<peer_proofs::proof> proof = proof_of(address);
-    if (!proof || !wait) return false;
     peer_proofs& p = proofs();
+    const std::shared_ptr<peer_proofs::proof> proof =
+        proof_of(address, source == claim_by::datagram ? p.datagram_pool : p.pool);
+    if (!proof || !wait) return false;
     std::unique_lock<std::mutex> lock(p.mutex);
     // Room for the proof to wait its turn on the pool, and then to run.
     p.finished.wait_for(lock, limits::proof_time * 3, [&] { return proof->done || core_stopping(); });

@@ -31,8 +31,12 @@ std::string prove_peer_at(const std::string& address, std::chrono::milliseconds 
 
 // Whether the device is proven at the request's origin. When it is not, a proof of the
 // origin starts (or one under way is joined); with `wait` the answer is that proof's
-// outcome, without it false at once (the proof goes on in the background).
-bool peer_claim_holds(const std::string& device_id, const std::string& origin, bool wait);
+// outcome, without it false at once (the proof goes on in the background). Claims made
+// by datagrams, whose source anyone can forge, wait for proofs in a queue of their own,
+// so that a flood of them never delays the proof of a peer that connected.
+enum class claim_by { connection, datagram };
+bool peer_claim_holds(const std::string& device_id, const std::string& origin, bool wait,
+                      claim_by source = claim_by::connection);
 
 // The interface's erase of a peer: its key is forgotten and its warning may come again.
 void forget_peer_key(const std::string& device_id);
@@ -48,8 +52,12 @@ struct peer_proofs {
     std::map<std::string, std::shared_ptr<proof>> running;  // by address
     std::set<std::string> warned;                           // ids whose key changed
     job_pool pool;
+    job_pool datagram_pool;
     peer_proofs();
-    void stop() { pool.stop(); }
+    void stop() {
+        pool.stop();
+        datagram_pool.stop();
+    }
 };
 
 }  // namespace vandrel

@@ -22,4 +22,14 @@ public:
     virtual std::string passphrase() const = 0;
 };
 
+// The running core's hotspot as the core asks after it. Without a hotspot on this
+// device the feature reads as missing, nothing runs and the texts are empty.
+// Always true.
+bool stop_hotspot();
+bool is_hotspot_started();
+bool has_hotspot_feature();
+// "" before the first start.
+std::string get_hotspot_ssid();
+std::string get_hotspot_passphrase();
+
 }  // namespace vandrel

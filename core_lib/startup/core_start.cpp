@@ -9,6 +9,14 @@
 #include "core_lib/api/api_dispatcher.h"
 #include "core_lib/api/hotspot_control.h"
 #include "core_lib/net/certificate.h"
+#include "core_lib/net/cloud_discovery.h"
+#include "core_lib/net/events_upload.h"
+#include "core_lib/net/lan_announce.h"
+#include "core_lib/net/net_state.h"
+#include "core_lib/net/network_watch.h"
+#include "core_lib/net/notification_mirror.h"
+#include "core_lib/net/peer_refresh.h"
+#include "core_lib/net/resend_loop.h"
 #include "core_lib/net/resend_queue.h"
 #include "core_lib/net/servers.h"
 #include "core_lib/platform/ui_event_channel.h"
@@ -34,6 +42,7 @@ void step(const char* name, const std::function<void()>& body) {
 }  // namespace
 
 void core_start() {
+    net_state& net = current_net::get();
     step("TLS library", [] { OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS, nullptr); });
     // The first read sets the store up before any service uses it.
     step("store", [] { (void)db_config_get(true, "bogus"); });
@@ -41,6 +50,7 @@ void core_start() {
     step("downloads folder", [] { (void)get_downloads_folder(); });
     step("certificate", [] { ensure_certificate(); });
     step("purge", [] { db_purge_old_records(); });
+    step("announce service", [] { start_udp_announce_service(); });
     step("servers", [] {
         rest_routes routes;
         routes.api = [](const std::string& endpoint, const std::string& body, const std::string& origin) {
@@ -53,6 +63,15 @@ void core_start() {
     });
     step("hotspot", [] {
         if (get_run_wifi_direct_on_startup()) start_hotspot();
+    });
+    step("service threads", [&net] {
+        net.threads.start("network watch", network_watch_loop);
+        net.threads.start("resend loop", resend_loop);
+        net.threads.start("events upload", events_upload_loop);
+        net.threads.start("lan announce", lan_announce_loop);
+        net.threads.start("peer refresh", refresh_peers_loop);
+        net.threads.start("cloud discovery", discovery_loop);
+        net.threads.start("notification mirror", mirror_notification_loop);
     });
     step("resend wake-up", [] { trigger_resend(); });
     send_to_ui("core_started");
