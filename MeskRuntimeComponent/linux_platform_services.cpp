@@ -1,9 +1,12 @@
 #include "MeskRuntimeComponent/linux_platform_services.h"
 
 #include <sys/stat.h>
+#include <algorithm>
+#include <filesystem>
 #include <iostream>
 #include <stdexcept>
 
+#include "MeskRuntimeComponent/thumbnails.h"
 #include "core_lib/foundation/text_utils.h"
 #include "core_lib/platform/ui_event_channel.h"
 
@@ -199,6 +202,24 @@ std::string LinuxPlatformServices::resolve_storage_path(const std::string& stora
 std::string LinuxPlatformServices::storage_path_for_file(const std::string& granted_folder,
                                                          const std::string& file_path) {
     return vandrel::storage_path_for_file(state_->access_list, granted_folder, file_path);
+}
+
+std::string LinuxPlatformServices::get_package_file(const std::string& uri) {
+    const std::string prefix = "ms-appx:///";
+    if (uri.size() <= prefix.size() || !starts_with(uri, prefix)) return {};
+    std::error_code error;
+    const std::filesystem::path root = std::filesystem::canonical(state_->config.package_folder, error);
+    if (error) return {};
+    const std::filesystem::path file = std::filesystem::canonical(root / uri.substr(prefix.size()), error);
+    if (error || !std::filesystem::is_regular_file(file, error)) return {};
+    // Nothing outside the package folder, whatever the path says.
+    const auto [inside, end] = std::mismatch(root.begin(), root.end(), file.begin(), file.end());
+    if (inside != root.end()) return {};
+    return file.string();
+}
+
+std::string LinuxPlatformServices::thumbnail_for_file(const std::string& file_path) {
+    return make_thumbnail(file_path, get_local_folder_path() + "thumbnails/");
 }
 
 }  // namespace vandrel

@@ -37,6 +37,8 @@ struct LinuxPlatformConfig {
     std::function<std::string()> others_folder_token;
     // Unset: every pick is a cancel.
     FolderPicker pick_folder;
+    // Where the files of the application package lie ("ms-appx:///" paths).
+    std::string package_folder = MESK_PACKAGE_DIR;
 };
 
 class LinuxPlatformServices : public PlatformServices {
@@ -68,6 +70,10 @@ public:
 
     // Pictures, Music, Videos, then the folders the user added.
     std::vector<std::string> list_accepted_folders() override;
+    // Only files inside the package folder, with its links resolved.
+    std::string get_package_file(const std::string& uri) override;
+    // Kept under the temporary folder's "thumbnails/".
+    std::string thumbnail_for_file(const std::string& file_path) override;
     // What the clipboard holds as far as this process knows ("" before any copy).
     std::string clipboard_text() const;
     const UserFolders& user_folders() const;

@@ -40,11 +40,9 @@ void pick_files_to_share();
 // text pick files (from a start folder by category) and send them to the peer;
 // "folder" picks a folder to send instead.
 void pick_and_send_by_category(const std::string& request_json);
-// The chosen image (at most max_profile_image_bytes) becomes the avatar, as a
-// "data:image/jpeg;base64," text.
+// A thumbnail of the chosen image becomes the avatar, as a "data:image/jpeg;base64,"
+// text.
 void pick_profile_image();
-
-inline constexpr std::size_t max_profile_image_bytes = std::size_t{1024} * 1024;
 
 // Where the folder and category pickers send each serialised "/create_upload" body.
 // The default (also after an empty function) is handle_api_request with the origin

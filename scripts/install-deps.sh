@@ -6,9 +6,9 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libsqlite3-dev libsqlitecpp-dev libssl-dev nlohmann-json3-dev
-  libboost-dev libconcurrentqueue-dev
+  libboost-dev libconcurrentqueue-dev libvips-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  iproute2 curl openssl
+  iproute2 nftables curl openssl
   clang-format clang-tidy
 )
 [ "${1:-}" = "--bench" ] && packages+=(wrk nginx-light)

@@ -58,4 +58,18 @@ std::string safe_file_name(const std::string& name, std::size_t max_bytes) {
     return cut;
 }
 
+std::string file_extension_of(const std::string& name) {
+    const auto dot = name.rfind('.');
+    // A derived name must fit a file name's 255 bytes whatever the extension is.
+    return cut_utf8(dot == std::string::npos ? name : name.substr(dot + 1), max_kept_extension_bytes);
+}
+
+std::string temporary_file_name(const std::string& safe_name) {
+    return safe_name + ".tmp." + file_extension_of(safe_name);
+}
+
+std::string backup_file_name(const std::string& safe_name, std::uint64_t size) {
+    return safe_name + ".mesk_backup_" + std::to_string(size) + "." + file_extension_of(safe_name);
+}
+
 }  // namespace vandrel

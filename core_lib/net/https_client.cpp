@@ -29,15 +29,6 @@ net::ssl::context& client_context() {
     return **context;
 }
 
-// SHA-256 of the DER form of the public key in the certificate the server showed.
-std::string server_key_sha256(SSL* ssl) {
-    X509* certificate = SSL_get1_peer_certificate(ssl);
-    if (certificate == nullptr) return {};
-    std::string digest = public_key_sha256(X509_get0_pubkey(certificate));
-    X509_free(certificate);
-    return digest;
-}
-
 // The steps of one call, run to the end by io.run(); every handler captures `this`,
 // which outlives the run.
 class client_call {
@@ -103,19 +94,8 @@ public:
     }
 
 private:
-    // A core bound to one address calls its peers from that address too.
     bool bind_source(const tcp::endpoint& to) {
-        const net_state* net = current_net::find();
-        if (net == nullptr || net->config.bind_address.empty()) return true;
-        beast::error_code ec;
-        const net::ip::address from = net::ip::make_address(net->config.bind_address, ec);
-        // From a loopback address nothing may go to another host.
-        if (!ec && from.is_loopback() && !to.address().is_loopback()) return false;
-        if (ec || from.is_v4() != to.address().is_v4()) return !ec;
-        tcp::socket& socket = beast::get_lowest_layer(stream).socket();
-        socket.open(to.protocol(), ec);
-        if (!ec) socket.bind(tcp::endpoint(from, 0), ec);
-        return !ec;
+        return prepare_client_socket(beast::get_lowest_layer(stream).socket(), to);
     }
 
     void connected(beast::error_code connect_error) {
@@ -167,6 +147,27 @@ https_answer post_json_for_key(const std::string& url, const std::string& body, 
 
 std::string post_json(const std::string& url, const std::string& body, std::chrono::milliseconds deadline) {
     return post_json_for_key(url, body, deadline).body;
+}
+
+bool prepare_client_socket(tcp::socket& socket, const tcp::endpoint& to) {
+    const net_state* net = current_net::find();
+    if (net == nullptr || net->config.bind_address.empty()) return true;
+    beast::error_code ec;
+    const net::ip::address from = net::ip::make_address(net->config.bind_address, ec);
+    // From a loopback address nothing may go to another host.
+    if (!ec && from.is_loopback() && !to.address().is_loopback()) return false;
+    if (ec || from.is_v4() != to.address().is_v4()) return !ec;
+    socket.open(to.protocol(), ec);
+    if (!ec) socket.bind(tcp::endpoint(from, 0), ec);
+    return !ec;
+}
+
+std::string server_key_sha256(SSL* ssl) {
+    X509* certificate = SSL_get1_peer_certificate(ssl);
+    if (certificate == nullptr) return {};
+    std::string digest = public_key_sha256(X509_get0_pubkey(certificate));
+    X509_free(certificate);
+    return digest;
 }
 
 }  // namespace vandrel

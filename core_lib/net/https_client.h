@@ -10,6 +10,9 @@
 #include <cstdint>
 #include <string>
 
+#include <openssl/ssl.h>
+#include <boost/asio/ip/tcp.hpp>
+
 namespace vandrel {
 
 inline constexpr std::chrono::milliseconds post_json_deadline{30000};
@@ -20,6 +23,15 @@ inline constexpr std::chrono::milliseconds post_json_deadline{30000};
 // no connection, TLS failure, silence, a cut answer).
 std::string post_json(const std::string& url, const std::string& body,
                       std::chrono::milliseconds deadline = post_json_deadline);
+
+// Readies a client socket for a connection to `to`: a core bound to one address calls
+// from that address (the socket is opened and bound), and a core bound to a loopback
+// address calls no other host (false). Every client connection of the core goes
+// through it.
+bool prepare_client_socket(boost::asio::ip::tcp::socket& socket, const boost::asio::ip::tcp::endpoint& to);
+
+// The key digest of the certificate the server showed in the handshake, "" for none.
+std::string server_key_sha256(SSL* ssl);
 
 // Answer bodies over this many bytes count as no answer.
 inline constexpr std::uint64_t default_answer_limit = 64ull * 1024 * 1024;

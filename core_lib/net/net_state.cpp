@@ -36,6 +36,7 @@ void net_state::stop() {
     announce.stop();
     web_share.stop();
     proofs.stop();
+    transfer_bookkeeping.stop();
     avatars.stop();
 }
 

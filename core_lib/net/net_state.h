@@ -49,6 +49,8 @@ public:
     transfer_slots slots;
     avatar_fetching avatars;
     peer_proofs proofs;
+    // Store writes of transfers running on network threads (positions reached).
+    job_pool transfer_bookkeeping{1, 1024};
     announce_service announce;
     web_share_switch web_share;
     std::mutex servers_mutex;

@@ -17,12 +17,12 @@ const std::string thumbnail_prefix = "/thumbnail/v1";
 
 http_answer not_found() { return chunked_answer(404); }
 
-http_answer route_thumbnail(const rest_routes& routes, const http_request& request) {
+http_answer route_thumbnail(const file_route& thumbnail, const http_request& request) {
     // The prefix and the "/" after it.
     std::string rest = request.path.size() > thumbnail_prefix.size() ? request.path.substr(thumbnail_prefix.size() + 1)
                                                                      : std::string();
-    if (!routes.thumbnail) return not_found();
-    return routes.thumbnail(request, rest);
+    if (!thumbnail) return not_found();
+    return thumbnail(request, rest);
 }
 
 http_answer route(const rest_routes& routes, const http_request& request) {
@@ -37,7 +37,7 @@ http_answer route(const rest_routes& routes, const http_request& request) {
         if (!err.empty() || !routes.download) return not_found();
         return routes.download(request, path.substr(download_prefix.size()));
     }
-    if (starts_with(path, thumbnail_prefix)) return route_thumbnail(routes, request);
+    if (starts_with(path, thumbnail_prefix)) return route_thumbnail(routes.peer_thumbnail, request);
     // The low 32 bits of the time in seconds, as a signed number.
     auto seconds = static_cast<std::int32_t>(static_cast<std::uint32_t>(now_ms() / 1000));
     return chunked_answer(200, "{ \"result\": " + std::to_string(seconds) + " }");
@@ -67,7 +67,7 @@ http_handler make_loopback_handler(rest_routes routes) {
         if (request.method != "GET" || !starts_with(request.path, thumbnail_prefix + "/")) {
             return not_found();
         }
-        return route_thumbnail(*shared, request);
+        return route_thumbnail(shared->thumbnail, request);
     };
 }
 

@@ -22,8 +22,9 @@ using file_route = std::function<http_answer(const http_request& request, const 
 
 struct rest_routes {
     api_request_handler api;
-    file_route download;   // empty: every download answers 404
-    file_route thumbnail;  // empty: every thumbnail answers 404
+    file_route download;        // empty: every download answers 404
+    file_route thumbnail;       // the interface's, on the loopback server; empty: 404
+    file_route peer_thumbnail;  // a peer's, on the REST server; empty: 404
 };
 
 // The fields every answer of these servers carries.

@@ -44,4 +44,7 @@ std::string storage_path_for_file(std::string granted_folder, std::string file_p
 }
 std::vector<std::string> list_accepted_folders() { return platform_services()->list_accepted_folders(); }
 
+std::string get_package_file(std::string uri) { return platform_services()->get_package_file(uri); }
+std::string thumbnail_for_file(std::string file_path) { return platform_services()->thumbnail_for_file(file_path); }
+
 }  // namespace vandrel

@@ -52,6 +52,11 @@ public:
     // The folders in which the pickers may find the user's files, in search order
     // (Pictures, Music, Videos, then the folders the user added). None by default.
     virtual std::vector<std::string> list_accepted_folders() { return {}; }
+    // The file on disk of a path of the application package ("ms-appx:///..."), or "".
+    virtual std::string get_package_file(const std::string& /*uri*/) { return {}; }
+    // A JPEG picture of at most 400 pixels on its long side of the image file at that
+    // path on disk, made once and kept; "" when the file is no picture it can read.
+    virtual std::string thumbnail_for_file(const std::string& /*file_path*/) { return {}; }
 };
 
 // Replaces the running core's services.
@@ -78,6 +83,8 @@ std::string find_file_in_folder(std::string storage_path);
 std::string resolve_storage_path(std::string storage_path);
 std::string storage_path_for_file(std::string granted_folder, std::string file_path);
 std::vector<std::string> list_accepted_folders();
+std::string get_package_file(std::string uri);
+std::string thumbnail_for_file(std::string file_path);
 
 // Nothing to do on this platform; kept so callers read as they do elsewhere.
 inline void open_folder(const std::string&) {}

@@ -10,7 +10,9 @@
 #include "core_lib/api/hotspot_control.h"
 #include "core_lib/net/certificate.h"
 #include "core_lib/net/cloud_discovery.h"
+#include "core_lib/net/download_client.h"
 #include "core_lib/net/events_upload.h"
+#include "core_lib/net/file_service.h"
 #include "core_lib/net/lan_announce.h"
 #include "core_lib/net/net_state.h"
 #include "core_lib/net/network_watch.h"
@@ -56,6 +58,15 @@ void core_start() {
         routes.api = [](const std::string& endpoint, const std::string& body, const std::string& origin) {
             return handle_api_request(endpoint, body, origin);
         };
+        routes.download = [](const http_request& request, const std::string&) {
+            return serve_download_request(request);
+        };
+        routes.thumbnail = [](const http_request& request, const std::string& rest) {
+            return serve_thumbnail(request, rest, false);
+        };
+        routes.peer_thumbnail = [](const http_request& request, const std::string& rest) {
+            return serve_thumbnail(request, rest, true);
+        };
         start_servers(std::move(routes));
     });
     step("web share", [] {
@@ -74,6 +85,7 @@ void core_start() {
         net.threads.start("notification mirror", mirror_notification_loop);
     });
     step("resend wake-up", [] { trigger_resend(); });
+    step("download thread", [] { start_download_thread(); });
     send_to_ui("core_started");
 }
 

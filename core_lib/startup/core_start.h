@@ -3,7 +3,8 @@
 // the certificate, the retention purge, the announce service, the servers, web share
 // and hotspot when their start-up switches are on, the service threads (network watch,
 // resend, events upload, LAN announce, peer refresh, cloud discovery, notification
-// mirror), one resend wake-up, and last the text "core_started" to the interface. A
+// mirror), one resend wake-up, the download thread, and last the text "core_started"
+// to the interface. A
 // step that fails is logged and the later steps run.
 #pragma once
 

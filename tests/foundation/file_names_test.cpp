@@ -53,7 +53,7 @@ TEST(SafeFileName, LongNamesAreCutOnACharacterKeepingTheExtension) {
     const std::string long_ascii = std::string(300, 'a') + ".jpeg";
     const std::string cut = safe_file_name(long_ascii);
     EXPECT_EQ(cut.size(), max_file_name_bytes);
-    EXPECT_EQ(cut, std::string(250, 'a') + ".jpeg");
+    EXPECT_EQ(cut, std::string(max_file_name_bytes - 5, 'a') + ".jpeg");
 
     // Two-byte letters: the cut may not split one.
     std::string accented;
@@ -61,7 +61,7 @@ TEST(SafeFileName, LongNamesAreCutOnACharacterKeepingTheExtension) {
     const std::string cut_accented = safe_file_name(accented + ".txt");
     EXPECT_LE(cut_accented.size(), max_file_name_bytes);
     EXPECT_EQ(cut_accented.substr(cut_accented.size() - 4), ".txt");
-    EXPECT_EQ(cut_accented, std::string(accented, 0, 250) + ".txt");
+    EXPECT_EQ(cut_accented, std::string(accented, 0, max_file_name_bytes - 4) + ".txt");
 
     // A very long "extension" is no extension: the whole name is cut.
     const std::string odd = "x." + std::string(400, 'e');
@@ -69,6 +69,29 @@ TEST(SafeFileName, LongNamesAreCutOnACharacterKeepingTheExtension) {
 
     // A smaller limit for names that get a suffix later.
     EXPECT_EQ(safe_file_name("abcdefghij.txt", 8), "abcd.txt");
+}
+
+TEST(SafeFileName, DerivedNamesFitAFileName) {
+    const struct {
+        std::string name;
+        std::string temporary;
+        std::string backup;
+    } cases[] = {
+        {"photo.jpg", "photo.jpg.tmp.jpg", "photo.jpg.mesk_backup_5120.jpg"},
+        {"README", "README.tmp.README", "README.mesk_backup_5120.README"},
+        {"a.tar.gz", "a.tar.gz.tmp.gz", "a.tar.gz.mesk_backup_5120.gz"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(temporary_file_name(c.name), c.temporary);
+        EXPECT_EQ(backup_file_name(c.name, 5120), c.backup);
+    }
+    // The longest safe names, with the largest size, stay within 255 bytes.
+    for (const std::string& name :
+         {std::string(400, 'n'), "x." + std::string(400, 'e'), std::string(300, 'a') + ".jpeg"}) {
+        const std::string safe = safe_file_name(name);
+        EXPECT_LE(backup_file_name(safe, UINT64_MAX).size(), 255u) << safe.size();
+        EXPECT_LE(temporary_file_name(safe).size(), 255u);
+    }
 }
 
 }  // namespace

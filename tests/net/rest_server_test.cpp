@@ -49,6 +49,11 @@ protected:
                 file_calls.push_back("thumbnail " + rest);
                 return chunked_answer(200, "picture");
             };
+            setup.routes.peer_thumbnail = [this](const http_request&, const std::string& rest) {
+                std::lock_guard<std::mutex> lock(mutex);
+                file_calls.push_back("peer thumbnail " + rest);
+                return chunked_answer(200, "peer picture");
+            };
         }
         servers = start_rest_servers(std::move(setup));
     }
@@ -183,9 +188,9 @@ TEST_F(RestServer, FileRoutesReachTheWiredService) {
     expect_cors_chunked(rest("POST", "/download/v1", "{broken"), 404);
     http_reply thumbnail = rest("GET", "/thumbnail/v1/upload/abc?size=1");
     expect_cors_chunked(thumbnail, 200);
-    EXPECT_EQ(thumbnail.body, "picture");
+    EXPECT_EQ(thumbnail.body, "peer picture");
     EXPECT_EQ(file_route_calls(),
-              (std::vector<std::string>{"download {\"file_id\": \"a\"} from 127.0.0.1", "thumbnail upload/abc"}));
+              (std::vector<std::string>{"download {\"file_id\": \"a\"} from 127.0.0.1", "peer thumbnail upload/abc"}));
 }
 
 TEST_F(RestServer, OtherPathsAnswerTheTimeInSeconds) {

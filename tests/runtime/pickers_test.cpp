@@ -22,6 +22,7 @@
 #include "tests/runtime/runtime_test_folder.h"
 #include "tests/support/temp_services.h"
 #include "tests/support/temp_store.h"
+#include "tests/support/test_images.h"
 
 namespace vandrel {
 namespace {
@@ -532,45 +533,71 @@ TEST(PickerBase64, EncodesTheStandardVectors) {
     for (const auto& [bytes, text] : vectors) EXPECT_EQ(encode_base64(bytes), text) << text;
 }
 
-TEST_F(PickersTest, PngImageBecomesAJpegDataUrlAvatar) {
-    picker->answer_files({files.write("Pictures/me.png", "\x89PNG\r\n")});
-    pick_profile_image();
-    settle();
+// The bytes of a Base64 text (the data URL's picture).
+std::string decode_base64(const std::string& text) {
+    static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    std::uint32_t bits = 0;
+    int count = 0;
+    for (char c : text) {
+        const auto at = alphabet.find(c);
+        if (at == std::string::npos) break;
+        bits = bits << 6 | static_cast<std::uint32_t>(at);
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            out += static_cast<char>(bits >> count & 0xFF);
+        }
+    }
+    return out;
+}
 
-    EXPECT_EQ(get_avatar(), jpeg_prefix + "iVBORw0K");
-    EXPECT_EQ(store.ui().count("device_updated"), 1u);
+TEST_F(PickersTest, AnImageBecomesAJpegThumbnailAvatar) {
+    const struct {
+        const char* name;
+        int width;
+        int height;
+        std::pair<int, int> expected;
+    } cases[] = {
+        {"wide.png", 1200, 600, {400, 200}},
+        {"tall.jpg", 300, 900, {133, 400}},
+        {"small.png", 40, 30, {40, 30}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = pictures + "/" + c.name;
+        ASSERT_TRUE(testing::write_test_image(path, c.width, c.height));
+        store.ui().clear();
+        picker->answer_files({path});
+        pick_profile_image();
+        settle();
+        const std::string avatar = get_avatar();
+        ASSERT_EQ(avatar.rfind(jpeg_prefix, 0), 0u);
+        const std::string jpeg = decode_base64(avatar.substr(jpeg_prefix.size()));
+        EXPECT_EQ(jpeg.substr(0, 2), "\xFF\xD8");
+        const auto size = testing::picture_size(jpeg);
+        EXPECT_NEAR(size.first, c.expected.first, 1);
+        EXPECT_NEAR(size.second, c.expected.second, 1);
+        EXPECT_EQ(store.ui().count("device_updated"), 1u);
+    }
     const auto calls = picker->files_calls();
-    ASSERT_EQ(calls.size(), 1u);
+    ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls[0].start, PickerStart::Pictures);
     EXPECT_EQ(calls[0].filters, (std::vector<std::string>{".jpg", ".jpeg", ".png"}));
     EXPECT_FALSE(calls[0].multiple);
 }
 
-TEST_F(PickersTest, ImageThatCannotBeTakenLeavesTheAvatar) {
+TEST_F(PickersTest, AFileThatIsNoImageLeavesTheAvatar) {
     set_avatar(jpeg_prefix + "AAAA");
-    const std::string largest = files.write("Pictures/largest.jpg", std::string(max_profile_image_bytes, 'a'));
-    struct Case {
-        std::string path;
-        bool taken;
-    };
-    const std::vector<Case> cases{
-        {files.write("Pictures/big.jpg", std::string(max_profile_image_bytes + 1, 'a')), false},
-        {files.write("Pictures/empty.jpg", ""), false},
-        {pictures + "/missing.jpg", false},
-        {pictures, false},
-        {largest, true},
-    };
-    for (const Case& c : cases) {
+    for (const std::string& path : {files.write("Pictures/fake.png", "\x89PNG\r\n"),
+                                    files.write("Pictures/empty.jpg", ""), pictures + "/missing.jpg", pictures}) {
         store.ui().clear();
-        picker->answer_files({c.path});
+        picker->answer_files({path});
         pick_profile_image();
         settle();
-        EXPECT_EQ(store.ui().count("device_updated"), c.taken ? 1u : 0u) << c.path;
-        if (!c.taken) {
-            EXPECT_EQ(get_avatar(), jpeg_prefix + "AAAA") << c.path;
-        }
+        EXPECT_EQ(store.ui().count("device_updated"), 0u) << path;
+        EXPECT_EQ(get_avatar(), jpeg_prefix + "AAAA") << path;
     }
-    EXPECT_EQ(get_avatar().size(), jpeg_prefix.size() + (max_profile_image_bytes + 2) / 3 * 4);
 }
 
 // ---- cancelled picks ----

@@ -1,0 +1,409 @@
+#include "core_lib/net/download_client.h"
+
+#include <array>
+#include <charconv>
+#include <iostream>
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+
+#include "core_lib/foundation/clock_random.h"
+#include "core_lib/foundation/file_names.h"
+#include "core_lib/net/https_client.h"
+#include "core_lib/net/input_stream.h"
+#include "core_lib/net/net_state.h"
+#include "core_lib/net/peer_address.h"
+#include "core_lib/net/peer_directory.h"
+#include "core_lib/net/resend_queue.h"
+#include "core_lib/net/tls_context.h"
+#include "core_lib/net/transfer_slots.h"
+#include "core_lib/platform/platform_services.h"
+#include "core_lib/platform/ui_event_channel.h"
+#include "core_lib/store/devices.h"
+#include "core_lib/store/downloads.h"
+#include "core_lib/store/progress.h"
+#include "core_lib/store/service_flags.h"
+
+namespace vandrel {
+
+namespace net = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = net::ip::tcp;
+
+namespace {
+
+constexpr std::int64_t idle_recheck_ms = 15000;
+constexpr std::int64_t no_data_timeout_ms = 30000;
+constexpr std::int64_t progress_interval_ms = 2000;
+constexpr std::int64_t flush_interval_ms = 30000;
+constexpr std::int64_t save_interval_ms = 30000;
+constexpr auto idle_wait = std::chrono::milliseconds(50);
+
+std::uint64_t decimal_or_zero(const std::string& text) {
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size() ? value : 0;
+}
+
+void set_status(const mesk_output& d, const std::string& status) {
+    db_set_file_received_status(d.file_id, d.chat_id, status);
+}
+
+void post_error(const mesk_output& d) {
+    send_to_ui(
+        Json(Json::object{
+                 {"action", "download_error"}, {"file_id", d.file_id}, {"chat_id", d.chat_id}, {"error", d.error}})
+            .dump());
+}
+
+void set_error_once(mesk_output& d, const std::string& word) {
+    if (d.error.empty()) d.error = word;
+}
+
+net::ssl::context& client_context() {
+    static const std::shared_ptr<net::ssl::context> context = make_client_tls_context();
+    return *context;
+}
+
+// One "/download/v1" request, tied to the record it was opened for: once the record is
+// done the connection is closed, so no late piece reaches another file.
+class download_connection : public std::enable_shared_from_this<download_connection> {
+public:
+    download_connection(net::io_context& io, std::shared_ptr<winrt_file_output> record)
+        : stream_(io, client_context()), record_(std::move(record)) {}
+
+    void start(const tcp::endpoint& to, std::string body) {
+        request_.method(http::verb::post);
+        request_.target("/download/v1");
+        request_.version(11);
+        request_.set(http::field::host, record_->peer_address);
+        request_.set(http::field::content_type, "text/plain");
+        request_.keep_alive(false);
+        request_.body() = std::move(body);
+        request_.prepare_payload();
+        if (!prepare_client_socket(beast::get_lowest_layer(stream_).socket(), to)) {
+            return net::post(stream_.get_executor(), [self = shared_from_this()] { self->unreachable("no route"); });
+        }
+        beast::get_lowest_layer(stream_).expires_after(std::chrono::milliseconds(no_data_timeout_ms));
+        beast::get_lowest_layer(stream_).async_connect(to, [self = shared_from_this()](beast::error_code ec) {
+            if (ec) return self->unreachable(ec.message());
+            self->handshake();
+        });
+    }
+
+    void close() {
+        if (closed_) return;
+        closed_ = true;
+        beast::error_code ignored;
+        beast::get_lowest_layer(stream_).socket().close(ignored);
+    }
+
+private:
+    void unreachable(const std::string& why) {
+        if (closed_ || record_->done) return;
+        std::cerr << "download connect() failed: " << why << "\n";
+        if (record_->error.empty()) {
+            record_->error = "could_not_connect";
+            notify_peers_updated(record_->device);
+        }
+        end();
+    }
+
+    void handshake() {
+        stream_.async_handshake(net::ssl::stream_base::client, [self = shared_from_this()](beast::error_code ec) {
+            if (ec) return self->unreachable(ec.message());
+            // Only the sender's own key: anyone else at its address is no sender.
+            const std::string key = server_key_sha256(self->stream_.native_handle());
+            if (key.empty() || key != db_get_device_key(self->record_->device)) {
+                return self->unreachable("the server showed another key");
+            }
+            self->send_request();
+        });
+    }
+
+    void send_request() {
+        http::async_write(stream_, request_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+            if (ec) return self->end_closed();
+            self->parser_.body_limit(boost::none);
+            http::async_read_header(self->stream_, self->buffer_, self->parser_,
+                                    [self](beast::error_code read_error, std::size_t) {
+                                        if (read_error) return self->end_closed();
+                                        self->on_header();
+                                    });
+        });
+    }
+
+    void on_header() {
+        if (closed_ || record_->done) return close();
+        const unsigned status = parser_.get().result_int();
+        if (status == 404 || status == 403) {
+            record_->error = status == 404 ? "remote_file_not_found" : "remote_file_paused";
+            set_status(*record_, "error");
+            return end();
+        }
+        // Only a 200 answer's body is ever written.
+        if (status != 200) {
+            set_error_once(*record_, "connection_closed");
+            return end();
+        }
+        read_piece();
+    }
+
+    void read_piece() {
+        if (parser_.is_done()) return end_closed();
+        parser_.get().body().data = piece_.data();
+        parser_.get().body().size = piece_.size();
+        http::async_read(stream_, buffer_, parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+            if (ec == http::error::need_buffer) ec = {};
+            const std::size_t n = self->piece_.size() - self->parser_.get().body().size;
+            if (n > 0 && !self->take_piece(n)) return;
+            if (ec) return self->end_closed();
+            self->read_piece();
+        });
+    }
+
+    // false when the download ended with this piece.
+    bool take_piece(std::size_t n) {
+        mesk_output& d = *record_;
+        if (closed_ || d.done) {
+            close();
+            return false;
+        }
+        if (stopped_download_id().remove(d.chat_id)) {
+            set_status(d, "error");
+            d.error = "stopped_by_user";
+            end();
+            return false;
+        }
+        // Never past the file's size: what is more is no part of it.
+        const std::uint64_t room = d.total_bytes - std::min(d.total_bytes, d.bytes_transferred);
+        const auto wanted = static_cast<std::uint32_t>(std::min<std::uint64_t>(n, room));
+        const std::uint32_t written = wanted > 0 ? d.write(piece_.data(), wanted) : 0;
+        d.bytes_transferred += written;
+        const std::int64_t now = now_ms();
+        if (now - d.last_flush_ms > flush_interval_ms) {
+            d.flush();
+            d.last_flush_ms = now;
+        }
+        d.last_data_ms = now;
+        if (now - d.last_progress_ms > save_interval_ms)
+            db_set_file_to_receive_progress(d.bytes_transferred, d.file_id);
+        if (now - d.last_progress_ms > progress_interval_ms) {
+            d.last_progress_ms = now;
+            send_to_ui(download_progress_record(d));
+        }
+        if (written != n) {
+            set_error_once(d, "connection_closed");
+            end();
+            return false;
+        }
+        return true;
+    }
+
+    void end_closed() {
+        set_error_once(*record_, "connection_closed");
+        end();
+    }
+
+    void end() {
+        record_->done = true;
+        close();
+    }
+
+    beast::ssl_stream<beast::tcp_stream> stream_;
+    std::shared_ptr<winrt_file_output> record_;
+    http::request<http::string_body> request_;
+    http::response_parser<http::buffer_body> parser_;
+    beast::flat_buffer buffer_;
+    std::array<char, transfer_piece_bytes> piece_{};
+    bool closed_ = false;
+};
+
+// The download thread's state: the running file and its connection.
+struct downloader {
+    net::io_context io;
+    net::executor_work_guard<net::io_context::executor_type> work = net::make_work_guard(io);
+    std::shared_ptr<winrt_file_output> current;
+    std::shared_ptr<download_connection> connection;
+    // The start of the current file ended it and told what there was to tell.
+    bool settled_at_start = false;
+
+    void end_connection() {
+        if (connection) connection->close();
+        connection.reset();
+    }
+
+    void start_file_download(const std::string& file_id, const std::string& download_id);
+    void advance_downloads();
+};
+
+void downloader::start_file_download(const std::string& file_id, const std::string& download_id) {
+    mesk_output& d = *current;
+    const Json file = db_get_file_to_receive(file_id);
+    settled_at_start = false;
+    if (!file["filename"].is_string()) {
+        d.file_id = file_id;
+        d.chat_id = download_id;
+        set_status(d, "error");
+        d.done = true;
+        settled_at_start = true;
+        return;
+    }
+    d.file_id = file_id;
+    d.chat_id = download_id;
+    d.filepath = file["filename"].string_value();
+    d.device = file["sender"].string_value();
+    d.peer_address = get_peer_ip(d.device);
+    d.total_bytes = decimal_or_zero(file["filesize"].string_value());
+    d.done = false;
+
+    const std::string name = safe_file_name(d.filepath);
+    const std::string target = download_target_for_file(name);
+    const std::string target_path = target.empty() ? "" : resolve_storage_path(target);
+    const std::uint64_t existing = target.empty() ? 0 : get_file_size(target);
+    d.bytes_transferred = existing;
+    d.other_files = db_get_download_progress(download_id, file_id);
+    d.last_progress_ms = 0;
+    d.last_flush_ms = d.last_data_ms = now_ms();
+
+    if (!target.empty() && existing == d.total_bytes) {
+        // Received before: nothing to fetch.
+        set_status(d, "complete");
+        trigger_resend();
+        db_set_file_to_receive_progress(existing, file_id);
+        Json::object record{{"action", "update_bytes_transferred"},
+                            {"file_id", d.file_id},
+                            {"chat_id", d.chat_id},
+                            {"bytes_transferred", std::to_string(existing)},
+                            {"total_bytes", std::to_string(existing)},
+                            {"device", d.device},
+                            {"filepath", target_path},
+                            {"other_files", d.other_files}};
+        send_to_ui(Json(record).dump());
+        record["action"] = "download_completed";
+        send_to_ui(Json(std::move(record)).dump());
+        d.done = true;
+        settled_at_start = true;
+        return;
+    }
+    const auto fail = [this, &d](const std::string& word, const char* status) {
+        set_error_once(d, word);
+        post_error(d);
+        if (status) set_status(d, status);
+        d.done = true;
+        settled_at_start = true;
+    };
+    if (d.peer_address.empty()) {
+        d.error = "DEVICE_NOT_CONNECTED";
+        return fail(d.error, nullptr);
+    }
+    // A finished file of another size in the way goes aside, under its size.
+    if (existing != 0 && !d.rename_to(backup_file_name(name, existing))) return fail("unknown backup error", "");
+    const std::string temporary = temporary_file_name(name);
+    if (!d.create(temporary)) return fail("unknown open file error", "error");
+    const std::string temporary_target = download_target_for_file(temporary);
+    if (temporary_target.empty()) return fail("could not get filesize for " + temporary, "error");
+    std::uint64_t offset = get_file_size(temporary_target);
+    if (offset > d.total_bytes) {
+        // A stale or foreign temporary file: fetched again from its start.
+        if (!d.discard()) return fail("unknown delete error", "error");
+        if (!d.create(temporary)) return fail("unknown file open error", "error");
+        offset = get_file_size(temporary_target);
+    }
+    d.bytes_transferred = offset;
+
+    boost::system::error_code ec;
+    std::string literal = d.peer_address;
+    if (literal.size() > 2 && literal.front() == '[') literal = literal.substr(1, literal.size() - 2);
+    const net::ip::address address = net::ip::make_address(literal, ec);
+    if (ec) return fail("DEVICE_NOT_CONNECTED", "error");
+    const Json body(Json::object{{"chat_id", download_id}, {"file_id", file_id}, {"offset", std::to_string(offset)}});
+    connection = std::make_shared<download_connection>(io, current);
+    connection->start(tcp::endpoint(address, current_net::get().peer_port.load()), body.dump());
+}
+
+void downloader::advance_downloads() {
+    if (core_stopping()) return;
+    if (current) {
+        mesk_output& d = *current;
+        if (!d.done && now_ms() - d.last_data_ms > no_data_timeout_ms) {
+            d.error = "timed out";
+            set_status(d, "error");
+            d.done = true;
+        }
+        if (!d.done) return;
+        end_connection();
+        if (!settled_at_start) {
+            db_set_file_to_receive_progress(d.bytes_transferred, d.file_id);
+            send_to_ui(download_progress_record(d));
+            d.flush();
+            if (d.bytes_transferred == d.total_bytes) {
+                if (d.finish()) {
+                    set_status(d, "complete");
+                    trigger_resend();
+                } else {
+                    show_toast("rename error", d.filepath);
+                    set_status(d, "error");
+                }
+            } else {
+                set_status(d, "error");
+                set_error_once(d, "unknown error");
+                post_error(d);
+            }
+        }
+        current.reset();
+        settled_at_start = false;
+    }
+    for (const std::string& peer : seen_peer_ids()) {
+        const Json next = db_get_next_queued_file_to_receive(peer);
+        if (!next["file_id"].is_string() || next["file_id"].string_value().empty()) continue;
+        current = std::make_shared<winrt_file_output>();
+        start_file_download(next["file_id"].string_value(), next["download_id"].string_value());
+        break;
+    }
+    set_downloads_pending(false);
+}
+
+}  // namespace
+
+std::string download_progress_record(const mesk_output& d) {
+    return Json(Json::object{{"action", "update_bytes_transferred"},
+                             {"file_id", d.file_id},
+                             {"chat_id", d.chat_id},
+                             {"bytes_transferred", std::to_string(d.bytes_transferred)},
+                             {"total_bytes", std::to_string(d.total_bytes)},
+                             {"device", d.device},
+                             {"filepath", d.filepath},
+                             {"other_files", d.other_files}})
+        .dump();
+}
+
+void download_loop() {
+    downloader state;
+    std::int64_t idle_mark = 0;
+    while (!core_stopping()) {
+        const std::int64_t now = now_ms();
+        if (!state.current && now - idle_mark > idle_recheck_ms) {
+            set_downloads_pending(true);
+            idle_mark = now;
+        }
+        if (get_downloads_pending() || (state.current && now - state.current->last_data_ms > no_data_timeout_ms)) {
+            state.advance_downloads();
+        }
+        // A file that ended makes way for the next at once.
+        while (state.current && state.current->done && !core_stopping()) state.advance_downloads();
+        state.io.run_one_for(idle_wait);
+    }
+    state.end_connection();
+    state.work.reset();
+    state.io.run_for(std::chrono::milliseconds(100));
+}
+
+void start_download_thread() { current_net::get().threads.start("download thread", download_loop); }
+
+}  // namespace vandrel
