@@ -12,6 +12,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
+#include <boost/beast/websocket/rfc6455.hpp>
 
 #include "core_lib/foundation/text_utils.h"
 #include "core_lib/net/acceptor.h"
@@ -37,6 +38,7 @@ struct server_state {
     http_limits limits;
     http_fields common_fields;
     http_handler handler;
+    upgrade_handler upgrade;
     std::shared_ptr<net::ssl::context> tls;
     std::shared_ptr<fair_pool> workers;
 
@@ -92,7 +94,7 @@ private:
 
 using plain_stream = beast::tcp_stream;
 
-constexpr std::size_t kept_buffer_bytes = 64 * 1024;
+constexpr std::size_t kept_buffer_bytes = std::size_t{64} * 1024;
 using tls_stream = beast::ssl_stream<beast::tcp_stream>;
 
 // A header line with CR or LF would let a handler's text split the answer.
@@ -241,6 +243,7 @@ private:
 
     void handle() {
         auto& message = parser->get();
+        const bool upgrade = wants_upgrade(message);
         http_request request;
         request.method = std::string(message.method_string());
         request.target = std::string(message.target());
@@ -253,6 +256,7 @@ private:
         keep_alive = message.keep_alive();
         version = message.version();
         parser.reset();
+        if (upgrade) return hand_over(std::move(request));
         // A large body grew the read buffer: an idle connection keeps no more than a little.
         if (buffer.capacity() > kept_buffer_bytes) buffer.shrink_to_fit();
 
@@ -270,6 +274,32 @@ private:
             release_body();
             keep_alive = false;
             send(error_answer(503));
+        }
+    }
+
+    bool wants_upgrade(const http::request<http::string_body>& message) const {
+        if constexpr (is_tls) {
+            return false;
+        } else {
+            return state->upgrade && beast::websocket::is_upgrade(message);
+        }
+    }
+
+    // The socket and its place under the caps go to the upgrade handler; this session
+    // ends here. A client sends no frame before the upgrade is answered, so nothing
+    // read past the request is lost.
+    void hand_over(http_request request) {
+        if constexpr (!is_tls) {
+            release_body();
+            upgraded_connection connection{std::move(request), lowest().release_socket(),
+                                           std::shared_ptr<void>(std::move(ticket))};
+            try {
+                state->upgrade(std::move(connection));
+            } catch (const std::exception& e) {
+                std::cerr << "websocket upgrade failed: " << e.what() << "\n";
+            } catch (...) {
+                std::cerr << "websocket upgrade failed\n";
+            }
         }
     }
 
@@ -509,6 +539,7 @@ std::uint16_t start_http_server(io_manager& manager, http_server_config config, 
     state->limits = config.limits;
     state->common_fields = std::move(config.common_fields);
     state->handler = std::move(config.handler);
+    state->upgrade = std::move(config.upgrade);
     state->tls = std::move(config.tls);
     state->workers = std::make_shared<fair_pool>(config.limits.workers, config.limits.running_per_address);
     // The workers end before the connections they answer do.

@@ -7,7 +7,8 @@
 // refused (503) or closed at once. A streamed answer pulls its next piece from a
 // body_source only when the previous piece has been written: one piece in flight.
 // Faults of one connection (garbage, time-outs, oversized input) end that connection
-// alone; the listener goes on.
+// alone; the listener goes on. A plain server may hand the connections that ask for a
+// WebSocket upgrade to an upgrade handler, which then owns them.
 #pragma once
 
 #include <chrono>
@@ -20,6 +21,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <boost/asio/ip/tcp.hpp>
 
 namespace boost::asio::ssl {
 class context;
@@ -94,6 +97,18 @@ struct http_limits {
     unsigned running_per_address = 2;
 };
 
+// A connection whose request asked for a WebSocket upgrade, taken out of the server.
+struct upgraded_connection {
+    http_request request;  // the upgrade request as read
+    boost::asio::ip::tcp::socket socket;
+    // Keeps the connection counted under the server's caps for as long as it is held.
+    std::shared_ptr<void> admitted;
+};
+
+// Runs on the server's network thread and must not block; an exception from it closes
+// the connection.
+using upgrade_handler = std::function<void(upgraded_connection connection)>;
+
 struct http_server_config {
     std::string host;  // IP literal to listen on; "" for every address (dual stack)
     std::uint16_t port = 0;
@@ -101,6 +116,9 @@ struct http_server_config {
     http_limits limits;
     http_fields common_fields;  // added to every answer, the server's own errors included
     http_handler handler;       // an exception from it answers 500 with an empty body
+    // Plain HTTP only: takes every request that asks for a WebSocket upgrade, on any
+    // path. Empty: such requests go to the handler like any other.
+    upgrade_handler upgrade;
 };
 
 // Listens and serves on the manager's thread; the manager keeps the server. Returns the

@@ -1,5 +1,6 @@
 // Where a core's servers listen and how it calls its peers. The defaults are the
-// peer protocol's: HTTPS on every address at port 45001, thumbnails on 127.0.0.1:45002.
+// peer protocol's: HTTPS on every address at port 45001, thumbnails on 127.0.0.1:45002,
+// the web share (while it is on) on every address at port 3456.
 // Tests and hosts that run several cores on one machine give each an address of its own.
 #pragma once
 
@@ -11,6 +12,7 @@ namespace vandrel {
 inline constexpr std::uint16_t rest_server_port = 45001;
 inline constexpr std::uint16_t loopback_server_port = 45002;
 inline constexpr std::uint16_t announce_port_default = 45001;
+inline constexpr std::uint16_t web_server_port = 3456;
 
 struct net_config {
     // "" listens on every address. Otherwise an IP literal: every server listens there
@@ -18,6 +20,8 @@ struct net_config {
     std::string bind_address;
     std::uint16_t rest_port = rest_server_port;
     std::uint16_t loopback_port = loopback_server_port;
+    // The web share's plain HTTP server, on the bind address like the REST server.
+    std::uint16_t web_port = web_server_port;
     // The port of peers' REST servers.
     std::uint16_t peer_port = rest_server_port;
     // The LAN announce: listened for and sent to on this port.

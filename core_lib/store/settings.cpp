@@ -158,6 +158,12 @@ void set_web_mode_listener(std::function<void(bool on)> listener) {
     c.web_mode_listener = std::move(listener);
 }
 
+void set_web_mode_failed() {
+    settings_cache& c = cache();
+    std::lock_guard<std::mutex> lock(c.web_mode_mutex);
+    c.web_mode_state = std::string(1, '0');
+}
+
 bool get_run_on_startup() { return startup_switch("run_on_startup"); }
 bool get_run_web_share_on_startup() { return startup_switch("run_web_share_on_startup"); }
 bool get_run_wifi_direct_on_startup() { return startup_switch("run_wifi_direct_on_startup"); }

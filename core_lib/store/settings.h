@@ -58,6 +58,9 @@ std::string get_web_mode_state();
 void set_web_mode(bool on);
 // Who follows the switch (the web-share server); an empty function: nobody.
 void set_web_mode_listener(std::function<void(bool on)> listener);
+// The listener could not switch web share on: the state reads "0" again. The listener
+// is not told; set_web_mode sends "device_updated" once the listener has returned.
+void set_web_mode_failed();
 
 // True when the stored text is "" or "1".
 bool get_run_on_startup();

@@ -38,6 +38,7 @@ protected:
         config.network.bind_address = "127.0.0.1";
         config.network.rest_port = rest_port;
         config.network.loopback_port = loopback_port;
+        config.network.web_port = 0;
         return std::make_unique<core>(std::move(config));
     }
 

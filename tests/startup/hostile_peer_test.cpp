@@ -114,6 +114,7 @@ protected:
         config.network.bind_address = "127.0.0.1";
         config.network.rest_port = 0;
         config.network.loopback_port = 0;
+        config.network.web_port = 0;
         config.network.peer_port = peer_port;
         victim = std::make_unique<core>(std::move(config));
         victim->start();
@@ -190,7 +191,7 @@ TEST_F(HostilePeer, PingsThatNameNoPeerItMayKeepChangeNothing) {
         Json body;
         std::string error;  // "" when the ping is answered as usual
     } cases[] = {
-        {"huge id", Json::object{{"device_id", std::string(200 * 1024, 'x')}}, "too_long"},
+        {"huge id", Json::object{{"device_id", std::string(std::size_t{200} * 1024, 'x')}}, "too_long"},
         {"long alias", Json::object{{"device_id", "zed"}, {"alias", std::string(300, 'a')}, {"sys_info", "s"}},
          "too_long"},
         {"own id", Json::object{{"device_id", own_id}, {"alias", "Evil Twin"}, {"sys_info", "s"}}, ""},
