@@ -48,7 +48,7 @@ std::string make_thumbnail(const std::string& image_path, const std::string& cac
     const std::string key =
         sha256_hex(image_path + "|" + std::to_string(info.st_size) + "|" + std::to_string(info.st_mtim.tv_sec) + "." +
                    std::to_string(info.st_mtim.tv_nsec));
-    const std::string cached = cache_folder + key + ".jpg";
+    std::string cached = cache_folder + key + ".jpg";
     if (::access(cached.c_str(), R_OK) == 0) return cached;
     if (!make_folders(cache_folder, 0700)) return "";
     VipsImage* image = shrunk(image_path);

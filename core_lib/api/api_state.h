@@ -1,7 +1,8 @@
-// What the request API keeps for a running core: two bounded pools, one that answers
-// the interface's requests and one for the long work that requests start (folder
-// walks, picks, many-file uploads, long chats), so that a long job never delays a
-// request. One instance per core, bound through current<>; stop() finishes the queued
+// What the request API keeps for a running core: bounded pools, one that answers the
+// interface's requests, one lane of a single worker that processes chats answered
+// before they were kept (so they are kept in the order they came), and one for the
+// long work that requests start (folder walks, picks, many-file uploads), so that a
+// long job never delays a request. One instance per core, bound through current<>; stop() finishes the queued
 // work and joins the workers.
 #pragma once
 
@@ -14,6 +15,7 @@ namespace vandrel {
 
 inline constexpr unsigned request_workers = 4;
 inline constexpr std::size_t request_queue_limit = 1024;
+inline constexpr std::size_t chat_queue_limit = 1024;
 inline constexpr unsigned background_workers = 4;
 inline constexpr std::size_t background_queue_limit = 4096;
 
@@ -27,10 +29,12 @@ public:
 
     void stop() {
         requests.stop();
+        chats.stop();
         jobs.stop();
     }
 
     job_pool requests{request_workers, request_queue_limit};
+    job_pool chats{1, chat_queue_limit};
     job_pool jobs{background_workers, background_queue_limit};
 };
 

@@ -24,16 +24,25 @@ bool start_background_job(std::string name, std::function<void()> job) {
     return push_or_log(current_api::get().jobs, name, job);
 }
 
+bool start_chat_job(std::string name, std::function<void()> job) {
+    return push_or_log(current_api::get().chats, name, job);
+}
+
 bool wait_for_background_jobs(std::chrono::milliseconds timeout) {
     api_state& api = current_api::get();
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    // A request may start a job and a job may post a request: wait until both rest.
+    // Requests, chats and jobs start one another: wait until all three rest at once.
+    job_pool* const pools[] = {&api.requests, &api.chats, &api.jobs};
     for (;;) {
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) return false;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
-        if (!api.requests.wait_idle(left) || !api.jobs.wait_idle(left)) return false;
-        if (api.requests.wait_idle(std::chrono::milliseconds(0))) return true;
+        for (job_pool* pool : pools) {
+            if (!pool->wait_idle(left)) return false;
+        }
+        bool resting = true;
+        for (job_pool* pool : pools) resting = resting && pool->wait_idle(std::chrono::milliseconds(0));
+        if (resting) return true;
     }
 }
 

@@ -16,6 +16,8 @@ namespace vandrel {
 // core runs.
 bool start_request_job(std::string name, std::function<void()> job);
 bool start_background_job(std::string name, std::function<void()> job);
+// One after another, in the order they were started.
+bool start_chat_job(std::string name, std::function<void()> job);
 
 // Waits until no background job (and no request) is queued or running; false when the
 // timeout passed first. For tests; a job that keeps starting jobs keeps it waiting.

@@ -6,7 +6,8 @@
 // files, a sender that is not the device proven at the request's address, a chat for
 // another device or an offered upload, are each answered with their error code and
 // nothing is kept. A request of at most 100 serialised characters is stored before the
-// reply; a longer one on the background pool ("busy" when its queue is full).
+// reply; a longer one after it, on the chat lane, in the order of arrival ("busy" when
+// its queue is full).
 #pragma once
 
 #include <cstddef>

@@ -15,8 +15,8 @@ inline constexpr std::size_t alias_bytes = 256;      // an alias or a device mod
 inline constexpr std::size_t file_name_bytes = 255;  // a file name as offered
 inline constexpr std::size_t file_url_bytes = 4096;  // where the sender keeps a file
 inline constexpr std::size_t size_text_bytes = 20;   // a byte count as text
-inline constexpr std::size_t text_chat_bytes = 64 * 1024;
-inline constexpr std::size_t notification_text_bytes = 4 * 1024;
+inline constexpr std::size_t text_chat_bytes = std::size_t{64} * 1024;
+inline constexpr std::size_t notification_text_bytes = std::size_t{4} * 1024;
 // Files in one offer or one completion notice.
 inline constexpr std::size_t files_per_request = 1000;
 // Values (objects, arrays, texts, numbers) in one parsed peer request: an offer of the
@@ -24,12 +24,12 @@ inline constexpr std::size_t files_per_request = 1000;
 inline constexpr std::size_t json_values_per_request = 20000;
 
 // A peer's avatar, as stored and as fetched.
-inline constexpr std::size_t avatar_bytes = 1024 * 1024;
+inline constexpr std::size_t avatar_bytes = std::size_t{1024} * 1024;
 
 // Bodies of requests to the servers that peers reach.
-inline constexpr std::uint64_t peer_body_bytes = 1024 * 1024;
+inline constexpr std::uint64_t peer_body_bytes = std::uint64_t{1024} * 1024;
 // All bodies that the connections of one server buffer together.
-inline constexpr std::uint64_t buffered_body_bytes = 32 * 1024 * 1024;
+inline constexpr std::uint64_t buffered_body_bytes = std::uint64_t{32} * 1024 * 1024;
 inline constexpr std::uint32_t header_bytes = 16 * 1024;
 inline constexpr std::chrono::milliseconds handshake_time{5000};
 inline constexpr std::chrono::milliseconds header_time{10000};

@@ -1,6 +1,8 @@
 #include "core_lib/net/cloud_discovery.h"
 
 #include <algorithm>
+#include <exception>
+#include <iostream>
 
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/foundation/text_utils.h"
@@ -76,9 +78,15 @@ void discovery_loop() {
         }
         discovery_flag() = false;
         last_pass = now_ms();
-        const std::string reply = post_json(running.config.cloud_url + "/api/v1/discovery", discovery_request().dump());
-        std::string err;
-        take_discovery_answer(Json::parse(reply, err));
+        // A failing store ends this pass, not the loop: the next comes with the flag.
+        try {
+            const std::string reply =
+                post_json(running.config.cloud_url + "/api/v1/discovery", discovery_request().dump());
+            std::string err;
+            take_discovery_answer(Json::parse(reply, err));
+        } catch (const std::exception& e) {
+            std::cerr << "cloud discovery failed: " << e.what() << "\n";
+        }
     }
 }
 

@@ -1,5 +1,7 @@
 #include "core_lib/net/events_upload.h"
 
+#include <exception>
+#include <iostream>
 #include <vector>
 
 #include "core_lib/foundation/json.h"
@@ -50,7 +52,12 @@ bool upload_events_once() {
 void events_upload_loop() {
     net_state& running = current_net::get();
     while (!core_stopping()) {
-        upload_events_once();
+        // A failing store fails this pass only: the events wait for the next one.
+        try {
+            upload_events_once();
+        } catch (const std::exception& e) {
+            std::cerr << "events upload failed: " << e.what() << "\n";
+        }
         if (!running.threads.sleep_for(events_pause)) return;
     }
 }

@@ -50,6 +50,7 @@ public:
     }
 
     void send(const udp_pair& datagram, std::uint16_t port) {
+        if (datagram.address.empty()) return;
         boost::system::error_code ec;
         const auto address = net::ip::make_address(datagram.address.front() == '['
                                                        ? datagram.address.substr(1, datagram.address.size() - 2)

@@ -1,5 +1,8 @@
 #include "core_lib/net/notification_mirror.h"
 
+#include <exception>
+#include <iostream>
+
 #include "core_lib/net/mirror_queue.h"
 #include "core_lib/net/net_state.h"
 #include "core_lib/net/peer_api.h"
@@ -29,7 +32,13 @@ void mirror_notification_loop() {
         if (!queue.wait_dequeue_timed(notification, wake_check)) continue;
         if (core_stopping()) return;
         // The stop's wake-up is null; a notification is an object.
-        if (notification.is_object()) mirror_to_peers(notification);
+        if (!notification.is_object()) continue;
+        // A failing store loses this notification (there is no retry), not the loop.
+        try {
+            mirror_to_peers(notification);
+        } catch (const std::exception& e) {
+            std::cerr << "notification mirror failed: " << e.what() << "\n";
+        }
     }
 }
 

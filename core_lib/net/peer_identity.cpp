@@ -22,7 +22,7 @@ namespace {
 
 constexpr unsigned proof_workers = 4;
 // A ping answer is an identity: a few texts.
-constexpr std::uint64_t ping_answer_bytes = 64 * 1024;
+constexpr std::uint64_t ping_answer_bytes = std::uint64_t{64} * 1024;
 
 peer_proofs& proofs() { return current_net::get().proofs; }
 
@@ -54,6 +54,14 @@ bool accept_peer(const std::string& device_id, const std::string& address, const
     return true;
 }
 
+// Under p.mutex.
+void forget_running(peer_proofs& p, const std::string& address) {
+    auto it = p.running.find(address);
+    if (it == p.running.end()) return;
+    if (it->second->by_datagram) --p.running_by_datagram;
+    p.running.erase(it);
+}
+
 // Runs on the proof pool: the proof of one address, handed to whoever waits for it.
 void run_proof(const std::string& address, const std::shared_ptr<peer_proofs::proof>& proof) {
     std::string proven;
@@ -67,29 +75,34 @@ void run_proof(const std::string& address, const std::shared_ptr<peer_proofs::pr
         std::lock_guard<std::mutex> lock(p.mutex);
         proof->done = true;
         proof->proven_id = proven;
-        p.running.erase(address);
+        forget_running(p, address);
     }
     p.finished.notify_all();
 }
 
 // The proof of the address under way, started when there is none; null when no more
-// proofs may wait.
-std::shared_ptr<peer_proofs::proof> proof_of(const std::string& address, job_pool& runner) {
+// proofs may wait. Proofs started by datagrams and by connections are counted apart,
+// so that forged datagrams never take the room of a peer that connected.
+std::shared_ptr<peer_proofs::proof> proof_of(const std::string& address, claim_by source) {
     peer_proofs& p = proofs();
+    const bool by_datagram = source == claim_by::datagram;
     std::shared_ptr<peer_proofs::proof> proof;
     {
         std::lock_guard<std::mutex> lock(p.mutex);
         auto it = p.running.find(address);
         if (it != p.running.end()) return it->second;
-        if (p.running.size() >= limits::pending_proofs) return nullptr;
+        const std::size_t of_kind = by_datagram ? p.running_by_datagram : p.running.size() - p.running_by_datagram;
+        if (of_kind >= limits::pending_proofs) return nullptr;
         proof = std::make_shared<peer_proofs::proof>();
+        proof->by_datagram = by_datagram;
         p.running.emplace(address, proof);
+        if (by_datagram) ++p.running_by_datagram;
     }
     std::string name = "proof of " + address;
     std::function<void()> job = [address, proof] { run_proof(address, proof); };
-    if (!runner.push(name, job)) {
+    if (!(by_datagram ? p.datagram_pool : p.pool).push(name, job)) {
         std::lock_guard<std::mutex> lock(p.mutex);
-        p.running.erase(address);
+        forget_running(p, address);
         return nullptr;
     }
     return proof;
@@ -128,8 +141,7 @@ bool peer_claim_holds(const std::string& device_id, const std::string& origin, b
     if (address.empty() || !check_peer_id(device_id).empty()) return false;
     if (get_peer_ip(device_id) == address) return true;
     peer_proofs& p = proofs();
-    const std::shared_ptr<peer_proofs::proof> proof =
-        proof_of(address, source == claim_by::datagram ? p.datagram_pool : p.pool);
+    const std::shared_ptr<peer_proofs::proof> proof = proof_of(address, source);
     if (!proof || !wait) return false;
     std::unique_lock<std::mutex> lock(p.mutex);
     // Room for the proof to wait its turn on the pool, and then to run.

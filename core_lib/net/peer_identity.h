@@ -45,11 +45,13 @@ void forget_peer_key(const std::string& device_id);
 struct peer_proofs {
     struct proof {
         bool done = false;
+        bool by_datagram = false;
         std::string proven_id;
     };
     std::mutex mutex;
     std::condition_variable finished;
     std::map<std::string, std::shared_ptr<proof>> running;  // by address
+    std::size_t running_by_datagram = 0;                    // of those, started by datagrams
     std::set<std::string> warned;                           // ids whose key changed
     job_pool pool;
     job_pool datagram_pool;

@@ -1,5 +1,6 @@
 #include "core_lib/net/resend_loop.h"
 
+#include <exception>
 #include <iostream>
 #include <vector>
 
@@ -58,7 +59,7 @@ void deliver_texts(const std::string& peer) {
     }
 }
 
-// false when the peer stopped answering, which ends the other steps for it too.
+// false when the core stops; a peer that does not answer an offer ends only this step.
 bool deliver_offers(const std::string& peer) {
     for (;;) {
         const std::vector<Json> batch = db_get_unsent_chats(peer, "upload");
@@ -115,7 +116,13 @@ void resend_loop() {
         if (core_stopping()) return;
         for (const std::string& peer : seen_peer_ids()) {
             if (core_stopping()) return;
-            resend_unsent(peer);
+            // A failing store ends this peer's pass, not the loop: what is unsent stays
+            // for the next wake-up.
+            try {
+                resend_unsent(peer);
+            } catch (const std::exception& e) {
+                std::cerr << "resend to " << peer << " failed: " << e.what() << "\n";
+            }
         }
     }
 }

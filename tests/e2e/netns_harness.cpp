@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace vandrel::testing {
@@ -27,7 +29,36 @@ std::string checked(const std::vector<std::string>& argv) {
     return out;
 }
 
+// `ip netns exec NAME` mounts the files of /etc/netns/NAME over those of /etc.
+std::string etc_folder(const TestDevice& device) { return "/etc/netns/" + device.name; }
+
+void write_hosts(const TestDevice& device, const std::string& cloud_address) {
+    // /etc/netns may go away under us when another test removes it as it ends empty.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::error_code ec;
+        std::filesystem::create_directories(etc_folder(device), ec);
+        if (!ec) break;
+    }
+    std::ofstream hosts(etc_folder(device) + "/hosts", std::ios::trunc);
+    hosts << "127.0.0.1 localhost\n::1 localhost\n" << cloud_address << " " << cloud_host_name << "\n";
+    // No name question may leave the namespace either.
+    std::ofstream(etc_folder(device) + "/resolv.conf", std::ios::trunc) << "nameserver 127.0.0.1\n";
+    if (!hosts) throw std::runtime_error("cannot write the hosts file of " + device.name);
+}
+
 }  // namespace
+
+long process_status_value(int pid, const std::string& name) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind(name + ":", 0) != 0) continue;
+        std::istringstream value(line.substr(name.size() + 1));
+        long number = -1;
+        value >> number;
+        return number;
+    }
+    return -1;
+}
 
 std::string run_command(std::vector<std::string> argv, int* status) {
     ChildProcess child(std::move(argv), environment_with({}));
@@ -60,9 +91,23 @@ std::string TestNetwork::unavailable_reason() {
     return "";
 }
 
+std::string TestNetwork::filter_unavailable_reason() {
+    int status = 0;
+    run_command({"/usr/bin/env", "nft", "--version"}, &status);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return "no `nft` here (scripts/install-deps.sh installs nftables)";
+    const std::string probe = "mesk-nft-" + std::to_string(getpid());
+    run_command({"/usr/bin/env", "ip", "netns", "add", probe});
+    run_command({"/usr/bin/env", "ip", "netns", "exec", probe, "nft", "add", "table", "bridge", "probe"}, &status);
+    run_command({"/usr/bin/env", "ip", "netns", "del", probe});
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "this kernel has no nftables bridge filtering";
+    return "";
+}
+
 TestNetwork::TestNetwork(int count) {
     const std::string tag = std::to_string(getpid());
-    const std::string subnet = "10.231." + std::to_string(subnet_octet()) + ".";
+    subnet_ = "10.231." + std::to_string(subnet_octet());
+    const std::string subnet = subnet_ + ".";
     bridge_ = "mesk-br-" + tag;
     try {
         checked({"/usr/bin/env", "ip", "netns", "add", bridge_});
@@ -83,6 +128,7 @@ TestNetwork::TestNetwork(int count) {
             checked({"/usr/bin/env", "ip", "-n", bridge_, "link", "set", peer, "master", "br0", "up"});
             checked({"/usr/bin/env", "ip", "-n", d.name, "addr", "add", d.address + "/24", "brd", "+", "dev", "eth0"});
             checked({"/usr/bin/env", "ip", "-n", d.name, "link", "set", "eth0", "up"});
+            write_hosts(d, "127.0.0.1");
         }
     } catch (...) {
         teardown();
@@ -106,7 +152,11 @@ void TestNetwork::teardown() {
         run_command({"/usr/bin/env", "ip", "netns", "del", d.name});
         std::error_code ignored;
         std::filesystem::remove_all(d.root, ignored);
+        std::filesystem::remove_all(etc_folder(d), ignored);
     }
+    // Only when empty: other tests may have their devices' folders there.
+    std::error_code ignored;
+    if (!devices_.empty()) std::filesystem::remove("/etc/netns", ignored);
     devices_.clear();
     if (!bridge_.empty()) run_command({"/usr/bin/env", "ip", "netns", "del", bridge_});
     bridge_.clear();
@@ -133,6 +183,37 @@ std::unique_ptr<ChildProcess> TestNetwork::start_mesk(const TestDevice& device) 
     if (!child->wait_for_line("event core_started", 60s))
         throw std::runtime_error("mesk did not start on " + device.name);
     return child;
+}
+
+void TestNetwork::point_cloud_at(const std::string& address) {
+    for (const auto& d : devices_) write_hosts(d, address);
+}
+
+void TestNetwork::block_announces() {
+    const std::vector<std::string> ns = {"/usr/bin/env", "ip", "netns", "exec", bridge_, "nft"};
+    auto nft = [&](std::vector<std::string> args) {
+        std::vector<std::string> argv = ns;
+        argv.insert(argv.end(), args.begin(), args.end());
+        checked(argv);
+    };
+    nft({"add", "table", "bridge", "mesk"});
+    nft({"add", "chain", "bridge", "mesk", "forward", "{ type filter hook forward priority 0; }"});
+    nft({"add", "rule", "bridge", "mesk", "forward", "udp", "dport", "45001", "counter", "drop"});
+    nft({"add", "rule", "bridge", "mesk", "forward", "udp", "sport", "45001", "counter", "drop"});
+}
+
+std::uint64_t TestNetwork::blocked_announces() const {
+    const std::string rules =
+        run_command({"/usr/bin/env", "ip", "netns", "exec", bridge_, "nft", "list", "table", "bridge", "mesk"});
+    std::uint64_t total = 0;
+    for (std::size_t at = rules.find("packets "); at != std::string::npos; at = rules.find("packets ", at + 1)) {
+        total += std::stoull(rules.substr(at + 8));
+    }
+    return total;
+}
+
+void TestNetwork::add_address(const TestDevice& device, const std::string& address_with_length) const {
+    checked({"/usr/bin/env", "ip", "-n", device.name, "addr", "add", address_with_length, "brd", "+", "dev", "eth0"});
 }
 
 }  // namespace vandrel::testing
