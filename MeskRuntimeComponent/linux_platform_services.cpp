@@ -138,6 +138,21 @@ void LinuxPlatformServices::pick_accepted_folder() {
     });
 }
 
+void LinuxPlatformServices::ensure_others_folder() {
+    ui_->RunAsync(DispatchPriority::Normal, [state = state_] {
+        const LinuxPlatformConfig& config = state->config;
+        if (!config.others_folder_token || !config.set_others_folder_token || !config.pick_others_folder) return;
+        const std::string token = config.others_folder_token();
+        if (!token.empty() && state->access_list.contains(token)) return;
+        // A cancel stores nothing: the question comes again at the next start.
+        config.pick_others_folder([state](const std::string& folder) {
+            if (folder.empty()) return;
+            const std::string granted = state->access_list.add(folder);
+            if (!granted.empty()) state->config.set_others_folder_token(granted);
+        });
+    });
+}
+
 std::vector<std::string> LinuxPlatformServices::list_accepted_folders() {
     std::vector<std::string> folders{state_->folders.pictures, state_->folders.music, state_->folders.videos};
     for (auto& folder : state_->access_list.accepted_folders()) {

@@ -35,8 +35,11 @@ struct LinuxPlatformConfig {
     // The config value "others_folder_token"; unset or "": received files that are no
     // image, audio or video go to the downloads folder.
     std::function<std::string()> others_folder_token;
+    std::function<void(const std::string& token)> set_others_folder_token;
     // Unset: every pick is a cancel.
     FolderPicker pick_folder;
+    // Asks for the folder of received files of no known kind. Unset: never asked.
+    FolderPicker pick_others_folder;
     // Where the files of the application package lie ("ms-appx:///" paths).
     std::string package_folder = MESK_PACKAGE_DIR;
 };
@@ -74,6 +77,9 @@ public:
     std::string get_package_file(const std::string& uri) override;
     // Kept under the temporary folder's "thumbnails/".
     std::string thumbnail_for_file(const std::string& file_path) override;
+    // Asks through pick_others_folder when the stored token is empty or no longer in the
+    // access list, and stores the token of the folder picked.
+    void ensure_others_folder() override;
     // What the clipboard holds as far as this process knows ("" before any copy).
     std::string clipboard_text() const;
     const UserFolders& user_folders() const;

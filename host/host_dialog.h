@@ -9,6 +9,7 @@ enum class dialog {
     accepted_folder,  // the platform's folder picker behind "/add_accepted_folder"
     files,            // PickFilesToShare and every other category pick
     image,            // PickProfileImage
+    others_folder,    // the folder for received files of no known kind, asked at start
 };
 
 }  // namespace vandrel::host

@@ -57,6 +57,10 @@ void HostPickers::pick_accepted_folder(const std::function<void(const std::strin
     pick_a_folder(dialog::accepted_folder, done);
 }
 
+void HostPickers::pick_others_folder(const std::function<void(const std::string& folder)>& done) {
+    pick_a_folder(dialog::others_folder, done);
+}
+
 void HostPickers::pick_files(PickerStart, std::vector<std::string> filters, bool multiple,
                              std::function<void(const std::vector<std::string>& files)> done) {
     std::vector<std::string> files;

@@ -27,6 +27,8 @@ public:
 
     // The folder-to-send dialog.
     void pick_folder(std::function<void(const std::string& folder)> done) override;
+    // The others-folder dialog; unanswered, it takes the fallback folder.
+    void pick_others_folder(const std::function<void(const std::string& folder)>& done);
     // The accepted-folder dialog.
     void pick_accepted_folder(const std::function<void(const std::string& folder)>& done);
     // A dialog of a single file is the image dialog (the profile image is the only such

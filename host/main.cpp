@@ -110,6 +110,12 @@ int main(int argc, char** argv) {
     LinuxPlatformConfig config;
     auto pickers = std::make_shared<host::HostPickers>(user_folders_of(config.environment).downloads);
     config.others_folder_token = [] { return db_config_get(true, "others_folder_token"); };
+    config.set_others_folder_token = [](const std::string& token) {
+        db_config_set(true, "others_folder_token", token);
+    };
+    config.pick_others_folder = [pickers](const std::function<void(const std::string&)>& done) {
+        pickers->pick_others_folder(done);
+    };
     config.pick_folder = [pickers](const std::function<void(const std::string&)>& done) {
         pickers->pick_accepted_folder(done);
     };

@@ -3,6 +3,8 @@
 #include <exception>
 #include <iostream>
 
+#include "core_lib/foundation/peer_limits.h"
+
 #include "core_lib/api/api_origin.h"
 #include "core_lib/api/api_reply.h"
 #include "core_lib/api/chat_history_handlers.h"
@@ -115,8 +117,11 @@ std::string handle_api_request(std::string endpoint, std::string body, std::stri
         if (!found) return reply_unknown_endpoint(endpoint);
         if (!found->served_to_peers && !is_local_origin(origin)) return reply_error_code(error_forbidden);
 
+        // A peer's body is parsed only up to a bound of values: past it, the handler
+        // gets null, as for any body that does not parse.
         std::string parse_error;
-        Json params = Json::parse(body, parse_error);
+        Json params = is_local_origin(origin) ? Json::parse(body, parse_error)
+                                              : Json::parse(body, parse_error, limits::json_values_per_request);
         return found->handler(std::move(params), std::move(origin));
     } catch (const std::exception& e) {
         std::cerr << "request " << endpoint << " failed: " << e.what() << "\n";

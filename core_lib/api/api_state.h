@@ -15,7 +15,8 @@ namespace vandrel {
 
 inline constexpr unsigned request_workers = 4;
 inline constexpr std::size_t request_queue_limit = 1024;
-inline constexpr std::size_t chat_queue_limit = 1024;
+// A queued chat holds its parsed request (up to a peer body's size): few may wait.
+inline constexpr std::size_t chat_queue_limit = 64;
 inline constexpr unsigned background_workers = 4;
 inline constexpr std::size_t background_queue_limit = 4096;
 

@@ -173,11 +173,11 @@ void lan_announce_loop() {
     net_state& running = current_net::get();
     std::int64_t last_burst = 0;
     while (!core_stopping()) {
-        if (now_ms() - last_burst <= burst_period_ms && !announce_flag().exchange(false)) {
+        if (now_ms() - last_burst <= burst_period_ms && !lan_announce_flag().exchange(false)) {
             if (!running.threads.sleep_for(flag_check)) return;
             continue;
         }
-        announce_flag() = false;
+        lan_announce_flag() = false;
         last_burst = now_ms();
         const std::string datagram = make_datagram();
         for (int i = 0; i < burst_sends; ++i) {

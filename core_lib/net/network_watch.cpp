@@ -42,7 +42,7 @@ void check_network_change(network_watch_state& state, std::int64_t now) {
     state.last_network_change_ms = now;
     peer_refresh_flag() = true;
     discovery_flag() = true;
-    announce_flag() = true;
+    lan_announce_flag() = true;
 }
 
 void send_device_updated(network_watch_state& state) {

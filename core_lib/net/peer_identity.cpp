@@ -1,5 +1,6 @@
 #include "core_lib/net/peer_identity.h"
 
+#include <algorithm>
 #include <exception>
 #include <iostream>
 
@@ -80,6 +81,26 @@ void run_proof(const std::string& address, const std::shared_ptr<peer_proofs::pr
     p.finished.notify_all();
 }
 
+// Under p.mutex: whether a datagram may start a proof of the address now, and if so
+// counts it. The table keeps only addresses tried within the pause.
+bool datagram_may_prove(peer_proofs& p, const std::string& address) {
+    const auto now = std::chrono::steady_clock::now();
+    if (p.datagram_tried.size() >= limits::pending_proofs * 16) {
+        std::erase_if(p.datagram_tried,
+                      [now](const auto& entry) { return now - entry.second >= datagram_proof_pause; });
+        if (p.datagram_tried.size() >= limits::pending_proofs * 16) return false;
+    }
+    auto it = p.datagram_tried.find(address);
+    if (it != p.datagram_tried.end() && now - it->second < datagram_proof_pause) return false;
+    const double seconds = std::chrono::duration<double>(now - p.datagram_tokens_at).count();
+    p.datagram_tokens_at = now;
+    p.datagram_tokens = std::min(datagram_proofs_per_second, p.datagram_tokens + seconds * datagram_proofs_per_second);
+    if (p.datagram_tokens < 1) return false;
+    p.datagram_tokens -= 1;
+    p.datagram_tried[address] = now;
+    return true;
+}
+
 // The proof of the address under way, started when there is none; null when no more
 // proofs may wait. Proofs started by datagrams and by connections are counted apart,
 // so that forged datagrams never take the room of a peer that connected.
@@ -93,6 +114,7 @@ std::shared_ptr<peer_proofs::proof> proof_of(const std::string& address, claim_b
         if (it != p.running.end()) return it->second;
         const std::size_t of_kind = by_datagram ? p.running_by_datagram : p.running.size() - p.running_by_datagram;
         if (of_kind >= limits::pending_proofs) return nullptr;
+        if (by_datagram && !datagram_may_prove(p, address)) return nullptr;
         proof = std::make_shared<peer_proofs::proof>();
         proof->by_datagram = by_datagram;
         p.running.emplace(address, proof);

@@ -33,8 +33,12 @@ std::string prove_peer_at(const std::string& address, std::chrono::milliseconds 
 // origin starts (or one under way is joined); with `wait` the answer is that proof's
 // outcome, without it false at once (the proof goes on in the background). Claims made
 // by datagrams, whose source anyone can forge, wait for proofs in a queue of their own,
-// so that a flood of them never delays the proof of a peer that connected.
+// so that a flood of them never delays the proof of a peer that connected; they start
+// a proof of one address at most once per datagram_proof_pause, and
+// datagram_proofs_per_second in all.
 enum class claim_by { connection, datagram };
+inline constexpr std::chrono::seconds datagram_proof_pause{10};
+inline constexpr double datagram_proofs_per_second = 10;
 bool peer_claim_holds(const std::string& device_id, const std::string& origin, bool wait,
                       claim_by source = claim_by::connection);
 
@@ -52,7 +56,12 @@ struct peer_proofs {
     std::condition_variable finished;
     std::map<std::string, std::shared_ptr<proof>> running;  // by address
     std::size_t running_by_datagram = 0;                    // of those, started by datagrams
-    std::set<std::string> warned;                           // ids whose key changed
+    // When datagrams last started a proof of each address, and the tokens of their
+    // total rate: a forged source may not make this device call one host again and again.
+    std::map<std::string, std::chrono::steady_clock::time_point> datagram_tried;
+    double datagram_tokens = 0;
+    std::chrono::steady_clock::time_point datagram_tokens_at{};
+    std::set<std::string> warned;  // ids whose key changed
     job_pool pool;
     job_pool datagram_pool;
     peer_proofs();

@@ -46,5 +46,6 @@ std::vector<std::string> list_accepted_folders() { return platform_services()->l
 
 std::string get_package_file(std::string uri) { return platform_services()->get_package_file(uri); }
 std::string thumbnail_for_file(std::string file_path) { return platform_services()->thumbnail_for_file(file_path); }
+void ensure_others_folder() { platform_services()->ensure_others_folder(); }
 
 }  // namespace vandrel

@@ -57,6 +57,9 @@ public:
     // A JPEG picture of at most 400 pixels on its long side of the image file at that
     // path on disk, made once and kept; "" when the file is no picture it can read.
     virtual std::string thumbnail_for_file(const std::string& /*file_path*/) { return {}; }
+    // Makes sure a folder for received files of no known kind is granted: posts the
+    // question to the interface thread when none is, and returns at once.
+    virtual void ensure_others_folder() {}
 };
 
 // Replaces the running core's services.
@@ -85,6 +88,7 @@ std::string storage_path_for_file(std::string granted_folder, std::string file_p
 std::vector<std::string> list_accepted_folders();
 std::string get_package_file(std::string uri);
 std::string thumbnail_for_file(std::string file_path);
+void ensure_others_folder();
 
 // Nothing to do on this platform; kept so callers read as they do elsewhere.
 inline void open_folder(const std::string&) {}

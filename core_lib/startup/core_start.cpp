@@ -21,6 +21,7 @@
 #include "core_lib/net/resend_loop.h"
 #include "core_lib/net/resend_queue.h"
 #include "core_lib/net/servers.h"
+#include "core_lib/platform/platform_services.h"
 #include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/config.h"
 #include "core_lib/store/purge.h"
@@ -79,6 +80,9 @@ void core_start() {
         net.threads.start("network watch", network_watch_loop);
         net.threads.start("resend loop", resend_loop);
         net.threads.start("events upload", events_upload_loop);
+    });
+    step("others folder", [] { ensure_others_folder(); });
+    step("service threads", [&net] {
         net.threads.start("lan announce", lan_announce_loop);
         net.threads.start("peer refresh", refresh_peers_loop);
         net.threads.start("cloud discovery", discovery_loop);

@@ -24,7 +24,7 @@ bool get_downloads_pending() {
 
 std::atomic<bool>& peer_refresh_flag() { return flags().peer_refresh; }
 std::atomic<bool>& discovery_flag() { return flags().discovery; }
-std::atomic<bool>& announce_flag() { return flags().announce; }
+std::atomic<bool>& lan_announce_flag() { return flags().announce; }
 
 void raise_shared_files_changed() {
     service_flags& f = flags();

@@ -29,7 +29,7 @@ bool get_downloads_pending();
 
 std::atomic<bool>& peer_refresh_flag();
 std::atomic<bool>& discovery_flag();
-std::atomic<bool>& announce_flag();
+std::atomic<bool>& lan_announce_flag();
 
 void raise_shared_files_changed();
 // The flag as it was; it reads false afterwards.

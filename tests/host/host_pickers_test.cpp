@@ -27,6 +27,9 @@ std::vector<std::string> open_dialog(HostPickers& pickers, dialog kind) {
         case dialog::accepted_folder:
             pickers.pick_accepted_folder(folder_done);
             break;
+        case dialog::others_folder:
+            pickers.pick_others_folder(folder_done);
+            break;
         case dialog::files:
             pickers.pick_files(PickerStart::Pictures, any_file, true, files_done);
             break;
@@ -38,14 +41,17 @@ std::vector<std::string> open_dialog(HostPickers& pickers, dialog kind) {
     return got.value_or(std::vector<std::string>{"(not called)"});
 }
 
-bool is_folder(dialog kind) { return kind == dialog::folder_to_send || kind == dialog::accepted_folder; }
+bool is_folder(dialog kind) {
+    return kind == dialog::folder_to_send || kind == dialog::accepted_folder || kind == dialog::others_folder;
+}
 
 // What the dialog gives with no answer of its own waiting.
 std::vector<std::string> unanswered(dialog kind) {
     return is_folder(kind) ? std::vector<std::string>{downloads} : std::vector<std::string>{};
 }
 
-const dialog all_kinds[] = {dialog::folder_to_send, dialog::accepted_folder, dialog::files, dialog::image};
+const dialog all_kinds[] = {dialog::folder_to_send, dialog::accepted_folder, dialog::others_folder, dialog::files,
+                            dialog::image};
 
 TEST(HostPickers, AnAnswerIsTakenOnlyByADialogOfItsKind) {
     for (dialog answered : all_kinds) {

@@ -263,19 +263,30 @@ TEST_F(LanAnnounce, AnnounceOfAnUnprovenPeerIsRecordedOnlyByItsProof) {
     EXPECT_TRUE(db_get_device("peer-n").is_null());
 }
 
+TEST_F(LanAnnounce, AnnouncesUnderEverNewIdsFromOneHostMakeItCalledOncePerPause) {
+    udp_device q("127.0.0.3", port);
+    q.send("peer-q|s|Q", port);
+    ASSERT_TRUE(wait_until([] { return get_peer_ip("peer-q") == "127.0.0.3"; }));
+    for (int i = 0; i < 30; ++i) q.send("forged-" + std::to_string(i) + "|s|F", port);
+    ASSERT_TRUE(handling_settled());
+    std::this_thread::sleep_for(300ms);  // a proof started last would have pinged by now
+    EXPECT_EQ(stubs[0]->received("/api/v1/ping").size(), 1u) << "the host was called again within the pause";
+    for (int i = 0; i < 30; ++i) EXPECT_EQ(get_peer_ip("forged-" + std::to_string(i)), "");
+}
+
 TEST_F(LanAnnounce, ABurstGoesToEveryBroadcastAddressAndClearsTheFlag) {
     testing::network_doubles doubles = testing::install_network_doubles();
     doubles.platform->set_broadcast_addresses({"127.0.0.2", "127.0.0.4"});
     udp_device first("127.0.0.2", port);
     udp_device second("127.0.0.4", port);
-    announce_flag() = true;
+    lan_announce_flag() = true;
     services->net().threads.start("lan announce", lan_announce_loop);
     // The first two sends of the burst, 2 s apart.
     for (const udp_device* device : {&first, &second}) {
         EXPECT_EQ(device->receive(), make_datagram());
         EXPECT_EQ(device->receive(), make_datagram());
     }
-    EXPECT_FALSE(announce_flag());
+    EXPECT_FALSE(lan_announce_flag());
 }
 
 TEST_F(LanAnnounce, QueuedDatagramsGoToTheAnnouncePortOfTheirAddressOnly) {

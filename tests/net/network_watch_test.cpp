@@ -23,11 +23,11 @@ constexpr std::int64_t half_hour_ms = 1800000;
 void lower_flags() {
     peer_refresh_flag() = false;
     discovery_flag() = false;
-    announce_flag() = false;
+    lan_announce_flag() = false;
 }
 
-bool flags_raised() { return peer_refresh_flag() && discovery_flag() && announce_flag(); }
-bool flags_lowered() { return !peer_refresh_flag() && !discovery_flag() && !announce_flag(); }
+bool flags_raised() { return peer_refresh_flag() && discovery_flag() && lan_announce_flag(); }
+bool flags_lowered() { return !peer_refresh_flag() && !discovery_flag() && !lan_announce_flag(); }
 
 // A device on one Wi-Fi network with one IPv4 network, after its first check.
 class NetworkWatch : public ::testing::Test {

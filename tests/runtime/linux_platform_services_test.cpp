@@ -318,6 +318,44 @@ TEST_F(LinuxPlatformServicesTest, ReceivedFilesGoByCategoryAndOthersToTheChosenO
     EXPECT_EQ(services->find_file_in_folder(target), chosen + "/report.pdf");
 }
 
+TEST_F(LinuxPlatformServicesTest, TheOthersFolderIsAskedForOnlyWhileNoneIsGranted) {
+    std::string stored;
+    int asked = 0;
+    std::string answer;
+    auto cfg = config();
+    cfg.others_folder_token = [&] { return stored; };
+    cfg.set_others_folder_token = [&](const std::string& token) { stored = token; };
+    cfg.pick_others_folder = [&](const std::function<void(const std::string&)>& done) {
+        ++asked;
+        done(answer);
+    };
+    auto services = make(cfg);
+    const std::string chosen = root.make_folder("others");
+
+    services->ensure_others_folder();
+    EXPECT_EQ(asked, 0) << "the question waits for the interface thread";
+    ui->drain();
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(stored, "") << "a cancel stores nothing";
+
+    answer = chosen;
+    services->ensure_others_folder();
+    ui->drain();
+    EXPECT_EQ(asked, 2);
+    ASSERT_NE(stored, "");
+    EXPECT_EQ(services->access_list().folder_for(stored).value_or("?"), chosen);
+
+    services->ensure_others_folder();
+    ui->drain();
+    EXPECT_EQ(asked, 2) << "a granted folder is not asked for again";
+
+    stored = "no-such-token";
+    services->ensure_others_folder();
+    ui->drain();
+    EXPECT_EQ(asked, 3) << "a token the access list lost is asked for again";
+    EXPECT_EQ(services->access_list().folder_for(stored).value_or("?"), chosen);
+}
+
 TEST_F(LinuxPlatformServicesTest, DeviceAndNetworkInformationComeFromTheInjectedSources) {
     root.write("system/sys/class/dmi/id/product_name", "Latitude 7420\n");
     root.write("system/sys/class/dmi/id/sys_vendor", "Dellar Inc.\n");
