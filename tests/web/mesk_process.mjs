@@ -55,6 +55,10 @@ export class MeskProcess {
       this.exited = true;
       this.notify();
     });
+    // mesk runs until told to quit: a test that dies takes it along.
+    process.on('exit', () => {
+      if (!this.exited) this.child.kill('SIGKILL');
+    });
     readline.createInterface({ input: this.child.stdout }).on('line', (line) => {
       this.lines.push(line);
       this.notify();
@@ -124,7 +128,12 @@ export class MeskProcess {
       this.accepted = true;
     }
     this.lines = this.lines.filter((l) => !l.includes('"shared_files_updated"'));
-    this.send(':pick-files ' + files.map((f) => path.join(this.shared, f)).join(' '));
+    // Quoted as in a shell, so that names may hold blanks.
+    const quoted = files.map((f) => {
+      if (f.includes("'")) throw new Error('no quotes in shared names: ' + f);
+      return `'${path.join(this.shared, f)}'`;
+    });
+    this.send(':pick-files ' + quoted.join(' '));
     await this.waitForLine((l) => l.includes('"shared_files_updated"'));
   }
 
