@@ -152,6 +152,8 @@ export class MeskProcess {
     }
   }
 
+  // Quits mesk and returns how it ended: its exit code (null when it had to be killed)
+  // and what a sanitizer reported on its standard error.
   async stop() {
     if (!this.exited) {
       this.send(':quit');
@@ -164,5 +166,7 @@ export class MeskProcess {
       if (!ended && !this.exited) this.child.kill('SIGKILL');
     }
     fs.rmSync(this.root, { recursive: true, force: true });
+    const report = this.errors.match(/^.*(Sanitizer|runtime error).*$/m);
+    return { code: this.child.exitCode, sanitizer: report ? report[0] : '' };
   }
 }

@@ -33,14 +33,23 @@ base="http://$addr:3456"
 
 tmp="$(mktemp -d)"
 mesk_pid=""
-cleanup() {
-  if [ -n "$mesk_pid" ]; then
-    { printf ':quit\n' >&3; } 2>/dev/null
-    for _ in $(seq 100); do kill -0 "$mesk_pid" 2>/dev/null || break; sleep 0.1; done
-    kill -KILL "$mesk_pid" 2>/dev/null
-    wait "$mesk_pid" 2>/dev/null
-  fi
+# Quits mesk; false when it did not end cleanly or a sanitizer spoke up.
+stop_mesk() {
+  local status=0
+  { printf ':quit\n' >&3; } 2>/dev/null
+  for _ in $(seq 200); do kill -0 "$mesk_pid" 2>/dev/null || break; sleep 0.1; done
+  kill -KILL "$mesk_pid" 2>/dev/null
+  wait "$mesk_pid" 2>/dev/null || status=$?
+  mesk_pid=""
   { exec 3>&-; } 2>/dev/null
+  if [ "$status" -ne 0 ] || grep -qE 'Sanitizer|runtime error' "$tmp/err"; then
+    echo "mesk ended with status $status:"
+    grep -E -A20 'Sanitizer|runtime error' "$tmp/err" | head -40
+    return 1
+  fi
+}
+cleanup() {
+  [ -n "$mesk_pid" ] && stop_mesk
   rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -229,6 +238,8 @@ ask /http_mode_api/v1/protected_check_code -H "x_mesk_web_mode_code: $code"
 check "lock-out: another address with the right code" 200 "$got"
 ask "/file/v1/$clip?code=$code"
 check "lock-out: another address gets the file" "$whole" "$(sha "$tmp/body")"
+
+if stop_mesk; then ok "mesk quits cleanly"; else not_ok "mesk quits cleanly"; fi
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

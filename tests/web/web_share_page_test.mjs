@@ -185,7 +185,11 @@ describe('the web-share page in chromium', () => {
   after(async () => {
     if (skipReason) console.log('# web share page test skipped: ' + skipReason);
     if (browser) await browser.close();
-    if (mesk) await mesk.stop();
+    if (mesk) {
+      const ended = await mesk.stop();
+      assert.equal(ended.sanitizer, '', 'mesk reported a fault');
+      assert.equal(ended.code, 0, 'mesk did not quit cleanly');
+    }
   });
 
   let first;  // the page a person works in
