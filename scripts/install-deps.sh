@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need; does nothing when all are present.
-# --bench also installs the load tool and the web server bench/https_vs_nginx.sh compares against.
+# Installs the Debian packages the build and the tests need, and playwright-core (from
+# npm, into tests/web) for the browser test of the web-share page; does nothing when all
+# are present.
+# --bench also installs the load tool and the web server the benchmarks compare against.
 set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
 
 packages=(
   build-essential cmake pkg-config
@@ -10,6 +13,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 nftables curl openssl
   clang-format clang-tidy
+  chromium
 )
 [ "${1:-}" = "--bench" ] && packages+=(wrk nginx-light)
 
@@ -17,10 +21,23 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+# Node.js may come from another package source than Debian's; any node and npm will do.
+command -v node >/dev/null || missing+=(nodejs)
+command -v npm >/dev/null || missing+=(npm)
 
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
-echo "installing: ${missing[*]}" >&2
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}" >&2
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+fi
+
+# The browser test drives Debian's chromium through playwright-core, which never
+# downloads a browser of its own. Without it that test is skipped and says why.
+web_tests="$root/tests/web"
+if [ ! -f "$web_tests/node_modules/playwright-core/package.json" ]; then
+  echo "installing playwright-core into tests/web" >&2
+  (cd "$web_tests" && npm ci --no-audit --no-fund --loglevel=error >&2) ||
+    echo "playwright-core could not be installed; the browser test will be skipped" >&2
+fi

@@ -122,12 +122,16 @@ body_source::step upload_pump::next_piece(std::string& piece) {
         r.last_event_ms = now;
         report(stalled);
     }
-    const std::int32_t n = r.read(r.buffer.data(), transfer_piece_bytes);
-    if (n > 0) {
+    // Read 16384 bytes at a time, as many as make one piece.
+    piece.clear();
+    while (piece.size() < piece_bytes_) {
+        const auto want = static_cast<std::uint32_t>(std::min(transfer_piece_bytes, piece_bytes_ - piece.size()));
+        const std::int32_t n = r.read(r.buffer.data(), want);
+        if (n <= 0) break;
         r.bytes_transferred += static_cast<std::uint64_t>(n);
-        piece.assign(r.buffer.data(), static_cast<std::size_t>(n));
-        return step::piece;
+        piece.append(r.buffer.data(), static_cast<std::size_t>(n));
     }
+    if (!piece.empty()) return step::piece;
     r.done = true;
     if (!r.no_progress) report(true);
     return step::end;

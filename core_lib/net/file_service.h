@@ -8,6 +8,7 @@
 // once when the user stops the upload or pauses the file.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -20,10 +21,13 @@ namespace vandrel {
 http_answer serve_download_request(const http_request& request);
 http_answer serve_thumbnail(const http_request& request, const std::string& rest, bool for_peer);
 
-// The rest of an answer, pulled by the server on its network thread.
+// The rest of an answer, pulled by the server on its network thread. Each piece is at
+// most `piece_bytes` (a multiple of the 16384 bytes read at a time); the next is read only
+// when the server asks, after the previous one is written.
 class upload_pump : public body_source {
 public:
-    explicit upload_pump(std::unique_ptr<platform::mesk_input> input) : input_(std::move(input)) {}
+    explicit upload_pump(std::unique_ptr<platform::mesk_input> input, std::size_t piece_bytes = transfer_piece_bytes)
+        : input_(std::move(input)), piece_bytes_(piece_bytes) {}
     step next_piece(std::string& piece) override;
     platform::mesk_input& record() { return *input_; }
 
@@ -32,6 +36,7 @@ private:
     void report(bool save);
 
     std::unique_ptr<platform::mesk_input> input_;
+    std::size_t piece_bytes_;
 };
 
 }  // namespace vandrel

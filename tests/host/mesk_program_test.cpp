@@ -11,6 +11,7 @@
 #include <optional>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "core_lib/foundation/json.h"
 #include "tests/support/child_process.h"
@@ -239,13 +240,23 @@ TEST_F(MeskProgram, AcceptedFolderPicksTakeQuotedPathsWithBlanks) {
     EXPECT_EQ(out.reply("/add_accepted_folder")["status"].string_value(), "success");
     mesk->write_line(":pick-accepted-folder " + root_ + "/old\\ \\ scans");
     EXPECT_EQ(out.reply("/add_accepted_folder")["status"].string_value(), "success");
-    out.event("device_updated");
-    out.event("device_updated");
 
-    mesk->write_line("/accepted_folders {}");
-    const Json folders = out.reply("/accepted_folders");
+    // Each folder is added after its reply; start-up sends "device_updated" of its own, so
+    // the list is asked for until both are in it.
+    const auto both_listed = [&](const std::vector<std::string>& listed) {
+        for (const auto& folder : {first, second}) {
+            if (std::find(listed.begin(), listed.end(), fs::canonical(folder).string()) == listed.end()) return false;
+        }
+        return true;
+    };
     std::vector<std::string> listed;
-    for (const auto& folder : folders["folders"].array_items()) listed.push_back(folder["path"].string_value());
+    for (int i = 0; i < 300 && !both_listed(listed); ++i) {
+        if (i > 0) std::this_thread::sleep_for(100ms);
+        mesk->write_line("/accepted_folders {}");
+        const Json folders = out.reply("/accepted_folders");
+        listed.clear();
+        for (const auto& folder : folders["folders"].array_items()) listed.push_back(folder["path"].string_value());
+    }
     for (const auto& folder : {first, second})
         EXPECT_NE(std::find(listed.begin(), listed.end(), fs::canonical(folder).string()), listed.end()) << folder;
     mesk->write_line(":quit");
