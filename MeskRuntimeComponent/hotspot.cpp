@@ -5,66 +5,10 @@
 #include <utility>
 
 #include "core_lib/foundation/json.h"
+#include "core_lib/foundation/run_logged.h"
 #include "core_lib/platform/ui_event_channel.h"
 
 namespace vandrel {
-
-// --- simulated backend ---
-
-void SimulatedHotspotBackend::Start(const std::string&, const std::string&, StatusHandler on_status) {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        has_publisher = true;
-        status = PublisherStatus::Created;
-        handler = std::make_shared<const StatusHandler>(std::move(on_status));
-    }
-    report(PublisherStatus::Created, PublisherError::Success);
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        status = PublisherStatus::Started;
-    }
-    report(PublisherStatus::Started, PublisherError::Success);
-}
-
-void SimulatedHotspotBackend::Stop() {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (!has_publisher) return;
-        status = PublisherStatus::Stopped;
-    }
-    report(PublisherStatus::Stopped, PublisherError::Success);
-}
-
-void SimulatedHotspotBackend::Abort(PublisherError error) {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (!has_publisher) return;
-        status = PublisherStatus::Aborted;
-    }
-    report(PublisherStatus::Aborted, error);
-}
-
-bool SimulatedHotspotBackend::HasPublisher() const {
-    std::lock_guard<std::mutex> lock(mutex);
-    return has_publisher;
-}
-
-PublisherStatus SimulatedHotspotBackend::Status() const {
-    std::lock_guard<std::mutex> lock(mutex);
-    return status;
-}
-
-void SimulatedHotspotBackend::report(PublisherStatus reported, PublisherError error) {
-    std::shared_ptr<const StatusHandler> current;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        current = handler;
-    }
-    // Called without our lock: the handler may ask for the status.
-    if (current && *current) (*current)(reported, error);
-}
-
-// --- helper ---
 
 WlanHostedNetworkHelper::WlanHostedNetworkHelper(std::shared_ptr<HotspotBackend> publisher)
     : backend(std::move(publisher)) {}
@@ -81,9 +25,12 @@ void WlanHostedNetworkHelper::Start(const std::string& new_ssid, const std::stri
     }
     // The handler holds its own copy of the credentials, never the helper: a backend
     // may report after the helper was replaced.
-    backend->Start(new_ssid, new_passphrase, [new_ssid, new_passphrase](PublisherStatus status, PublisherError error) {
-        OnAdvertisementStatusChanged(new_ssid, new_passphrase, status, error);
-    });
+    backend->Start(
+        new_ssid, new_passphrase,
+        [new_ssid, new_passphrase](PublisherStatus status, PublisherError error) {
+            OnAdvertisementStatusChanged(new_ssid, new_passphrase, status, error);
+        },
+        OnConnectionRequested);
 }
 
 void WlanHostedNetworkHelper::Stop() { backend->Stop(); }
@@ -122,6 +69,13 @@ void WlanHostedNetworkHelper::OnAdvertisementStatusChanged(const std::string& ne
     } catch (...) {
         std::cerr << "hotspot status handler: unknown error\n";
     }
+}
+
+void WlanHostedNetworkHelper::OnConnectionRequested(const HotspotClient& client) {
+    run_logged("hotspot client", [&] {
+        std::cerr << "hotspot: " << (client.name.empty() ? client.hardware_address : client.name) << " joined at "
+                  << client.address << "\n";
+    });
 }
 
 std::string hotspot_abort_reason(PublisherError error) {

@@ -1,7 +1,7 @@
 // The Wi-Fi Direct hotspot: WlanHostedNetworkHelper drives a HotspotBackend (the
 // platform's advertisement publisher), turns its status changes into the UI events
 // "hotspot_created" and "hotspot_stopped", and is the core's hotspot_service. On Linux
-// the backend is simulated: it goes through the publisher's states at once.
+// the backend is NetworkManager's (network_manager_hotspot.h).
 #pragma once
 
 #include <functional>
@@ -16,13 +16,25 @@ namespace vandrel {
 enum class PublisherStatus { Created, Started, Stopped, Aborted };
 enum class PublisherError { Success = 0, RadioNotAvailable = 1, ResourceInUse = 2, Other = 3 };
 
+// A device that joined the hotspot, as far as the backend learns of it.
+struct HotspotClient {
+    std::string hardware_address;
+    std::string address;  // the IP address it was given
+    std::string name;     // the host name it gave, "" for none
+};
+
 class HotspotBackend {
 public:
     using StatusHandler = std::function<void(PublisherStatus, PublisherError)>;
+    using ClientHandler = std::function<void(const HotspotClient&)>;
     virtual ~HotspotBackend() = default;
-    // Replaces any earlier publisher (which is released, not stopped, and whose handler
-    // is dropped) with one advertising this network, and starts it.
-    virtual void Start(const std::string& ssid, const std::string& passphrase, StatusHandler on_status) = 0;
+    // Whether this machine can run a hotspot at all.
+    virtual bool HasFeature() const = 0;
+    // Replaces any earlier publisher (which is released, not stopped, and whose handlers
+    // are dropped) with one advertising this network, and starts it. The handlers may be
+    // called on any thread, never while the backend holds a lock.
+    virtual void Start(const std::string& ssid, const std::string& passphrase, StatusHandler on_status,
+                       ClientHandler on_client) = 0;
     // Stops the current publisher; its handler reports the stop. Nothing when none.
     virtual void Stop() = 0;
     // False before the first Start.
@@ -30,30 +42,11 @@ public:
     virtual PublisherStatus Status() const = 0;
 };
 
-// Reports Created then Started from Start, Stopped from Stop, on the calling thread.
-class SimulatedHotspotBackend : public HotspotBackend {
-public:
-    void Start(const std::string& ssid, const std::string& passphrase, StatusHandler on_status) override;
-    void Stop() override;
-    bool HasPublisher() const override;
-    PublisherStatus Status() const override;
-    // What the radio does on its own: ends the advertisement with an error.
-    void Abort(PublisherError error);
-
-private:
-    void report(PublisherStatus status, PublisherError error);
-
-    mutable std::mutex mutex;
-    bool has_publisher = false;
-    PublisherStatus status = PublisherStatus::Created;
-    std::shared_ptr<const StatusHandler> handler;
-};
-
 class WlanHostedNetworkHelper : public hotspot_service {
 public:
     explicit WlanHostedNetworkHelper(std::shared_ptr<HotspotBackend> backend);
 
-    bool has_feature() const override { return true; }
+    bool has_feature() const override { return backend->HasFeature(); }
     bool start(const std::string& ssid, const std::string& passphrase) override {
         Start(ssid, passphrase);
         return IsStarted();
@@ -73,6 +66,9 @@ public:
 private:
     static void OnAdvertisementStatusChanged(const std::string& network, const std::string& key, PublisherStatus status,
                                              PublisherError error);
+    // A device joined: noted on standard error; nothing is kept and the interface is not
+    // told.
+    static void OnConnectionRequested(const HotspotClient& client);
 
     std::shared_ptr<HotspotBackend> backend;
     mutable std::mutex mutex;  // guards the two texts against the status handler

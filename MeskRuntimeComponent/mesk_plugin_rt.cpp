@@ -23,6 +23,9 @@ struct process_core {
     std::function<void()> startup_routine;
     std::unique_ptr<vandrel::core> running;
     std::thread startup;
+    std::function<std::shared_ptr<vandrel::KeepAwake>()> make_keep_awake;
+    bool keep_awake_made = false;
+    std::shared_ptr<vandrel::KeepAwake> keep_awake;
 };
 
 process_core& statics() {
@@ -36,6 +39,20 @@ process_core& statics() {
 void MeskPluginRT::Configure(vandrel::core_config config) {
     std::lock_guard<std::mutex> lock(statics().statics_mutex);
     statics().config = std::move(config);
+}
+
+void MeskPluginRT::ConfigureKeepAwake(std::function<std::shared_ptr<vandrel::KeepAwake>()> make) {
+    std::lock_guard<std::mutex> lock(statics().statics_mutex);
+    statics().make_keep_awake = std::move(make);
+}
+
+MeskPluginRT::MeskPluginRT() {
+    process_core& shared = statics();
+    std::lock_guard<std::mutex> lock(shared.statics_mutex);
+    // Once per process, by whichever object comes first; never again after Shutdown.
+    if (shared.keep_awake_made) return;
+    shared.keep_awake_made = true;
+    if (shared.make_keep_awake) shared.keep_awake = shared.make_keep_awake();
 }
 
 void MeskPluginRT::SetStartup(std::function<void()> startup) {
@@ -76,14 +93,19 @@ void MeskPluginRT::Shutdown() {
     process_core& shared = statics();
     std::unique_ptr<vandrel::core> ending;
     std::thread startup;
+    std::shared_ptr<vandrel::KeepAwake> keep_awake;
     {
         std::lock_guard<std::mutex> lock(shared.statics_mutex);
         ending = std::move(shared.running);
         startup = std::move(shared.startup);
         shared.config = vandrel::core_config{};
+        keep_awake = std::move(shared.keep_awake);
     }
     if (startup.joinable()) startup.join();
     if (ending) ending->stop();
+    // The core and its platform links (the hotspot among them) go before the keep-awake.
+    ending.reset();
+    keep_awake.reset();
 }
 
 std::shared_ptr<MeskPluginRT> MeskPluginRT::ActivateInstance() {

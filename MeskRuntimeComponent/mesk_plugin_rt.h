@@ -4,7 +4,9 @@
 // thread of its own. ApiRequest runs a request on a background worker of the running
 // core and calls its callback exactly once: on the held dispatcher at High priority, or
 // on the worker when no dispatcher is held. SendToUI raises ToUI on the held dispatcher;
-// with none held it drops the text. Shutdown stops the core and joins its threads.
+// with none held it drops the text. The first object of the process takes the keep-awake
+// that ConfigureKeepAwake gave (the session does not idle while it runs); Shutdown
+// stops the core, joins its threads and lets the keep-awake go.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +17,7 @@
 #include <string>
 
 #include "MeskRuntimeComponent/dispatcher.h"
+#include "MeskRuntimeComponent/keep_awake.h"
 #include "core_lib/startup/core.h"
 
 namespace MeskRuntimeComponent {
@@ -37,6 +40,8 @@ public:
     // What the first read of Instance() makes its core from: the platform services,
     // the hotspot and the network configuration (the UI sink is the instance's own).
     static void Configure(vandrel::core_config config);
+    // Makes the keep-awake the first object of the process holds; unset: none.
+    static void ConfigureKeepAwake(std::function<std::shared_ptr<vandrel::KeepAwake>()> make);
     // What the first read of Instance() runs once on the core's start-up thread (the core
     // start-up unless replaced before that read).
     static void SetStartup(std::function<void()> startup);
@@ -59,7 +64,7 @@ public:
     MeskPluginRT& operator=(const MeskPluginRT&) = delete;
 
 private:
-    MeskPluginRT() = default;
+    MeskPluginRT();
     void hold_current_dispatcher();
     void raise_ToUI(const std::string& text);
     void deliver_reply(const Callback& callback, std::string reply);

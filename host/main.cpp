@@ -17,9 +17,12 @@
 
 #include "MeskRuntimeComponent/dispatcher.h"
 #include "MeskRuntimeComponent/hotspot.h"
+#include "MeskRuntimeComponent/keep_awake.h"
 #include "MeskRuntimeComponent/linux_platform_services.h"
 #include "MeskRuntimeComponent/mesk_plugin_rt.h"
+#include "MeskRuntimeComponent/network_manager_hotspot.h"
 #include "MeskRuntimeComponent/pickers.h"
+#include "core_lib/net/net_config.h"
 #include "core_lib/store/config.h"
 #include "host/host_input.h"
 #include "host/host_pickers.h"
@@ -121,9 +124,15 @@ int main(int argc, char** argv) {
     };
     core_config setup;
     setup.platform = std::make_shared<LinuxPlatformServices>(ui, config);
-    setup.hotspot = std::make_shared<WlanHostedNetworkHelper>(std::make_shared<SimulatedHotspotBackend>());
+    // A core bound to a loopback address is one of several on this machine and sends
+    // nothing beyond it: the machine's radio is not its to open.
+    if (!loopback_only(network)) {
+        setup.hotspot = std::make_shared<WlanHostedNetworkHelper>(
+            std::make_shared<NetworkManagerHotspotBackend>(network_manager_config(config.environment.path)));
+    }
     setup.network = network;
     MeskPluginRT::Configure(std::move(setup));
+    MeskPluginRT::ConfigureKeepAwake([path = config.environment.path] { return std::make_shared<KeepAwake>(path); });
     install_picker_service(pickers);
 
     auto instance = MeskPluginRT::Instance();

@@ -1,6 +1,6 @@
-// Starting the hotspot: credentials made from this device's alias. Without a hotspot on
-// this device nothing starts. The other calls on it are the platform's
-// (hotspot_service.h).
+// Starting the hotspot: the network name made from this device's alias, the key this
+// device keeps. Without a hotspot on this device, or one that cannot run here, nothing
+// starts. The other calls on it are the platform's (hotspot_service.h).
 #pragma once
 
 #include <string>
@@ -9,16 +9,12 @@
 
 namespace vandrel {
 
-// Network name "MeskWiFi-" + alias without blanks, cut to 32 bytes at a character
-// boundary; passphrase the first 8 hex characters of sha256(name + "31415pawn27182").
-struct hotspot_credentials {
-    std::string ssid;
-    std::string passphrase;
-};
-hotspot_credentials make_hotspot_credentials(const std::string& alias);
+// "MeskWiFi-" + alias without blanks, cut to 32 bytes at a character boundary.
+std::string make_hotspot_ssid(const std::string& alias);
 
-// Starts with credentials made from the current alias; sends "device_updated";
-// returns whether the hotspot reads as started right after.
+// Starts with the name made from the current alias and the device's stored passphrase;
+// sends "device_updated"; returns whether the hotspot reads as started right after.
+// False, and nothing sent, when the device has no hotspot feature.
 bool start_hotspot();
 
 }  // namespace vandrel

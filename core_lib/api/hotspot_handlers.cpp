@@ -11,10 +11,7 @@ std::string handle_start_hotspot(Json, std::string) { return reply_success_with(
 std::string handle_stop_hotspot(Json, std::string) { return reply_success_with({{"activated", stop_hotspot()}}); }
 
 std::string handle_get_hotspot_password(Json, std::string) {
-    // A running hotspot keeps the key it was started with, whatever the alias is now.
-    std::string password =
-        is_hotspot_started() ? get_hotspot_passphrase() : make_hotspot_credentials(get_alias()).passphrase;
-    return reply_success_with({{"password", std::move(password)}});
+    return reply_success_with({{"password", get_device_hotspot_passphrase()}});
 }
 
 }  // namespace vandrel

@@ -1,5 +1,5 @@
 // Control of the Wi-Fi Direct hotspot: start, stop, and the passphrase to type on the
-// other device (the running hotspot's, else the one the next start would use).
+// other device (this device's own, which every start uses).
 #pragma once
 
 #include <string>

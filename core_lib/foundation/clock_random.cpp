@@ -105,4 +105,19 @@ std::string uuid_to_string(const uuid_value& uuid) {
 
 std::string random_string() { return sha256_hex(uuid_to_string(make_uuid_v4())); }
 
+std::string random_passphrase(std::size_t length) {
+    const std::string alphabet = passphrase_alphabet;
+    const auto n = static_cast<std::uint32_t>(alphabet.size());
+    // Draws at or above the last whole multiple of n would favour the first characters.
+    const std::uint32_t accepted_below = std::numeric_limits<std::uint32_t>::max() / n * n;
+    std::random_device device;
+    std::string made;
+    made.reserve(length);
+    while (made.size() < length) {
+        const std::uint32_t draw = device();
+        if (draw < accepted_below) made.push_back(alphabet[draw % n]);
+    }
+    return made;
+}
+
 }  // namespace vandrel

@@ -2,6 +2,7 @@
 // All calls are thread-safe: draws from the shared engine are serialised by one lock.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -33,5 +34,13 @@ std::string uuid_to_string(const uuid_value& uuid);
 
 // 64 lower-case hexadecimal characters: the SHA-256 of a fresh version-4 UUID text.
 std::string random_string();
+
+// The characters of a passphrase: lower-case letters and digits, which any phone keyboard
+// types, without those a reader mistakes for another (0, 1, i, l, o).
+inline constexpr const char* passphrase_alphabet = "23456789abcdefghjkmnpqrstuvwxyz";
+
+// `length` characters drawn evenly from passphrase_alphabet with the operating system's
+// random source (not the shared engine).
+std::string random_passphrase(std::size_t length);
 
 }  // namespace vandrel

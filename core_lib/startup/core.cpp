@@ -54,6 +54,9 @@ void core::stop() {
     net_.stop_servers();
     api_.stop();
     net_.stop();
+    // Let go while the core is still bound: a hotspot with a thread of its own ends it
+    // here when nothing else holds it.
+    platform_.set_hotspot(nullptr);
     store_shutdown();
 }
 

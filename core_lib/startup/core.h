@@ -2,7 +2,7 @@
 // the store, the network services, the request pools), binds each part for the free
 // functions that reach it, starts the core and stops it again. One core runs per
 // process at a time. stop() (also run by the destructor) wakes and joins every thread
-// that the core started and closes its servers and its store.
+// that the core started, lets its hotspot go and closes its servers and its store.
 #pragma once
 
 #include <cstdint>

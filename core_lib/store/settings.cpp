@@ -29,6 +29,10 @@ void raise_peer_flags() {
 
 std::string make_webshare_code() { return std::to_string(random_int(1000, 9999)); }
 
+constexpr std::size_t hotspot_passphrase_length = 12;
+
+std::string make_hotspot_passphrase() { return random_passphrase(hotspot_passphrase_length); }
+
 std::string cached_userid_copy(settings_cache& c) {
     std::lock_guard<std::mutex> lock(c.userid_cache_mutex);
     return c.userid;
@@ -109,6 +113,10 @@ void set_webshare_password(std::string password) {
         c.webshare_password = password;
     }
     send_device_updated();
+}
+
+std::string get_device_hotspot_passphrase() {
+    return read_or_make(&settings_cache::hotspot_passphrase, "hotspot_passphrase", make_hotspot_passphrase).first;
 }
 
 std::string get_alias() {
@@ -205,6 +213,7 @@ void settings_forget_cached() {
     {
         std::lock_guard<std::mutex> lock(c.settings_mutex);
         c.webshare_password.clear();
+        c.hotspot_passphrase.clear();
         c.alias.clear();
         c.downloads_folder.clear();
         c.downloads_folder_first_read = true;

@@ -1,7 +1,8 @@
 // This device's settings over the config table: id, alias, avatar, web-share code,
-// downloads folder, the three start-up switches and the web-mode switch. The id, the
-// alias and the code are made once, when their row is missing or empty, and stored at
-// once; a failed read is an SQLite::Exception and never makes a new value.
+// hotspot passphrase, downloads folder, the three start-up switches and the web-mode
+// switch. The id, the alias, the code and the passphrase are made once, when their row
+// is missing or empty, and stored at once; a failed read is an SQLite::Exception and
+// never makes a new value.
 // Lock order: settings_mutex, then db_lock. None of these may be called while holding
 // db_lock, except get_userid once the id is cached.
 #pragma once
@@ -15,9 +16,10 @@
 namespace vandrel {
 
 struct settings_cache {
-    // Guards the cached alias, web-share code and downloads folder.
+    // Guards the cached alias, web-share code, hotspot passphrase and downloads folder.
     std::mutex settings_mutex;
     std::string webshare_password;
+    std::string hotspot_passphrase;
     std::string alias;
     std::string downloads_folder;
     bool downloads_folder_first_read = true;
@@ -45,6 +47,10 @@ std::string get_userid();
 // Trimmed; a random four-digit code made and stored when none is stored.
 std::string get_webshare_password();
 void set_webshare_password(std::string password);
+
+// The key of this device's hotspot: 12 random characters of passphrase_alphabet, made
+// and stored when none is stored.
+std::string get_device_hotspot_passphrase();
 
 // Trimmed; a random alias made and stored when none is stored.
 std::string get_alias();

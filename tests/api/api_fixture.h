@@ -21,6 +21,7 @@
 #include "core_lib/net/resend_queue.h"
 #include "core_lib/net/transfer_slots.h"
 #include "core_lib/store/settings.h"
+#include "tests/support/simulated_hotspot.h"
 #include "tests/support/temp_services.h"
 #include "tests/support/temp_store.h"
 
@@ -52,7 +53,7 @@ inline std::vector<Json> drain_mirror_queue() {
 class ApiTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        hotspot_backend = std::make_shared<SimulatedHotspotBackend>();
+        hotspot_backend = std::make_shared<testing::SimulatedHotspotBackend>();
         current_platform::get().set_hotspot(std::make_shared<WlanHostedNetworkHelper>(hotspot_backend));
         own_id = get_userid();
         alias = get_alias();
@@ -87,7 +88,7 @@ protected:
     testing::temp_store store;
     // Peers seen here live at documentation addresses: the services never fetch from them.
     testing::temp_services services;
-    std::shared_ptr<SimulatedHotspotBackend> hotspot_backend;
+    std::shared_ptr<testing::SimulatedHotspotBackend> hotspot_backend;
     std::string own_id;
     std::string alias;
 };

@@ -153,34 +153,49 @@ TEST_F(DeviceHandlersTest, TogglesFlipAndFlipBack) {
     EXPECT_EQ(call("/get_device_info")["run_web_mode"], Json(false));
 }
 
-TEST_F(DeviceHandlersTest, HotspotPasswordIsTheOneInUse) {
+TEST_F(DeviceHandlersTest, HotspotPasswordIsTheDevicesOwnBeforeWhileAndAfterARun) {
     EXPECT_EQ(call("/stop_hotspot").dump(), R"({"activated": true, "status": "success"})");
     call("/new_settings", Json::object{{"alias", "first name"}});
-    const std::string first = make_hotspot_credentials("first name").passphrase;
-    EXPECT_EQ(call("/get_hotspot_password")["password"].string_value(), first);
+    const std::string key = call("/get_hotspot_password")["password"].string_value();
+    EXPECT_EQ(key, get_device_hotspot_passphrase());
+    EXPECT_EQ(key.size(), 12u);
 
     store.ui().clear();
     EXPECT_EQ(call("/start_hotspot")["activated"], Json(true));
-    EXPECT_EQ(events_of("hotspot_created").size(), 1u);
+    const std::vector<Json> created = events_of("hotspot_created");
+    ASSERT_EQ(created.size(), 1u);
+    EXPECT_EQ(created[0]["ssid"].string_value(), "MeskWiFi-firstname");
+    EXPECT_EQ(created[0]["password"].string_value(), key);
     EXPECT_EQ(events_of("device_updated").size(), 1u);
-    EXPECT_EQ(call("/get_device_info")["hotspot_ssid"].string_value(), "MeskWiFi-firstname");
+    const Json info = call("/get_device_info");
+    EXPECT_EQ(info["has_hotspot_feature"], Json(true));
+    EXPECT_EQ(info["hotspot_ssid"].string_value(), "MeskWiFi-firstname");
+    EXPECT_EQ(info["hotspot_password"].string_value(), key);
 
-    // Renamed while running: the running hotspot's key still holds.
+    // A new alias renames the network, never the key.
     call("/new_settings", Json::object{{"alias", "second name"}});
-    EXPECT_EQ(call("/get_hotspot_password")["password"].string_value(), first);
-
+    EXPECT_EQ(call("/get_hotspot_password")["password"].string_value(), key);
     EXPECT_EQ(call("/stop_hotspot")["activated"], Json(true));
     EXPECT_EQ(events_of("hotspot_stopped").size(), 1u);
-    EXPECT_EQ(call("/get_hotspot_password")["password"].string_value(),
-              make_hotspot_credentials("second name").passphrase);
+    EXPECT_EQ(call("/get_hotspot_password")["password"].string_value(), key);
+    call("/start_hotspot");
+    EXPECT_EQ(get_hotspot_ssid(), "MeskWiFi-secondname");
+    EXPECT_EQ(get_hotspot_passphrase(), key);
 }
 
-TEST_F(DeviceHandlersTest, HotspotPasswordOfALongAliasMatchesTheNextStart) {
-    const std::string long_alias = std::string(22, 'a') + "\xc3\xa9" + "zz";
-    call("/new_settings", Json::object{{"alias", long_alias}});
-    const std::string before = call("/get_hotspot_password")["password"].string_value();
-    call("/start_hotspot");
-    EXPECT_EQ(get_hotspot_passphrase(), before);
+TEST_F(DeviceHandlersTest, WithoutTheFeatureNothingStartsAndNothingIsAnnounced) {
+    hotspot_backend->SetFeature(false);
+    store.ui().clear();
+    EXPECT_EQ(call("/start_hotspot").dump(), R"({"activated": false, "status": "success"})");
+    EXPECT_EQ(call("/stop_hotspot").dump(), R"({"activated": true, "status": "success"})");
+    EXPECT_TRUE(store.ui().texts().empty());
+    EXPECT_FALSE(hotspot_backend->HasPublisher());
+    const Json info = call("/get_device_info");
+    EXPECT_EQ(info["has_hotspot_feature"], Json(false));
+    EXPECT_EQ(info["hotspot_is_running"], Json(false));
+    EXPECT_EQ(info["hotspot_ssid"], Json(""));
+    // The key is the device's own whether or not it can run a hotspot.
+    EXPECT_EQ(call("/get_hotspot_password")["password"].string_value(), get_device_hotspot_passphrase());
 }
 
 TEST_F(DeviceHandlersTest, PresentationFindsFilesInTheRightTable) {

@@ -98,7 +98,7 @@ TEST_F(DispatcherTest, TheTableHoldsEveryEndpointInItsOrder) {
 
 // Each name, called with an empty object, answers what only its own handler answers.
 TEST_F(DispatcherTest, EveryNameReachesItsHandler) {
-    const std::string hotspot_password = make_hotspot_credentials(alias).passphrase;
+    const std::string hotspot_password = get_device_hotspot_passphrase();
     const struct {
         const char* endpoint;
         std::string reply;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <climits>
+#include <map>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -126,6 +127,33 @@ TEST(RandomString, SixtyFourLowerHexAndFresh) {
     EXPECT_TRUE(is_lower_hex(first)) << first;
     EXPECT_EQ(second.size(), 64u);
     EXPECT_NE(first, second);
+}
+
+TEST(RandomPassphrase, TypeableCharactersDrawnEvenly) {
+    const std::string alphabet = passphrase_alphabet;
+    EXPECT_EQ(std::set<char>(alphabet.begin(), alphabet.end()).size(), alphabet.size());
+    EXPECT_EQ(alphabet.find_first_of("01ilo"), std::string::npos);
+    EXPECT_EQ(alphabet.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789"), std::string::npos);
+
+    EXPECT_EQ(random_passphrase(0), "");
+    std::map<char, int> counts;
+    std::set<std::string> seen;
+    constexpr int draws = 2000;
+    for (int i = 0; i < draws; ++i) {
+        const std::string key = random_passphrase(12);
+        ASSERT_EQ(key.size(), 12u);
+        for (char c : key) ++counts[c];
+        seen.insert(key);
+    }
+    EXPECT_EQ(seen.size(), static_cast<std::size_t>(draws));
+    ASSERT_EQ(counts.size(), alphabet.size());
+    // 24,000 characters over 31: about 774 each, give or take 27; the bounds lie more
+    // than six of those away.
+    for (const auto& [c, count] : counts) {
+        EXPECT_NE(alphabet.find(c), std::string::npos) << c;
+        EXPECT_GT(count, 600) << c;
+        EXPECT_LT(count, 950) << c;
+    }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "core_lib/foundation/json.h"
 #include "core_lib/platform/platform_state.h"
+#include "tests/support/simulated_hotspot.h"
 
 namespace vandrel {
 namespace {
@@ -30,7 +31,7 @@ protected:
 
     platform_state platform;
     current_platform::binding bound{platform};
-    std::shared_ptr<SimulatedHotspotBackend> backend = std::make_shared<SimulatedHotspotBackend>();
+    std::shared_ptr<testing::SimulatedHotspotBackend> backend = std::make_shared<testing::SimulatedHotspotBackend>();
     WlanHostedNetworkHelper helper{backend};
     std::mutex mutex;
     std::vector<std::string> events;
@@ -86,6 +87,22 @@ TEST_F(HotspotHelperTest, ARestartDropsTheEarlierPublishersHandler) {
     // One stop for the current publisher only.
     EXPECT_EQ(take_events().size(), 1u);
     EXPECT_EQ(helper.Ssid(), "second");
+}
+
+TEST_F(HotspotHelperTest, TheFeatureIsTheBackendsAndAJoiningDeviceIsOnlyNoted) {
+    EXPECT_TRUE(helper.has_feature());
+    backend->SetFeature(false);
+    EXPECT_FALSE(helper.has_feature());
+
+    helper.Start("n", "p");
+    take_events();
+    ::testing::internal::CaptureStderr();
+    backend->Join({"aa:bb:cc:dd:ee:ff", "192.168.137.23", "phone"});
+    backend->Join({"aa:bb:cc:dd:ee:00", "192.168.137.24", ""});
+    const std::string noted = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(noted.find("phone joined at 192.168.137.23"), std::string::npos) << noted;
+    EXPECT_NE(noted.find("aa:bb:cc:dd:ee:00 joined at 192.168.137.24"), std::string::npos) << noted;
+    EXPECT_TRUE(take_events().empty());
 }
 
 }  // namespace

@@ -13,11 +13,15 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
+#include "MeskRuntimeComponent/hotspot.h"
+#include "MeskRuntimeComponent/network_manager_hotspot.h"
 #include "core_lib/api/background_jobs.h"
 #include "core_lib/net/resend_queue.h"
 #include "core_lib/store/settings.h"
 #include "tests/support/net_test_support.h"
 #include "tests/support/recording_platform.h"
+#include "tests/support/standin_programs.h"
+#include "tests/support/stub_peer.h"
 
 namespace vandrel {
 namespace {
@@ -28,7 +32,8 @@ using namespace std::chrono_literals;
 // ports the system picks (or the ones given).
 class CoreLife : public ::testing::Test {
 protected:
-    std::unique_ptr<core> make_core(std::uint16_t rest_port = 0, std::uint16_t loopback_port = 0) {
+    std::unique_ptr<core> make_core(std::uint16_t rest_port = 0, std::uint16_t loopback_port = 0,
+                                    std::shared_ptr<hotspot_service> hotspot = nullptr) {
         platform = std::make_shared<testing::recording_platform>();
         platform->set_data_folder(folder.path());
         platform->set_local_folder(folder.path());
@@ -39,6 +44,7 @@ protected:
         config.network.rest_port = rest_port;
         config.network.loopback_port = loopback_port;
         config.network.web_port = 0;
+        config.hotspot = std::move(hotspot);
         return std::make_unique<core>(std::move(config));
     }
 
@@ -76,6 +82,29 @@ TEST_F(CoreLife, StartServesAndStopClosesEverything) {
     running.reset();
     // Nothing of it stays bound: the free functions say so.
     EXPECT_THROW(get_userid(), std::logic_error);
+}
+
+TEST_F(CoreLife, StartUpAnnouncesTheHotspotOnceItRunsAndStopEndsIt) {
+    testing::StandinNmcli nm;
+    nm.set_devices({"wlan0:wifi:disconnected:"});
+    nm.set_access_points({"wlan0"});
+    nm.set_device_state("wlan0", "30 (disconnected)", "");
+    NetworkManagerConfig config;
+    config.nmcli = nm.program();
+    config.leases_folder = nm.leases_folder();
+    config.interface_present = [](const std::string&) { return true; };
+    auto running = make_core(
+        0, 0,
+        std::make_shared<WlanHostedNetworkHelper>(std::make_shared<NetworkManagerHotspotBackend>(std::move(config))));
+    running->start();
+    ASSERT_TRUE(testing::wait_until([&] { return ui.count("hotspot_created") == 1; }, 30s));
+    EXPECT_EQ(nm.count("--wait 60 connection up mesk-hotspot"), 1u);
+
+    // The hotspot does not outlive the core: its thread has ended by the time stop()
+    // returns, and took the hotspot down.
+    running->stop();
+    EXPECT_EQ(nm.count("connection down mesk-hotspot"), 1u);
+    EXPECT_EQ(ui.count("hotspot_stopped"), 0u);
 }
 
 TEST_F(CoreLife, OneCoreAtATimeAndAnotherOnceItIsGone) {

@@ -9,6 +9,7 @@
 
 #include <SQLiteCpp/Exception.h>
 
+#include "core_lib/foundation/clock_random.h"
 #include "core_lib/store/config.h"
 #include "core_lib/store/service_flags.h"
 #include "tests/support/temp_store.h"
@@ -83,6 +84,7 @@ TEST_F(StoreTest, AnUnreachableDatabaseMakesNoNewValues) {
     EXPECT_THROW(get_userid(), SQLite::Exception);
     EXPECT_THROW(get_alias(), SQLite::Exception);
     EXPECT_THROW(get_webshare_password(), SQLite::Exception);
+    EXPECT_THROW(get_device_hotspot_passphrase(), SQLite::Exception);
     EXPECT_TRUE(store.ui().texts().empty());
     // settings_mutex was let go on the way out.
     EXPECT_TRUE(settings_mutex().try_lock());
@@ -118,6 +120,35 @@ TEST_F(StoreTest, WebShareCodesDifferBetweenDevices) {
         codes.insert(get_webshare_password());
     }
     EXPECT_GT(codes.size(), 1u);
+}
+
+TEST_F(StoreTest, HotspotPassphraseIsRandomMadeOnceAndKeptAcrossRestarts) {
+    const std::string key = get_device_hotspot_passphrase();
+    ASSERT_EQ(key.size(), 12u);
+    EXPECT_EQ(key.find_first_not_of(passphrase_alphabet), std::string::npos) << key;
+    EXPECT_EQ(db_config_get(true, "hotspot_passphrase"), key);
+    // Made quietly: nothing on screen shows it before a start.
+    EXPECT_TRUE(store.ui().texts().empty());
+    EXPECT_EQ(get_device_hotspot_passphrase(), key);
+    store.restart();
+    EXPECT_EQ(get_device_hotspot_passphrase(), key);
+
+    // Another device (a store of its own) gets a key of its own.
+    std::set<std::string> keys{key};
+    for (int device = 0; device < 4; ++device) {
+        store.exec("delete from config");
+        store.restart();
+        keys.insert(get_device_hotspot_passphrase());
+    }
+    EXPECT_EQ(keys.size(), 5u);
+}
+
+TEST_F(StoreTest, StoredHotspotPassphraseIsReadNotRemade) {
+    db_config_set(true, "hotspot_passphrase", " kept-as-stored ");
+    EXPECT_EQ(get_device_hotspot_passphrase(), "kept-as-stored");
+    db_config_set(true, "hotspot_passphrase", "");
+    // Cached for the life of the store.
+    EXPECT_EQ(get_device_hotspot_passphrase(), "kept-as-stored");
 }
 
 TEST_F(StoreTest, StoredWebShareCodeIsTrimmedAndCached) {
