@@ -255,8 +255,10 @@ void check_downloads(self_test_run& run) {
                          static_cast<std::int64_t>(download["files"].array_items().size()));
 }
 
-void check_new_settings(self_test_report& report) {
+void check_new_settings(self_test_run& run) {
+    self_test_report& report = run.report;
     const std::string c = "api new_settings";
+    run.footprint.note_alias("Test Alias2");
     const Json reply = self_test_call("/new_settings", Json::object{{"alias", "Test Alias2"}});
     report.assert_equals(c, "new_settings succeeds ", "success", status_of(reply));
     report.assert_equals(c, "new_settings changed alias", "Test Alias2", get_alias());
@@ -285,7 +287,7 @@ void run_api_checks(self_test_run& run) {
         run_guarded(run, "api_uploads", [&] { check_uploads(run); });
         run_guarded(run, "api_downloads", [&] { check_downloads(run); });
     }
-    run_guarded(run, "api new_settings", [&] { check_new_settings(report); });
+    run_guarded(run, "api new_settings", [&] { check_new_settings(run); });
 }
 
 }  // namespace vandrel

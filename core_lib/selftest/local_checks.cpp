@@ -81,8 +81,10 @@ void check_db(self_test_run& run) {
     run.report.assert_equals("db", "db set and get value works", r, db_config_get(true, self_test_config_key));
 }
 
-void check_settings(self_test_report& report) {
+void check_settings(self_test_run& run) {
+    self_test_report& report = run.report;
     const std::string c = "settings";
+    run.footprint.note_alias("Test Alias");
     set_alias("Test Alias");
     report.assert_equals(c, "getting and setting alias works", "Test Alias", get_alias());
     const std::string first = get_userid();
@@ -113,7 +115,7 @@ void run_local_checks(self_test_run& run) {
     run_guarded(run, "string utils", [&] { check_string_utils(report); });
     run_guarded(run, "platform", [&] { check_platform(report); });
     run_guarded(run, "db", [&] { check_db(run); });
-    run_guarded(run, "settings", [&] { check_settings(report); });
+    run_guarded(run, "settings", [&] { check_settings(run); });
     run_guarded(run, "datagram", [&] { check_datagram(report); });
 }
 

@@ -91,6 +91,8 @@ void self_test_footprint::take_snapshot() {
     own_address_ = get_peer_ip(get_userid());
 }
 
+void self_test_footprint::note_alias(const std::string& alias) { aliases_written_.insert(alias); }
+
 void self_test_footprint::note_chat(const std::string& id, const std::string& sender) {
     chats_.emplace_back(id, sender);
 }
@@ -180,7 +182,8 @@ void self_test_footprint::restore() {
     }
     for (const std::string& path : files_) remove_file(path);
     each.run("alias", [this] {
-        if (get_alias() != alias_) set_alias(alias_);
+        const std::string now = get_alias();
+        if (now != alias_ && aliases_written_.count(now) != 0) set_alias(alias_);
     });
     each.run("config", [this] {
         if (config_value_.empty()) {

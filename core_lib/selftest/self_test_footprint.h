@@ -23,6 +23,9 @@ class self_test_footprint {
 public:
     void take_snapshot();
 
+    // An alias the run gives this device; the one from before comes back unless the
+    // user chose another meanwhile.
+    void note_alias(const std::string& alias);
     void note_chat(const std::string& id, const std::string& sender);
     void note_upload(const std::string& id, const std::string& sender);
     void note_download(const std::string& id, const std::string& sender);
@@ -42,6 +45,7 @@ private:
 
     bool restored_ = false;
     std::string alias_;
+    std::set<std::string> aliases_written_;
     std::string config_value_;
     Json fake_device_;  // its record when it existed before the run, else null
     std::string own_address_;

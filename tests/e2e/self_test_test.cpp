@@ -9,6 +9,7 @@
 #include "core_lib/foundation/json.h"
 #include "tests/e2e/mesk_session.h"
 #include "tests/e2e/netns_harness.h"
+#include "tests/support/self_test_checks.h"
 
 using vandrel::Json;
 using namespace vandrel::testing;
@@ -80,7 +81,7 @@ TEST_F(SelfTestInNamespace, ADeviceOnEveryAddressReachesItselfAt127001AndOnlyWit
 
     ASSERT_TRUE(take_checks_until(*mesk, "tests finished", run_limit));
     for (const Json& check : checks_) {
-        EXPECT_TRUE(check["passed"].bool_value())
+        EXPECT_TRUE(check["passed"].bool_value() || !must_pass_here(check))
             << check["category"].string_value() << ": " << check["label"].string_value() << ": expected "
             << check["expected"].dump() << ", actual " << check["actual"].dump();
     }

@@ -19,6 +19,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/net_test_support.h"
 #include "tests/support/output_lines.h"
+#include "tests/support/self_test_checks.h"
 
 namespace fs = std::filesystem;
 using vandrel::Json;
@@ -314,7 +315,7 @@ protected:
         for (std::size_t i = 0; i < checks.size(); ++i) {
             const std::string seen = checks[i]["category"].string_value() + "|" + checks[i]["label"].string_value();
             EXPECT_TRUE(matches(order[i], seen)) << i << ": " << seen << " where " << order[i] << " belongs";
-            EXPECT_TRUE(checks[i]["passed"].bool_value())
+            EXPECT_TRUE(checks[i]["passed"].bool_value() || !vandrel::testing::must_pass_here(checks[i]))
                 << seen << ": expected " << checks[i]["expected"].dump() << ", actual " << checks[i]["actual"].dump();
         }
     }

@@ -17,6 +17,7 @@
 #include "core_lib/store/peer_addresses.h"
 #include "core_lib/store/settings.h"
 #include "tests/selftest/self_test_core.h"
+#include "tests/support/self_test_checks.h"
 
 namespace vandrel {
 namespace {
@@ -81,7 +82,7 @@ TEST(SelfTestRunner, ACheckThatFailsAndAnErrorHalfWayStillEndTheRunAndRestoreEve
     const std::vector<Json> checks = device.checks();
     std::vector<std::string> failed;
     for (const Json& check : checks) {
-        if (!check["passed"].bool_value())
+        if (!check["passed"].bool_value() && testing::must_pass_here(check))
             failed.push_back(check["category"].string_value() + ": " + check["label"].string_value());
     }
     EXPECT_EQ(failed, (std::vector<std::string>{"api: create_device succeeds", "files: check raised an error"}));
