@@ -5,8 +5,6 @@
 #include <iostream>
 #include <string>
 
-#include "core_lib/api/api_dispatcher.h"
-#include "core_lib/api/api_origin.h"
 #include "core_lib/api/background_jobs.h"
 #include "core_lib/api/request_values.h"
 #include "core_lib/foundation/clock_random.h"
@@ -265,15 +263,6 @@ void check_new_settings(self_test_run& run) {
 }
 
 }  // namespace
-
-std::string self_test_call_text(const std::string& endpoint, const Json& body) {
-    return handle_api_request(endpoint, body.is_null() ? std::string() : body.dump(), origin_test);
-}
-
-Json self_test_call(const std::string& endpoint, const Json& body) {
-    std::string parse_error;
-    return Json::parse(self_test_call_text(endpoint, body), parse_error);
-}
 
 void run_api_checks(self_test_run& run) {
     self_test_report& report = run.report;

@@ -33,6 +33,10 @@ struct self_test_run {
 std::string self_test_call_text(const std::string& endpoint, const Json& body = Json());
 Json self_test_call(const std::string& endpoint, const Json& body = Json());
 
+// The first two checks of a run ("info"), which a run posts twice: when it is asked
+// for, and as its body begins.
+void check_assertions_work(self_test_report& report);
+
 // The check groups, in the order a run takes them.
 void run_local_checks(self_test_run& run);     // info, string utils, platform, db, settings, datagram
 void run_api_checks(self_test_run& run);       // api, api_chats, api_uploads, api_downloads, api new_settings

@@ -1,47 +1,14 @@
 #include "core_lib/selftest/self_test_runner.h"
 
-#include <chrono>
 #include <exception>
 #include <iostream>
 #include <utility>
 
 #include "core_lib/foundation/run_logged.h"
-#include "core_lib/net/net_state.h"
 #include "core_lib/selftest/self_test_footprint.h"
 #include "core_lib/selftest/self_test_run.h"
 
 namespace vandrel {
-
-namespace {
-
-void report_first_checks(self_test_report& report) {
-    report.assert_equals("info", "assert_equals works", "hello test", "hello test");
-    report.assert_true("info", "assert_true works", true);
-}
-
-}  // namespace
-
-bool self_test_run::stopping() const { return stop_requested.load() || core_stopping(); }
-
-bool self_test_run::wait_until(const std::function<bool()>& done, std::chrono::milliseconds limit) const {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        if (done()) return true;
-        if (stopping() || std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-}
-
-void run_guarded(self_test_run& run, const std::string& category, const std::function<void()>& checks) {
-    if (run.stopping()) return;
-    try {
-        checks();
-    } catch (const std::exception& e) {
-        run.report.assert_equals(category, "check raised an error", "no error", e.what());
-    } catch (...) {
-        run.report.assert_equals(category, "check raised an error", "no error", "unknown error");
-    }
-}
 
 self_test_runner::self_test_runner(self_test_fault fault) : fault_(std::move(fault)) {}
 
@@ -54,7 +21,7 @@ bool self_test_runner::start() {
     if (thread_.joinable()) thread_.join();
     self_test_report report(fault_);
     try {
-        report_first_checks(report);
+        check_assertions_work(report);
     } catch (const std::exception& e) {
         std::cerr << "self test: " << e.what() << "\n";
     }
