@@ -48,13 +48,14 @@ protected:
     }
     std::int64_t chat_count() { return store.number("select count(*) from chats"); }
 
-    // Holds every pool worker until release() so that queued work visibly waits.
+    // Holds every pool worker and the chat lane until release() so that queued work
+    // visibly waits.
     void hold_workers() {
-        for (unsigned i = 0; i < background_worker_count(); ++i) {
-            start_background_job("hold", [this] {
-                while (!released) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            });
-        }
+        const auto hold = [this] {
+            while (!released) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        };
+        for (unsigned i = 0; i < background_worker_count(); ++i) start_background_job("hold", hold);
+        start_chat_job("hold", hold);
     }
     void release() { released = true; }
     std::atomic<bool> released{false};
