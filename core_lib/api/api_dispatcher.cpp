@@ -18,6 +18,7 @@
 #include "core_lib/api/peer_identity_handlers.h"
 #include "core_lib/api/presentation_handlers.h"
 #include "core_lib/api/progress_handlers.h"
+#include "core_lib/api/self_test_handler.h"
 #include "core_lib/api/settings_handlers.h"
 #include "core_lib/api/shared_files_handlers.h"
 #include "core_lib/api/startup_toggle_handlers.h"
@@ -99,8 +100,7 @@ const std::vector<api_endpoint>& api_endpoint_table() {
         {"/reset_downloads_folder", handle_reset_downloads_folder, local_only},
         {"/accepted_folders", handle_accepted_folders, local_only},
         {"/add_accepted_folder", handle_add_accepted_folder, local_only},
-        // "/run_tests" belongs here once the self-test runner exists; until then it is
-        // answered as an unknown endpoint.
+        {"/run_tests", handle_run_tests, local_only},
     };
     return table;
 }

@@ -24,6 +24,8 @@ inline const std::string error_forbidden = "forbidden";
 inline const std::string error_internal = "internal_error";
 // A queue of the core is full: nothing was kept, the caller may try again later.
 inline const std::string error_busy = "busy";
+// A run of the self test is going: one at a time.
+inline const std::string error_tests_running = "tests_running";
 // Refusals of what peers send: a text over its limit, too many files, an id that may
 // name nothing stored, an id another sender holds.
 inline const std::string error_too_long = "too_long";

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 
 #include "core_lib/foundation/current.h"
 #include "core_lib/foundation/job_pool.h"
@@ -33,6 +34,11 @@ public:
         chats.stop();
         jobs.stop();
     }
+
+    // Starts a run of the self test, whose runner lives above this layer (the core sets
+    // it before it starts): true when a run started, false while one is going. Empty:
+    // this core has no self test.
+    std::function<bool()> start_self_test;
 
     job_pool requests{request_workers, request_queue_limit};
     job_pool chats{1, chat_queue_limit};

@@ -1,6 +1,9 @@
 #include "core_lib/api/background_jobs.h"
 
+#include <condition_variable>
 #include <iostream>
+#include <memory>
+#include <mutex>
 
 #include "core_lib/api/api_state.h"
 
@@ -26,6 +29,25 @@ bool start_background_job(std::string name, std::function<void()> job) {
 
 bool start_chat_job(std::string name, std::function<void()> job) {
     return push_or_log(current_api::get().chats, name, job);
+}
+
+bool wait_for_chat_lane(std::chrono::milliseconds timeout) {
+    struct marker {
+        std::mutex mutex;
+        std::condition_variable reached;
+        bool done = false;
+    };
+    auto reached = std::make_shared<marker>();
+    // The lane runs its jobs one after another: once this one runs, those before it ran.
+    if (!start_chat_job("chat lane marker", [reached] {
+            std::lock_guard<std::mutex> lock(reached->mutex);
+            reached->done = true;
+            reached->reached.notify_all();
+        })) {
+        return false;
+    }
+    std::unique_lock<std::mutex> lock(reached->mutex);
+    return reached->reached.wait_for(lock, timeout, [&] { return reached->done; });
 }
 
 bool wait_for_background_jobs(std::chrono::milliseconds timeout) {

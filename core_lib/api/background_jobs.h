@@ -19,6 +19,11 @@ bool start_background_job(std::string name, std::function<void()> job);
 // One after another, in the order they were started.
 bool start_chat_job(std::string name, std::function<void()> job);
 
+// Waits until every chat job started before the call has run; false when the timeout
+// passed first or the lane takes no more jobs. Readers of what a chat stores use it, so
+// that they never race the chat lane.
+bool wait_for_chat_lane(std::chrono::milliseconds timeout);
+
 // Waits until no background job (and no request) is queued or running; false when the
 // timeout passed first. For tests; a job that keeps starting jobs keeps it waiting.
 bool wait_for_background_jobs(std::chrono::milliseconds timeout);

@@ -1,4 +1,4 @@
-// "/new_settings" (alias and web-share code, from the interface only), "/get_avatar"
+// "/new_settings" (alias and web-share code, from the interface and the self test only), "/get_avatar"
 // (this device's picture, for peers that see it) and "/os" (platform and version).
 #pragma once
 

@@ -3,6 +3,8 @@
 #include <array>
 #include <charconv>
 #include <iostream>
+#include <utility>
+#include <vector>
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
@@ -19,6 +21,7 @@
 #include "core_lib/net/peer_address.h"
 #include "core_lib/net/peer_directory.h"
 #include "core_lib/net/resend_queue.h"
+#include "core_lib/net/self_calls.h"
 #include "core_lib/net/tls_context.h"
 #include "core_lib/net/transfer_slots.h"
 #include "core_lib/platform/platform_services.h"
@@ -77,12 +80,16 @@ public:
     download_connection(net::io_context& io, std::shared_ptr<winrt_file_output> record)
         : stream_(io, client_context()), record_(std::move(record)) {}
 
-    void start(const tcp::endpoint& to, std::string body) {
+    // `key` is the one the server must show; the extra fields go out only after it did.
+    void start(const tcp::endpoint& to, std::string body, std::string key,
+               const std::vector<std::pair<std::string, std::string>>& fields) {
+        expected_key_ = std::move(key);
         request_.method(http::verb::post);
         request_.target("/download/v1");
         request_.version(11);
         request_.set(http::field::host, record_->peer_address);
         request_.set(http::field::content_type, "text/plain");
+        for (const auto& [name, value] : fields) request_.set(name, value);
         request_.keep_alive(false);
         request_.body() = std::move(body);
         request_.prepare_payload();
@@ -119,7 +126,7 @@ private:
             if (ec) return self->unreachable(ec.message());
             // Only the sender's own key: anyone else at its address is no sender.
             const std::string key = server_key_sha256(self->stream_.native_handle());
-            if (key.empty() || key != db_get_device_key(self->record_->device)) {
+            if (key.empty() || key != self->expected_key_) {
                 return self->unreachable("the server showed another key");
             }
             self->send_request();
@@ -221,6 +228,7 @@ private:
     http::response_parser<http::buffer_body> parser_;
     beast::flat_buffer buffer_;
     std::array<char, transfer_piece_bytes> piece_{};
+    std::string expected_key_;
     bool closed_ = false;
 };
 
@@ -265,13 +273,15 @@ void downloader::start_file_download(const std::string& file_id, const std::stri
     const std::string name = safe_file_name(d.filepath);
     const std::string target = download_target_for_file(name);
     const std::string target_path = target.empty() ? "" : resolve_storage_path(target);
-    const std::uint64_t existing = target.empty() ? 0 : get_file_size(target);
+    // A missing file also reads as size 0: only a file that is there was received.
+    const bool target_exists = !target.empty() && !find_file_in_folder(target).empty();
+    const std::uint64_t existing = target_exists ? get_file_size(target) : 0;
     d.bytes_transferred = existing;
     d.other_files = db_get_download_progress(download_id, file_id);
     d.last_progress_ms = 0;
     d.last_flush_ms = d.last_data_ms = now_ms();
 
-    if (!target.empty() && existing == d.total_bytes) {
+    if (target_exists && existing == d.total_bytes) {
         // Received before: nothing to fetch.
         set_status(d, "complete");
         trigger_resend();
@@ -323,8 +333,14 @@ void downloader::start_file_download(const std::string& file_id, const std::stri
     const net::ip::address address = net::ip::make_address(literal, ec);
     if (ec) return fail("DEVICE_NOT_CONNECTED", "error");
     const Json body(Json::object{{"chat_id", download_id}, {"file_id", file_id}, {"offset", std::to_string(offset)}});
+    // This device as its own sender (the self test's loop-back): its own server and key.
+    const bool own = is_own_device(d.device);
+    if (own && d.peer_address != own_loopback_address()) return fail("DEVICE_NOT_CONNECTED", "error");
+    const std::uint16_t port = own ? own_rest_port() : current_net::get().peer_port.load();
+    std::string key = own ? own_key_sha256() : db_get_device_key(d.device);
     connection = std::make_shared<download_connection>(io, current);
-    connection->start(tcp::endpoint(address, current_net::get().peer_port.load()), body.dump());
+    connection->start(tcp::endpoint(address, port), body.dump(), std::move(key),
+                      own ? self_call_fields() : std::vector<std::pair<std::string, std::string>>());
 }
 
 void downloader::advance_downloads() {
@@ -359,7 +375,7 @@ void downloader::advance_downloads() {
         current.reset();
         settled_at_start = false;
     }
-    for (const std::string& peer : seen_peer_ids()) {
+    for (const std::string& peer : transfer_peer_ids()) {
         const Json next = db_get_next_queued_file_to_receive(peer);
         if (!next["file_id"].is_string() || next["file_id"].string_value().empty()) continue;
         current = std::make_shared<winrt_file_output>();

@@ -11,11 +11,13 @@
 #include "core_lib/net/net_state.h"
 #include "core_lib/net/peer_address.h"
 #include "core_lib/net/rest_server.h"
+#include "core_lib/net/self_calls.h"
 #include "core_lib/net/transfer_slots.h"
 #include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/downloads.h"
 #include "core_lib/store/peer_addresses.h"
 #include "core_lib/store/progress.h"
+#include "core_lib/store/settings.h"
 #include "core_lib/store/uploads.h"
 
 namespace vandrel {
@@ -31,9 +33,16 @@ std::uint64_t decimal_or_zero(const std::string& text) {
     return error == std::errc() && end == text.data() + text.size() ? value : 0;
 }
 
-// Whether the file is offered, in that upload, to a device proven at the address.
-bool offered_to_requester(const std::string& file_id, const std::string& chat_id, const std::string& origin) {
-    const std::vector<std::string> devices = peers_at_address(normalize_peer_address(origin));
+// The devices a request speaks for: this device for its own calls, else those proven
+// at the request's address.
+std::vector<std::string> requesters_of(const http_request& request) {
+    if (is_self_call(request)) return {get_userid()};
+    return peers_at_address(normalize_peer_address(request.peer_address));
+}
+
+// Whether the file is offered, in that upload, to a device the request speaks for.
+bool offered_to_requester(const std::string& file_id, const std::string& chat_id, const http_request& request) {
+    const std::vector<std::string> devices = requesters_of(request);
     if (devices.empty()) return false;
     return !db_files_offered_to(devices, {Json::object{{"id", file_id}, {"chat_id", chat_id}}}).empty();
 }
@@ -62,7 +71,7 @@ http_answer serve_download_request(const http_request& request) {
     const std::uint64_t offset = decimal_or_zero(body["offset"].string_value());
     if (file_id.size() > limits::id_bytes || chat_id.size() > limits::id_bytes) return chunked_answer(404);
     // Nothing of a file goes to anyone but the device it was offered to.
-    if (!offered_to_requester(file_id, chat_id, request.peer_address)) return chunked_answer(404);
+    if (!offered_to_requester(file_id, chat_id, request)) return chunked_answer(404);
     const Json file = db_get_file_to_send(file_id);
     if (file["status"].string_value() == "paused") return chunked_answer(403);
 
@@ -90,8 +99,7 @@ http_answer serve_thumbnail(const http_request& request, const std::string& rest
     } else if (kind == "upload") {
         const Json file = db_get_file_to_send(id);
         // A peer sees the pictures of the files offered to it and of no others.
-        const std::vector<std::string> requesters =
-            for_peer ? peers_at_address(normalize_peer_address(request.peer_address)) : std::vector<std::string>();
+        const std::vector<std::string> requesters = for_peer ? requesters_of(request) : std::vector<std::string>();
         const bool allowed = !for_peer || std::find(requesters.begin(), requesters.end(),
                                                     file["receiver"].string_value()) != requesters.end();
         if (allowed) path = file["fileurl"].string_value();

@@ -34,8 +34,9 @@ net::ssl::context& client_context() {
 class client_call {
 public:
     client_call(const parsed_url& target, const std::string& body, std::chrono::milliseconds deadline,
-                std::uint64_t answer_limit)
+                std::uint64_t answer_limit, const https_call_options& options)
         : url(target),
+          required_key(options.required_key),
           stream(io, client_context()),
           resolver(io),
           resolve_timer(io),
@@ -45,6 +46,7 @@ public:
         request.version(11);
         request.set(http::field::host, host_header(url));
         request.set(http::field::content_type, "application/json");
+        for (const auto& [name, value] : options.headers) request.set(name, value);
         request.keep_alive(false);
         request.body() = body;
         request.content_length(body.size());
@@ -103,6 +105,7 @@ private:
         stream.async_handshake(net::ssl::stream_base::client, [this](beast::error_code handshake_error) {
             if (handshake_error) return finish();
             server_key = server_key_sha256(stream.native_handle());
+            if (!required_key.empty() && server_key != required_key) return finish();
             http::async_write(stream, request, [this](beast::error_code write_error, std::size_t) {
                 if (write_error) return finish();
                 http::async_read(stream, buffer, parser, [this](beast::error_code read_error, std::size_t) {
@@ -119,6 +122,7 @@ private:
     }
 
     parsed_url url;
+    std::string required_key;
     net::io_context io;
     beast::ssl_stream<beast::tcp_stream> stream;
     tcp::resolver resolver;
@@ -134,11 +138,11 @@ private:
 }  // namespace
 
 https_answer post_json_for_key(const std::string& url, const std::string& body, std::chrono::milliseconds deadline,
-                               std::uint64_t answer_limit) {
+                               std::uint64_t answer_limit, const https_call_options& options) {
     auto parsed = parse_url(url);
     if (!parsed || parsed->scheme != "https") return {};
     try {
-        client_call call(*parsed, body, deadline, answer_limit);
+        client_call call(*parsed, body, deadline, answer_limit, options);
         return call.run();
     } catch (const std::exception&) {
         return {};

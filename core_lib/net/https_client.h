@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <openssl/ssl.h>
 #include <boost/asio/ip/tcp.hpp>
@@ -41,9 +43,17 @@ struct https_answer {
     std::string key_sha256;  // of the server's public key (DER), "" before a handshake
 };
 
+// What a call may add: header lines, and the key the server must show before anything
+// of the request is sent ("" takes any key; another key ends the call with no answer).
+struct https_call_options {
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string required_key;
+};
+
 // The same request; the answer with the key the server showed. An answer body over
 // `answer_limit` bytes is no answer.
 https_answer post_json_for_key(const std::string& url, const std::string& body, std::chrono::milliseconds deadline,
-                               std::uint64_t answer_limit = default_answer_limit);
+                               std::uint64_t answer_limit = default_answer_limit,
+                               const https_call_options& options = {});
 
 }  // namespace vandrel

@@ -1,8 +1,11 @@
 #include "core_lib/net/net_state.h"
 
+#include "core_lib/net/self_calls.h"
+
 namespace vandrel {
 
-net_state::net_state(net_config given) : config(std::move(given)), peer_port(config.peer_port) {}
+net_state::net_state(net_config given)
+    : config(std::move(given)), self_call_secret(make_self_call_secret()), peer_port(config.peer_port) {}
 
 net_state::~net_state() { stop(); }
 

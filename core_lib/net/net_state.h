@@ -2,11 +2,13 @@
 // stopping flag and the service threads, the resend and mirror queues, the stop and
 // pause slots, the avatar fetches, the web-share switch and the servers. One instance
 // per core, bound through current<>; stop() ends all of it in reverse order of start.
+// The secret of this device's calls to itself is made with it.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 #include <blockingconcurrentqueue.h>
 
@@ -41,6 +43,8 @@ public:
     void stop_servers();
 
     const net_config config;
+    // Made once per core: what this device's calls to itself carry (self_calls.h).
+    const std::string self_call_secret;
     // Starts as config.peer_port; tests point it at a stub peer.
     std::atomic<std::uint16_t> peer_port;
     service_threads threads;

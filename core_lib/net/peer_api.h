@@ -2,6 +2,8 @@
 // is named by its device id and reached only at the address the peer directory holds
 // for it (an address proven by the peer's key); an answer counts only when the server
 // showed the key pinned for that peer, so whoever else answers there is no answer.
+// This device's own id (the self test's loop-back) is reached at its own address and
+// REST port as a call of its own (self_calls.h).
 #pragma once
 
 #include <cstdint>

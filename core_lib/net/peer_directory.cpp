@@ -7,6 +7,7 @@
 #include "core_lib/net/peer_address.h"
 #include "core_lib/net/peer_avatar.h"
 #include "core_lib/net/resend_queue.h"
+#include "core_lib/net/self_calls.h"
 #include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/devices.h"
 
@@ -18,10 +19,10 @@ void post_peers_updated() { send_to_ui(Json(Json::object{{"action", "peers_updat
 
 }  // namespace
 
-void peer_seen(const std::string& device_id, const std::string& address) {
+bool peer_seen(const std::string& device_id, const std::string& address) {
     const std::string normal = normalize_peer_address(address);
-    if (device_id.empty() || normal.empty()) return;
-    if (!set_peer_ip(device_id, normal)) return;
+    if (device_id.empty() || normal.empty()) return false;
+    if (!set_peer_ip(device_id, normal)) return true;
     // After the map step, outside its lock: each effect on its own, so that one
     // failing leaves the others.
     try {
@@ -31,7 +32,9 @@ void peer_seen(const std::string& device_id, const std::string& address) {
     }
     post_peers_updated();
     trigger_resend();
-    request_peer_avatar(device_id, normal);
+    // This device as its own peer (the self test) has no picture to fetch.
+    if (!is_own_device(device_id)) request_peer_avatar(device_id, normal);
+    return true;
 }
 
 void notify_peers_updated(const std::string& device_id) {

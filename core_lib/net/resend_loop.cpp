@@ -114,7 +114,7 @@ void resend_loop() {
         bool wake = false;
         if (!queue.wait_dequeue_timed(wake, wake_check)) continue;
         if (core_stopping()) return;
-        for (const std::string& peer : seen_peer_ids()) {
+        for (const std::string& peer : transfer_peer_ids()) {
             if (core_stopping()) return;
             // A failing store ends this peer's pass, not the loop: what is unsent stays
             // for the next wake-up.

@@ -6,6 +6,7 @@
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/foundation/json.h"
 #include "core_lib/foundation/text_utils.h"
+#include "core_lib/net/self_calls.h"
 
 namespace vandrel {
 
@@ -29,7 +30,9 @@ http_answer route(const rest_routes& routes, const http_request& request) {
     const std::string& path = request.path;
     if (starts_with(path, api_prefix)) {
         std::string endpoint = path.substr(api_prefix.size());
-        return chunked_answer(200, routes.api(endpoint, request.body, request.peer_address));
+        const bool own_call = !routes.self_origin.empty() && is_self_call(request);
+        return chunked_answer(200,
+                              routes.api(endpoint, request.body, own_call ? routes.self_origin : request.peer_address));
     }
     if (starts_with(path, download_prefix)) {
         std::string err;

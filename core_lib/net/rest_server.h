@@ -1,6 +1,7 @@
 // Routing of the peer-facing REST server (HTTPS, port 45001) and of the loopback server
 // (plain HTTP, 127.0.0.1:45002). "/api/v1" + endpoint goes to the API handler with the
-// peer's address as the origin; "/download/v1" and "/thumbnail/v1" go to the file
+// peer's address as the origin (or self_origin for this device's own calls);
+// "/download/v1" and "/thumbnail/v1" go to the file
 // routes, which answer 404 while no file service is wired in; anything else answers the
 // time. The loopback server answers GET "/thumbnail/v1/..." only.
 #pragma once
@@ -22,6 +23,9 @@ using file_route = std::function<http_answer(const http_request& request, const 
 
 struct rest_routes {
     api_request_handler api;
+    // The origin under which "/api/v1" serves this device's calls to itself (requests
+    // with the running core's secret, self_calls.h); "": served as any peer's.
+    std::string self_origin;
     file_route download;        // empty: every download answers 404
     file_route thumbnail;       // the interface's, on the loopback server; empty: 404
     file_route peer_thumbnail;  // a peer's, on the REST server; empty: 404

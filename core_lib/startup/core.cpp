@@ -14,7 +14,9 @@ core::core(core_config config)
       store_binding_(store_),
       net_(std::move(config.network)),
       net_binding_(net_),
-      api_binding_(api_) {
+      api_binding_(api_),
+      self_test_(std::move(config.test_fault)) {
+    api_.start_self_test = [this] { return self_test_.start(); };
     set_web_mode_listener([](bool on) {
         if (on) {
             start_web_mode();
@@ -50,6 +52,8 @@ void core::stop() {
     // A start-up under way finishes first; its steps are short.
     if (startup_thread_.joinable()) startup_thread_.join();
     net_.request_stop();
+    // A run under way sees the stop (its calls to peers end at once) and restores.
+    self_test_.stop();
     // No new request comes in once the servers are closed; then the work they started.
     net_.stop_servers();
     api_.stop();

@@ -2,7 +2,8 @@
 // the store, the network services, the request pools), binds each part for the free
 // functions that reach it, starts the core and stops it again. One core runs per
 // process at a time. stop() (also run by the destructor) wakes and joins every thread
-// that the core started, lets its hotspot go and closes its servers and its store.
+// that the core started (a self test under way restores what it changed first), lets its
+// hotspot go and closes its servers and its store.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include "core_lib/net/net_config.h"
 #include "core_lib/net/net_state.h"
 #include "core_lib/platform/platform_state.h"
+#include "core_lib/selftest/self_test_runner.h"
 #include "core_lib/store/store_state.h"
 
 namespace vandrel {
@@ -26,6 +28,8 @@ struct core_config {
     UiSink ui_sink;                            // empty: texts for the interface are dropped
     std::shared_ptr<hotspot_service> hotspot;  // null: this device has no hotspot
     net_config network;
+    // Tests only: a check of the self test made to go wrong on purpose.
+    self_test_fault test_fault;
 };
 
 class core {
@@ -58,6 +62,8 @@ private:
     current_net::binding net_binding_;
     api_state api_;
     current_api::binding api_binding_;
+    // Runs on the parts above; stopped before them.
+    self_test_runner self_test_;
 
     std::mutex lifecycle_mutex_;
     bool started_ = false;  // guarded by lifecycle_mutex_

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "core_lib/api/api_dispatcher.h"
+#include "core_lib/api/api_origin.h"
 #include "core_lib/api/hotspot_control.h"
 #include "core_lib/net/certificate.h"
 #include "core_lib/net/cloud_discovery.h"
@@ -59,6 +60,8 @@ void core_start() {
         routes.api = [](const std::string& endpoint, const std::string& body, const std::string& origin) {
             return handle_api_request(endpoint, body, origin);
         };
+        // This device's calls to itself are the self test's loop-back.
+        routes.self_origin = origin_test;
         routes.download = [](const http_request& request, const std::string&) {
             return serve_download_request(request);
         };

@@ -48,11 +48,12 @@ bool forget_peer_ip(const std::string& device_id) {
 }
 
 std::vector<std::string> peers_at_address(const std::string& address) {
+    const std::string own_id = get_userid();
     std::vector<std::string> ids;
     peer_address_table& t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
     for (const auto& [id, held] : t.entries) {
-        if (held.address == address) ids.push_back(id);
+        if (held.address == address && id != own_id) ids.push_back(id);
     }
     return ids;
 }
@@ -86,6 +87,21 @@ std::vector<std::string> seen_peer_ids() {
     for (const auto& [id, held] : t.entries) {
         if (id != own_id) ids.push_back(id);
     }
+    return ids;
+}
+
+std::vector<std::string> transfer_peer_ids() {
+    std::vector<std::string> ids = seen_peer_ids();
+    std::string own_id;
+    try {
+        own_id = get_userid();
+    } catch (const std::exception& e) {
+        std::cerr << "transfer_peer_ids: no device id: " << e.what() << "\n";
+        return ids;
+    }
+    peer_address_table& t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    if (t.entries.count(own_id) != 0) ids.push_back(own_id);
     return ids;
 }
 

@@ -2,7 +2,9 @@
 // form of peer addresses): the in-memory table under the peer directory. It holds at
 // most limits::known_peers entries; a new one beyond that pushes out the entry set
 // longest ago. It never touches the database, so store operations may read it while
-// they hold db_lock. Every operation is one locked step.
+// they hold db_lock; only the calls that leave out or add this device's own id read
+// that id (settings.h), which is cached once the core has started. Every operation is
+// one locked step.
 #pragma once
 
 #include <cstdint>
@@ -33,7 +35,8 @@ bool set_peer_ip(const std::string& device_id, const std::string& address);
 // Forgets one peer's address; true when one was held.
 bool forget_peer_ip(const std::string& device_id);
 
-// The ids held at that address, in id order.
+// The ids held at that address, in id order, this device's own id left out: an
+// address never speaks for this device (its own calls carry a secret, self_calls.h).
 std::vector<std::string> peers_at_address(const std::string& address);
 
 // A copy of the whole table (device id -> address).
@@ -44,5 +47,9 @@ void clear_peer_ips();
 
 // The ids in the table, in id order, this device's own id left out.
 std::vector<std::string> seen_peer_ids();
+
+// The ids the transfer loops deliver to and fetch from: those of seen_peer_ids, and
+// this device's own id last while it is in the table (the self test's loop-back).
+std::vector<std::string> transfer_peer_ids();
 
 }  // namespace vandrel

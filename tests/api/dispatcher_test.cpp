@@ -74,7 +74,8 @@ const std::vector<std::string> endpoint_names = {"/hello_world",
                                                  "/chat_info",
                                                  "/reset_downloads_folder",
                                                  "/accepted_folders",
-                                                 "/add_accepted_folder"};
+                                                 "/add_accepted_folder",
+                                                 "/run_tests"};
 
 const std::set<std::string> peer_endpoints = {
     "/ping", "/create_chat", "/completed_downloads", "/mirror_notification", "/get_avatar", "/hello_world",
@@ -196,7 +197,7 @@ TEST_F(DispatcherTest, SuccessOnlyHandlersShowThemselvesByTheirEffects) {
 TEST_F(DispatcherTest, NamesThatAreNotInTheTableAreUnknown) {
     for (const std::string& endpoint : std::vector<std::string>{
              "", "/Hello_world", "/HELLO_WORLD", "/hello_world/", "hello_world", "/hello_worldx", "/hello_world ",
-             " /hello_world", "/hello", "/run_tests", "/create_chat?x=1", std::string("/hello_world\0", 13)}) {
+             " /hello_world", "/hello", "/run_tests/", "/create_chat?x=1", std::string("/hello_world\0", 13)}) {
         EXPECT_EQ(call_text(endpoint, Json::object{}), unknown(endpoint)) << endpoint;
         EXPECT_EQ(handle_api_request(endpoint, "{}", peer_address), unknown(endpoint)) << endpoint;
     }
@@ -222,7 +223,6 @@ TEST_F(DispatcherTest, RepliesWithoutTheSuccessEnvelope) {
         {"/info_file", Json::object{{"id", "nothing"}, {"type", "upload"}}, "from_ui", "null"},
         {"/info_file", Json::object{{"id", "nothing"}, {"type", "Upload"}}, "from_ui", "null"},
         {"/accepted_folders", Json::object{}, "from_ui", R"({"folders": []})"},
-        {"/new_settings", Json::object{{"alias", "Other"}}, "test", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(call_text(c.endpoint, c.body, c.origin), c.reply) << c.endpoint;
     EXPECT_EQ(get_alias(), alias);
@@ -243,10 +243,37 @@ TEST_F(DispatcherTest, PeersReachOnlyWhatPeersPostToEachOther) {
             EXPECT_EQ(reply, forbidden) << endpoint;
         }
     }
-    // The self test is local, like the interface.
+    // The self test is local, like the interface; only it cannot start itself.
     for (const std::string& endpoint : endpoint_names) {
+        if (endpoint == "/run_tests") continue;
         EXPECT_NE(call_text(endpoint, Json::object{}, "test"), forbidden) << endpoint;
     }
+}
+
+TEST_F(DispatcherTest, OnlyTheInterfaceStartsTheSelfTestAndOneRunAtATime) {
+    api_state& api = current_api::get();
+    EXPECT_EQ(call_text("/run_tests", Json::object{}), unknown("/run_tests")) << "a core without a runner";
+
+    int started = 0;
+    bool running = false;
+    api.start_self_test = [&] {
+        if (running) return false;
+        running = true;
+        ++started;
+        return true;
+    };
+    set_peer_ip("peer-p", peer_address);
+    for (const std::string& origin : {peer_address, std::string("test"), std::string("From_ui")}) {
+        EXPECT_EQ(call_text("/run_tests", Json::object{}, origin), forbidden) << origin;
+    }
+    EXPECT_EQ(started, 0);
+    EXPECT_EQ(call_text("/run_tests", Json::object{}), "");
+    EXPECT_EQ(call_text("/run_tests", Json::object{}), R"({"error_code": "tests_running", "status": "error"})");
+    EXPECT_EQ(started, 1) << "a second request while a run is going starts nothing";
+    running = false;
+    EXPECT_EQ(call_text("/run_tests", Json::object{}), "");
+    EXPECT_EQ(started, 2);
+    api.start_self_test = nullptr;
 }
 
 TEST_F(DispatcherTest, AForbiddenCallChangesNothing) {

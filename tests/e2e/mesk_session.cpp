@@ -111,6 +111,17 @@ bool MeskSession::quit() {
     return child_->wait_exit(20s).has_value();
 }
 
+std::string curl_on(const TestNetwork& net, const TestDevice& on, const std::vector<std::string>& args,
+                    std::string* code) {
+    std::vector<std::string> argv = {"/usr/bin/env", "curl", "-sk", "--max-time", "20", "-w", "\n%{http_code}"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::string out = net.run(on, argv);
+    if (!out.empty() && out.back() == '\n') out.pop_back();
+    auto nl = out.rfind('\n');
+    if (code) *code = nl == std::string::npos ? out : out.substr(nl + 1);
+    return nl == std::string::npos ? "" : out.substr(0, nl);
+}
+
 std::unique_ptr<MeskSession> start_mesk_session(const TestNetwork& net, const TestDevice& device) {
     auto session = std::make_unique<MeskSession>(net.start(device, {MESK_BINARY}));
     if (!session->started()) return nullptr;

@@ -74,6 +74,11 @@ private:
 // Parsed JSON, null when the text is none.
 Json parse_json(const std::string& text);
 
+// curl inside the device's namespace (certificates not checked, 20 s at most): the
+// answer body, and the status code through `code`.
+std::string curl_on(const TestNetwork& net, const TestDevice& on, const std::vector<std::string>& args,
+                    std::string* code = nullptr);
+
 // mesk on the device, once it said "core_started"; null when it did not within 60 s.
 std::unique_ptr<MeskSession> start_mesk_session(const TestNetwork& net, const TestDevice& device);
 // The cloud stand-in on the device, its certificate under the device's folder, once it

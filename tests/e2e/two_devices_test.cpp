@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "core_lib/foundation/json.h"
+#include "tests/e2e/mesk_session.h"
 #include "tests/e2e/netns_harness.h"
 
 using vandrel::Json;
@@ -34,15 +35,9 @@ protected:
     }
 
     // curl inside the device's namespace; the answer body, and the status code through `code`.
-    std::string curl(const vandrel::testing::TestDevice& on, std::vector<std::string> args,
+    std::string curl(const vandrel::testing::TestDevice& on, const std::vector<std::string>& args,
                      std::string* code = nullptr) {
-        std::vector<std::string> argv = {"/usr/bin/env", "curl", "-sk", "--max-time", "20", "-w", "\n%{http_code}"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::string out = net_->run(on, argv);
-        if (!out.empty() && out.back() == '\n') out.pop_back();
-        auto nl = out.rfind('\n');
-        if (code) *code = nl == std::string::npos ? out : out.substr(nl + 1);
-        return nl == std::string::npos ? "" : out.substr(0, nl);
+        return vandrel::testing::curl_on(*net_, on, args, code);
     }
 
     static Json parse(const std::string& text) {

@@ -16,10 +16,12 @@
 #include "core_lib/foundation/json.h"
 #include "tests/support/child_process.h"
 #include "tests/support/net_test_support.h"
+#include "tests/support/output_lines.h"
 
 namespace fs = std::filesystem;
 using vandrel::Json;
 using vandrel::testing::ChildProcess;
+using vandrel::testing::OutputLines;
 using namespace std::chrono_literals;
 
 namespace {
@@ -31,58 +33,6 @@ std::string own_loopback_address() {
     std::uniform_int_distribution<int> octet(1, 254);
     return "127." + std::to_string(octet(draw)) + "." + std::to_string(octet(draw)) + "." + std::to_string(octet(draw));
 }
-
-// The output lines of one program, each taken once: a line passed over while waiting
-// for another stays for a later wait, so replies and events may come in either order.
-class OutputLines {
-public:
-    explicit OutputLines(ChildProcess& child) : child_(child) {}
-
-    std::optional<std::string> take(const std::function<bool(const std::string&)>& wanted) {
-        for (auto it = backlog_.begin(); it != backlog_.end(); ++it) {
-            if (!wanted(*it)) continue;
-            std::string line = *it;
-            backlog_.erase(it);
-            return line;
-        }
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        for (;;) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left <= 0ms) return std::nullopt;
-            auto line = child_.read_line(left);
-            if (!line) return std::nullopt;
-            if (wanted(*line)) return line;
-            backlog_.push_back(std::move(*line));
-        }
-    }
-
-    // The parsed reply to the endpoint; null when none came.
-    Json reply(const std::string& endpoint) {
-        const std::string prefix = "reply " + endpoint + " ";
-        auto line = take([&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
-        EXPECT_TRUE(line) << "no reply to " << endpoint;
-        return line ? parse(line->substr(prefix.size())) : Json();
-    }
-
-    // The next event with that action; null when none came.
-    Json event(const std::string& action) {
-        auto line = take([&](const std::string& l) {
-            return l.rfind("event ", 0) == 0 && parse(l.substr(6))["action"].string_value() == action;
-        });
-        EXPECT_TRUE(line) << "no " << action << " event";
-        return line ? parse(line->substr(6)) : Json();
-    }
-
-private:
-    static Json parse(const std::string& text) {
-        std::string err;
-        return Json::parse(text, err);
-    }
-
-    ChildProcess& child_;
-    std::vector<std::string> backlog_;
-};
 
 class MeskProgram : public ::testing::Test {
 protected:

@@ -15,6 +15,7 @@
 #include "core_lib/net/acceptor.h"
 #include "core_lib/net/http_server.h"
 #include "core_lib/net/io_manager.h"
+#include "core_lib/net/public_key.h"
 #include "core_lib/net/tls_context.h"
 #include "tests/support/net_test_support.h"
 
@@ -26,7 +27,7 @@ namespace beast = boost::beast;
 using namespace std::chrono_literals;
 
 struct seen_request {
-    std::string method, target, body, content_type, content_length;
+    std::string method, target, body, content_type, content_length, probe;
 };
 
 // A TLS server that records each request and answers 404 with a short body on
@@ -40,7 +41,7 @@ public:
         config.handler = [this](const http_request& request) {
             std::lock_guard<std::mutex> lock(mutex);
             seen.push_back({request.method, request.target, request.body, request.header("content-type"),
-                            request.header("Content-Length")});
+                            request.header("Content-Length"), request.header("x_probe")});
             http_answer answer;
             answer.chunked = false;
             answer.status = request.path == "/missing" ? 404 : 200;
@@ -134,6 +135,22 @@ TEST_F(PostJson, BodyGoesAsPostEmptyBodyAsGet) {
     EXPECT_EQ(seen[1].body, "");
     EXPECT_EQ(seen[1].content_type, "application/json");
     EXPECT_EQ(seen[1].content_length, "0");
+}
+
+TEST_F(PostJson, ExtraHeadersGoOutOnlyOnceTheServerShowedTheRequiredKey) {
+    const std::string key = certificate_key_sha256(test::test_certificate_path());
+    const https_answer answer =
+        post_json_for_key(server.url("/api/v1/ping"), "{}", 10s, default_answer_limit, {{{"x_probe", "42"}}, key});
+    EXPECT_EQ(answer.body, "ok");
+    EXPECT_EQ(answer.key_sha256, key);
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].probe, "42");
+
+    const https_answer refused = post_json_for_key(server.url("/api/v1/ping"), "{}", 10s, default_answer_limit,
+                                                   {{{"x_probe", "43"}}, std::string(64, '0')});
+    EXPECT_EQ(refused.body, "");
+    EXPECT_EQ(refused.key_sha256, key) << "the key it showed";
+    EXPECT_EQ(server.requests().size(), 1u) << "nothing of the request went to a server with another key";
 }
 
 TEST_F(PostJson, ManyCallsAtOnceShareNothing) {

@@ -168,13 +168,26 @@ TEST_F(PeerDirectory, LookupsOfUnknownPeersInsertNothing) {
     EXPECT_TRUE(peer_ip_snapshot().empty());
 }
 
-TEST_F(PeerDirectory, SeenPeerIdsLeaveThisDeviceOut) {
+TEST_F(PeerDirectory, ThisDeviceAsItsOwnPeerCountsOnlyForTheTransferLoops) {
     const std::string own = get_userid();
-    peer_seen("peer-b", "10.0.0.6");
-    peer_seen(own, "127.0.0.1");  // the self test registers this device as its own peer
-    peer_seen("peer-a", "10.0.0.5");
-    EXPECT_EQ(seen_peer_ids(), (std::vector<std::string>{"peer-a", "peer-b"}));
+    EXPECT_TRUE(peer_seen("peer-b", "10.0.0.6"));
+    // The self test registers this device as its own peer, and again.
+    EXPECT_TRUE(peer_seen(own, "127.0.0.1"));
+    EXPECT_TRUE(peer_seen(own, "127.0.0.1")) << "an address held already is recorded all the same";
+    EXPECT_FALSE(peer_seen(own, "test")) << "no address";
+    EXPECT_TRUE(peer_seen("peer-a", "10.0.0.5"));
+    EXPECT_TRUE(peer_seen("peer-c", "127.0.0.1"));
     EXPECT_EQ(get_peer_ip(own), "127.0.0.1");
+    EXPECT_EQ(seen_peer_ids(), (std::vector<std::string>{"peer-a", "peer-b", "peer-c"}));
+    EXPECT_EQ(transfer_peer_ids(), (std::vector<std::string>{"peer-a", "peer-b", "peer-c", own}));
+    // An address never speaks for this device.
+    EXPECT_EQ(peers_at_address("127.0.0.1"), (std::vector<std::string>{"peer-c"}));
+    ASSERT_TRUE(wait_for([&] { return fetches().size() == 3; }));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(fetches().size(), 3u) << "this device fetches no picture of its own";
+
+    forget_peer_ip(own);
+    EXPECT_EQ(transfer_peer_ids(), (std::vector<std::string>{"peer-a", "peer-b", "peer-c"}));
 }
 
 TEST_F(PeerDirectory, PeerApiUrls) {
