@@ -13,6 +13,7 @@
 #include "core_lib/net/public_key.h"
 #include "tests/e2e/mesk_session.h"
 #include "tests/e2e/netns_harness.h"
+#include "tests/support/stub_peer.h"
 
 using vandrel::Json;
 using namespace vandrel::testing;
@@ -104,7 +105,11 @@ TEST_F(HostileHosts, AFloodOfForgedAnnouncesLeavesTheDeviceFlatItsRepliesCappedA
               << " kB -> at most " << most.rss_kb << " kB, replies " << replies << " (at most " << most_to_one
               << " to one address) in " << seconds << " s\n";
 
-    EXPECT_LE(most.threads, before.threads) << "the flood started threads";
+    // A call to the cloud (the events upload, every few seconds) looks its name up on a
+    // thread of its own for a moment; the flood may start none that stays.
+    EXPECT_LE(most.threads, before.threads + 1) << "the flood started threads";
+    EXPECT_TRUE(wait_until([&] { return sample(mesk_a->pid()).threads <= before.threads; }, 10s))
+        << "threads started by the flood stayed";
 #ifndef MESK_SANITIZED
     // A sanitizer's quarantine holds freed memory back: resident memory says nothing then.
     EXPECT_LT(most.rss_kb - before.rss_kb, 8 * 1024) << "the flood grew resident memory";
