@@ -38,7 +38,6 @@ using tcp = net::ip::tcp;
 namespace {
 
 constexpr std::int64_t idle_recheck_ms = 15000;
-constexpr std::int64_t no_data_timeout_ms = 30000;
 constexpr std::int64_t progress_interval_ms = 2000;
 constexpr std::int64_t flush_interval_ms = 30000;
 constexpr std::int64_t save_interval_ms = 30000;
@@ -48,6 +47,12 @@ std::uint64_t decimal_or_zero(const std::string& text) {
     std::uint64_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     return error == std::errc() && end == text.data() + text.size() ? value : 0;
+}
+
+// No data for this long ends a file; its start counts as data.
+std::int64_t no_data_timeout_ms() {
+    const net_state* net = current_net::find();
+    return net != nullptr ? net->config.download_timeout.count() : 30000;
 }
 
 void set_status(const mesk_output& d, const std::string& status) {
@@ -66,12 +71,14 @@ void set_error_once(mesk_output& d, const std::string& word) {
 }
 
 net::ssl::context& client_context() {
-    static const std::shared_ptr<net::ssl::context> context = make_client_tls_context();
-    return *context;
+    // Never destroyed: a download may still end on its thread while the process exits.
+    static auto* context = new std::shared_ptr<net::ssl::context>(make_client_tls_context());
+    return **context;
 }
 
 // One "/download/v1" request, tied to the record it was opened for: once the record is
-// done the connection is closed, so no late piece reaches another file.
+// done the connection is closed, so no late piece reaches another file. The next piece
+// is read only when the previous one is on its way to the disk.
 class download_connection : public std::enable_shared_from_this<download_connection> {
 public:
     download_connection(net::io_context& io, std::shared_ptr<winrt_file_output> record)
@@ -89,9 +96,13 @@ public:
         if (!prepare_client_socket(beast::get_lowest_layer(stream_).socket(), to)) {
             return net::post(stream_.get_executor(), [self = shared_from_this()] { self->unreachable("no route"); });
         }
-        beast::get_lowest_layer(stream_).expires_after(std::chrono::milliseconds(no_data_timeout_ms));
+        // Only the connection itself has a deadline of its own, shorter than the
+        // download's: a sender that takes the connection and then says nothing ends
+        // as "timed out".
+        beast::get_lowest_layer(stream_).expires_after(std::chrono::milliseconds(no_data_timeout_ms() * 2 / 3));
         beast::get_lowest_layer(stream_).async_connect(to, [self = shared_from_this()](beast::error_code ec) {
             if (ec) return self->unreachable(ec.message());
+            beast::get_lowest_layer(self->stream_).expires_never();
             self->handshake();
         });
     }
@@ -104,8 +115,10 @@ public:
     }
 
 private:
+    bool over() const { return closed_ || record_->done; }
+
     void unreachable(const std::string& why) {
-        if (closed_ || record_->done) return;
+        if (over()) return;
         std::cerr << "download connect() failed: " << why << "\n";
         if (record_->error.empty()) {
             record_->error = "could_not_connect";
@@ -116,6 +129,7 @@ private:
 
     void handshake() {
         stream_.async_handshake(net::ssl::stream_base::client, [self = shared_from_this()](beast::error_code ec) {
+            if (self->over()) return;
             if (ec) return self->unreachable(ec.message());
             // Only the sender's own key: anyone else at its address is no sender.
             const std::string key = server_key_sha256(self->stream_.native_handle());
@@ -128,10 +142,12 @@ private:
 
     void send_request() {
         http::async_write(stream_, request_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+            if (self->over()) return;
             if (ec) return self->end_closed();
             self->parser_.body_limit(boost::none);
             http::async_read_header(self->stream_, self->buffer_, self->parser_,
                                     [self](beast::error_code read_error, std::size_t) {
+                                        if (self->over()) return self->close();
                                         if (read_error) return self->end_closed();
                                         self->on_header();
                                     });
@@ -139,7 +155,6 @@ private:
     }
 
     void on_header() {
-        if (closed_ || record_->done) return close();
         const unsigned status = parser_.get().result_int();
         if (status == 404 || status == 403) {
             record_->error = status == 404 ? "remote_file_not_found" : "remote_file_paused";
@@ -147,10 +162,7 @@ private:
             return end();
         }
         // Only a 200 answer's body is ever written.
-        if (status != 200) {
-            set_error_once(*record_, "connection_closed");
-            return end();
-        }
+        if (status != 200) return end_closed();
         read_piece();
     }
 
@@ -162,6 +174,7 @@ private:
             if (ec == http::error::need_buffer) ec = {};
             const std::size_t n = self->piece_.size() - self->parser_.get().body().size;
             if (n > 0 && !self->take_piece(n)) return;
+            if (self->over()) return self->close();
             if (ec) return self->end_closed();
             self->read_piece();
         });
@@ -170,14 +183,8 @@ private:
     // false when the download ended with this piece.
     bool take_piece(std::size_t n) {
         mesk_output& d = *record_;
-        if (closed_ || d.done) {
+        if (over()) {
             close();
-            return false;
-        }
-        if (stopped_download_id().remove(d.chat_id)) {
-            set_status(d, "error");
-            d.error = "stopped_by_user";
-            end();
             return false;
         }
         // Never past the file's size: what is more is no part of it.
@@ -198,8 +205,7 @@ private:
             send_to_ui(download_progress_record(d));
         }
         if (written != n) {
-            set_error_once(d, "connection_closed");
-            end();
+            end_closed();
             return false;
         }
         return true;
@@ -239,23 +245,24 @@ struct downloader {
     }
 
     void start_file_download(const std::string& file_id, const std::string& download_id);
+    // Ends the running file when it has had no data for too long or the user stopped
+    // its download, also while no piece arrives.
+    void check_running();
     void advance_downloads();
 };
 
 void downloader::start_file_download(const std::string& file_id, const std::string& download_id) {
-    mesk_output& d = *current;
+    winrt_file_output& d = *current;
     const Json file = db_get_file_to_receive(file_id);
     settled_at_start = false;
+    d.file_id = file_id;
+    d.chat_id = download_id;
     if (!file["filename"].is_string()) {
-        d.file_id = file_id;
-        d.chat_id = download_id;
         set_status(d, "error");
         d.done = true;
         settled_at_start = true;
         return;
     }
-    d.file_id = file_id;
-    d.chat_id = download_id;
     d.filepath = file["filename"].string_value();
     d.device = file["sender"].string_value();
     d.peer_address = get_peer_ip(d.device);
@@ -264,15 +271,16 @@ void downloader::start_file_download(const std::string& file_id, const std::stri
 
     const std::string name = safe_file_name(d.filepath);
     const std::string target = download_target_for_file(name);
-    const std::string target_path = target.empty() ? "" : resolve_storage_path(target);
-    const std::uint64_t existing = target.empty() ? 0 : get_file_size(target);
+    // A file of that name that is there already, and its size.
+    const bool exists = !target.empty() && !find_file_in_folder(target).empty();
+    const std::uint64_t existing = exists ? get_file_size(target) : 0;
     d.bytes_transferred = existing;
     d.other_files = db_get_download_progress(download_id, file_id);
     d.last_progress_ms = 0;
     d.last_flush_ms = d.last_data_ms = now_ms();
 
-    if (!target.empty() && existing == d.total_bytes) {
-        // Received before: nothing to fetch.
+    if (exists && existing == d.total_bytes) {
+        // Received before: nothing to fetch. The end of the file tells the rest.
         set_status(d, "complete");
         trigger_resend();
         db_set_file_to_receive_progress(existing, file_id);
@@ -282,13 +290,12 @@ void downloader::start_file_download(const std::string& file_id, const std::stri
                             {"bytes_transferred", std::to_string(existing)},
                             {"total_bytes", std::to_string(existing)},
                             {"device", d.device},
-                            {"filepath", target_path},
+                            {"filepath", resolve_storage_path(target)},
                             {"other_files", d.other_files}};
         send_to_ui(Json(record).dump());
         record["action"] = "download_completed";
         send_to_ui(Json(std::move(record)).dump());
         d.done = true;
-        settled_at_start = true;
         return;
     }
     const auto fail = [this, &d](const std::string& word, const char* status) {
@@ -303,39 +310,52 @@ void downloader::start_file_download(const std::string& file_id, const std::stri
         return fail(d.error, nullptr);
     }
     // A finished file of another size in the way goes aside, under its size.
-    if (existing != 0 && !d.rename_to(backup_file_name(name, existing))) return fail("unknown backup error", "");
+    if (exists && !d.rename_to(backup_file_name(name, existing))) return fail("unknown backup error", "");
     const std::string temporary = temporary_file_name(name);
     if (!d.create(temporary)) return fail("unknown open file error", "error");
-    const std::string temporary_target = download_target_for_file(temporary);
-    if (temporary_target.empty()) return fail("could not get filesize for " + temporary, "error");
-    std::uint64_t offset = get_file_size(temporary_target);
-    if (offset > d.total_bytes) {
-        // A stale or foreign temporary file: fetched again from its start.
+    std::optional<std::uint64_t> offset = d.size();
+    if (!offset) return fail("could not get filesize for " + temporary, "error");
+    // Bytes of a larger file, or of another transfer of the same name, are no part of
+    // this one: it starts again from its first byte.
+    if (*offset > d.total_bytes || (*offset > 0 && d.begun_for_other(file_id))) {
         if (!d.discard()) return fail("unknown delete error", "error");
         if (!d.create(temporary)) return fail("unknown file open error", "error");
-        offset = get_file_size(temporary_target);
+        offset = d.size();
+        if (!offset) return fail("could not get filesize for " + temporary, "error");
     }
-    d.bytes_transferred = offset;
+    d.mark_begun_for(file_id);
+    d.bytes_transferred = *offset;
 
     boost::system::error_code ec;
     std::string literal = d.peer_address;
     if (literal.size() > 2 && literal.front() == '[') literal = literal.substr(1, literal.size() - 2);
     const net::ip::address address = net::ip::make_address(literal, ec);
     if (ec) return fail("DEVICE_NOT_CONNECTED", "error");
-    const Json body(Json::object{{"chat_id", download_id}, {"file_id", file_id}, {"offset", std::to_string(offset)}});
+    const Json body(Json::object{{"chat_id", download_id}, {"file_id", file_id}, {"offset", std::to_string(*offset)}});
     connection = std::make_shared<download_connection>(io, current);
     connection->start(tcp::endpoint(address, current_net::get().peer_port.load()), body.dump());
+}
+
+void downloader::check_running() {
+    if (!current || current->done) return;
+    mesk_output& d = *current;
+    if (now_ms() - d.last_data_ms > no_data_timeout_ms()) {
+        d.error = "timed out";
+    } else if (stopped_download_id().remove(d.chat_id)) {
+        d.error = "stopped_by_user";
+    } else {
+        return;
+    }
+    set_status(d, "error");
+    d.done = true;
+    end_connection();
 }
 
 void downloader::advance_downloads() {
     if (core_stopping()) return;
     if (current) {
-        mesk_output& d = *current;
-        if (!d.done && now_ms() - d.last_data_ms > no_data_timeout_ms) {
-            d.error = "timed out";
-            set_status(d, "error");
-            d.done = true;
-        }
+        check_running();
+        winrt_file_output& d = *current;
         if (!d.done) return;
         end_connection();
         if (!settled_at_start) {
@@ -392,9 +412,7 @@ void download_loop() {
             set_downloads_pending(true);
             idle_mark = now;
         }
-        if (get_downloads_pending() || (state.current && now - state.current->last_data_ms > no_data_timeout_ms)) {
-            state.advance_downloads();
-        }
+        if (state.current || get_downloads_pending()) state.advance_downloads();
         // A file that ended makes way for the next at once.
         while (state.current && state.current->done && !core_stopping()) state.advance_downloads();
         state.io.run_one_for(idle_wait);
