@@ -9,6 +9,7 @@
 #include "core_lib/net/resend_queue.h"
 #include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/devices.h"
+#include "core_lib/store/service_flags.h"
 
 namespace vandrel {
 
@@ -31,6 +32,8 @@ void peer_seen(const std::string& device_id, const std::string& address) {
     }
     post_peers_updated();
     trigger_resend();
+    // Files of this peer that wait in the queue are fetched now, not at the next idle look.
+    set_downloads_pending(true);
     request_peer_avatar(device_id, normal);
 }
 

@@ -85,9 +85,8 @@ TEST_F(FileTransfer, AChatWithFilesArrivesWholeUnderSafeNamesWithProgressOnBothS
     ASSERT_TRUE(offered) << "A made no upload of the picked files";
     ASSERT_EQ(offered->file_ids.size(), sent.size());
 
-    const Json told = mesk_b->event("new_chat", 30s, [&](const Json& e) {
-        return e["info"]["id"].string_value() == offered->chat_id;
-    });
+    const Json told = mesk_b->event("new_chat", 30s,
+                                    [&](const Json& e) { return e["info"]["id"].string_value() == offered->chat_id; });
     ASSERT_FALSE(told.is_null()) << "B was not told of the chat";
     EXPECT_EQ(told["info"]["type"].string_value(), "download");
     EXPECT_EQ(told["info"]["sender"].string_value(), a_id);
@@ -121,15 +120,16 @@ TEST_F(FileTransfer, AChatWithFilesArrivesWholeUnderSafeNamesWithProgressOnBothS
     EXPECT_EQ(progress.back()["other_files"]["number_of_files"].string_value(), std::to_string(sent.size()));
 
     // A saw its upload move, and is told that it arrived.
-    const Json uploaded =
-        mesk_a->event("update_bytes_transferred", 10s, [&](const Json& e) {
-            return e["file_id"].string_value() == big && e["bytes_transferred"].string_value() == std::to_string(50ull << 20);
-        });
+    const Json uploaded = mesk_a->event("update_bytes_transferred", 10s, [&](const Json& e) {
+        return e["file_id"].string_value() == big &&
+               e["bytes_transferred"].string_value() == std::to_string(50ull << 20);
+    });
     EXPECT_FALSE(uploaded.is_null()) << "A did not see the whole upload";
     EXPECT_EQ(uploaded["device"].string_value(), b_id);
-    EXPECT_FALSE(mesk_a->event("download_completed", 60s, [&](const Json& e) {
-                           return e["chat_id"].string_value() == offered->chat_id;
-                       }).is_null())
+    EXPECT_FALSE(mesk_a
+                     ->event("download_completed", 60s,
+                             [&](const Json& e) { return e["chat_id"].string_value() == offered->chat_id; })
+                     .is_null())
         << "A was not told that the files arrived";
     EXPECT_TRUE(mesk_a->quit());
     EXPECT_TRUE(mesk_b->quit());

@@ -19,6 +19,7 @@
 #include "core_lib/net/download_queue.h"
 #include "core_lib/net/net_state.h"
 #include "core_lib/net/peer_api.h"
+#include "core_lib/net/peer_directory.h"
 #include "core_lib/net/public_key.h"
 #include "core_lib/store/devices.h"
 #include "core_lib/store/downloads.h"
@@ -422,9 +423,9 @@ TEST_F(DownloadClient, FilesOfASenderNotInTheDirectoryWait) {
     std::this_thread::sleep_for(500ms);
     EXPECT_EQ(status("f-a"), "queued");
     EXPECT_EQ(a->count(download_path), 0u);
-    set_peer_ip(a_id, a_address);
-    set_downloads_pending(true);
-    ASSERT_TRUE(ends_as("f-a", "complete"));
+    // Seen again: its files are fetched at once, not at the next idle look.
+    peer_seen(a_id, a_address);
+    ASSERT_TRUE(wait_until([&] { return status("f-a") == "complete"; }, 5s));
 }
 
 TEST_F(DownloadClient, WithoutADownloadFolderTheFileFailsWithTheWordForIt) {
