@@ -7,6 +7,7 @@
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ssl.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
@@ -82,7 +83,7 @@ net::ssl::context& client_context() {
 class download_connection : public std::enable_shared_from_this<download_connection> {
 public:
     download_connection(net::io_context& io, std::shared_ptr<winrt_file_output> record)
-        : stream_(io, client_context()), record_(std::move(record)) {}
+        : io_(io), stream_(io, client_context()), deadline_(io), record_(std::move(record)) {}
 
     void start(const tcp::endpoint& to, std::string body) {
         request_.method(http::verb::post);
@@ -93,16 +94,19 @@ public:
         request_.keep_alive(false);
         request_.body() = std::move(body);
         request_.prepare_payload();
-        if (!prepare_client_socket(beast::get_lowest_layer(stream_).socket(), to)) {
-            return net::post(stream_.get_executor(), [self = shared_from_this()] { self->unreachable("no route"); });
+        if (!prepare_client_socket(socket(), to)) {
+            return net::post(io_, [self = shared_from_this()] { self->unreachable("no route"); });
         }
         // Only the connection itself has a deadline of its own, shorter than the
         // download's: a sender that takes the connection and then says nothing ends
         // as "timed out".
-        beast::get_lowest_layer(stream_).expires_after(std::chrono::milliseconds(no_data_timeout_ms() * 2 / 3));
-        beast::get_lowest_layer(stream_).async_connect(to, [self = shared_from_this()](beast::error_code ec) {
+        deadline_.expires_after(std::chrono::milliseconds(no_data_timeout_ms() * 2 / 3));
+        deadline_.async_wait([self = shared_from_this()](beast::error_code ec) {
+            if (!ec) self->close();
+        });
+        socket().async_connect(to, [self = shared_from_this()](beast::error_code ec) {
+            self->deadline_.cancel();
             if (ec) return self->unreachable(ec.message());
-            beast::get_lowest_layer(self->stream_).expires_never();
             self->handshake();
         });
     }
@@ -110,11 +114,13 @@ public:
     void close() {
         if (closed_) return;
         closed_ = true;
+        deadline_.cancel();
         beast::error_code ignored;
-        beast::get_lowest_layer(stream_).socket().close(ignored);
+        socket().close(ignored);
     }
 
 private:
+    tcp::socket& socket() { return beast::get_lowest_layer(stream_); }
     bool over() const { return closed_ || record_->done; }
 
     void unreachable(const std::string& why) {
@@ -145,6 +151,9 @@ private:
             if (self->over()) return;
             if (ec) return self->end_closed();
             self->parser_.body_limit(boost::none);
+            // Room for a whole TLS record beside what is left over: reads are as large
+            // as the buffer's free room, and small ones cost a call into TLS each.
+            self->buffer_.reserve(2 * transfer_piece_bytes);
             http::async_read_header(self->stream_, self->buffer_, self->parser_,
                                     [self](beast::error_code read_error, std::size_t) {
                                         if (self->over()) return self->close();
@@ -216,12 +225,16 @@ private:
         end();
     }
 
+    // The download thread's loop ends the file at once.
     void end() {
         record_->done = true;
         close();
+        io_.stop();
     }
 
-    beast::ssl_stream<beast::tcp_stream> stream_;
+    net::io_context& io_;
+    beast::ssl_stream<tcp::socket> stream_;
+    net::steady_timer deadline_;
     std::shared_ptr<winrt_file_output> record_;
     http::request<http::string_body> request_;
     http::response_parser<http::buffer_body> parser_;
@@ -415,10 +428,12 @@ void download_loop() {
         if (state.current || get_downloads_pending()) state.advance_downloads();
         // A file that ended makes way for the next at once.
         while (state.current && state.current->done && !core_stopping()) state.advance_downloads();
-        state.io.run_one_for(idle_wait);
+        state.io.restart();
+        state.io.run_for(idle_wait);
     }
     state.end_connection();
     state.work.reset();
+    state.io.restart();
     state.io.run_for(std::chrono::milliseconds(100));
 }
 
