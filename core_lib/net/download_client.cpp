@@ -21,6 +21,7 @@
 #include "core_lib/net/peer_directory.h"
 #include "core_lib/net/resend_queue.h"
 #include "core_lib/net/tls_context.h"
+#include "core_lib/net/tls_sessions.h"
 #include "core_lib/net/transfer_slots.h"
 #include "core_lib/platform/platform_services.h"
 #include "core_lib/platform/ui_event_channel.h"
@@ -86,6 +87,7 @@ public:
         : io_(io), stream_(io, client_context()), deadline_(io), record_(std::move(record)) {}
 
     void start(const tcp::endpoint& to, std::string body) {
+        endpoint_ = to.address().to_string() + ":" + std::to_string(to.port());
         request_.method(http::verb::post);
         request_.target("/download/v1");
         request_.version(11);
@@ -134,6 +136,7 @@ private:
     }
 
     void handshake() {
+        if (tls_session_cache* sessions = current_tls_sessions()) sessions->offer(endpoint_, stream_.native_handle());
         stream_.async_handshake(net::ssl::stream_base::client, [self = shared_from_this()](beast::error_code ec) {
             if (self->over()) return;
             if (ec) return self->unreachable(ec.message());
@@ -164,6 +167,8 @@ private:
     }
 
     void on_header() {
+        // The session tickets came before the answer.
+        if (tls_session_cache* sessions = current_tls_sessions()) sessions->keep(endpoint_, stream_.native_handle());
         const unsigned status = parser_.get().result_int();
         if (status == 404 || status == 403) {
             record_->error = status == 404 ? "remote_file_not_found" : "remote_file_paused";
@@ -233,6 +238,7 @@ private:
     }
 
     net::io_context& io_;
+    std::string endpoint_;  // "ADDRESS:PORT", the key of its TLS session
     beast::ssl_stream<tcp::socket> stream_;
     net::steady_timer deadline_;
     std::shared_ptr<winrt_file_output> record_;
@@ -374,7 +380,9 @@ void downloader::advance_downloads() {
         if (!settled_at_start) {
             db_set_file_to_receive_progress(d.bytes_transferred, d.file_id);
             send_to_ui(download_progress_record(d));
-            d.flush();
+            // A whole file reaches the disk as it is finished; a part of one only for a
+            // later attempt.
+            if (d.bytes_transferred != d.total_bytes) d.flush();
             if (d.bytes_transferred == d.total_bytes) {
                 if (d.finish()) {
                     set_status(d, "complete");

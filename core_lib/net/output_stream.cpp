@@ -20,14 +20,6 @@ namespace {
 
 const char* const owner_attribute = "user.mesk.file_id";
 
-// The parent folder's entry of a renamed file reaches the disk too.
-void sync_folder(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
 }  // namespace
 
 std::string received_file_folder(const std::string& name) {
@@ -102,7 +94,6 @@ bool winrt_file_output::finish() {
     if (std::rename(open_path_.c_str(), (folder + name).c_str()) != 0) return false;
     // The name it had while it arrived belongs to no transfer now.
     ::removexattr((folder + name).c_str(), owner_attribute);
-    sync_folder(folder);
     open_path_.clear();
     send_to_ui(
         Json(Json::object{
