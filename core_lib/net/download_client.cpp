@@ -249,6 +249,17 @@ private:
     bool closed_ = false;
 };
 
+// Puts the whole file on disk under its final name and records the outcome.
+void complete_file(winrt_file_output& d) {
+    if (d.finish()) {
+        set_status(d, "complete");
+        trigger_resend();
+    } else {
+        show_toast("rename error", d.filepath);
+        set_status(d, "error");
+    }
+}
+
 // The download thread's state: the running file and its connection.
 struct downloader {
     net::io_context io;
@@ -384,13 +395,7 @@ void downloader::advance_downloads() {
             // later attempt.
             if (d.bytes_transferred != d.total_bytes) d.flush();
             if (d.bytes_transferred == d.total_bytes) {
-                if (d.finish()) {
-                    set_status(d, "complete");
-                    trigger_resend();
-                } else {
-                    show_toast("rename error", d.filepath);
-                    set_status(d, "error");
-                }
+                complete_file(d);
             } else {
                 set_status(d, "error");
                 set_error_once(d, "unknown error");
@@ -433,9 +438,14 @@ void download_loop() {
             set_downloads_pending(true);
             idle_mark = now;
         }
-        if (state.current || get_downloads_pending()) state.advance_downloads();
-        // A file that ended makes way for the next at once.
-        while (state.current && state.current->done && !core_stopping()) state.advance_downloads();
+        // A pass that fails (the store, say) is told and the loop goes on.
+        try {
+            if (state.current || get_downloads_pending()) state.advance_downloads();
+            // A file that ended makes way for the next at once.
+            while (state.current && state.current->done && !core_stopping()) state.advance_downloads();
+        } catch (const std::exception& e) {
+            std::cerr << "download pass failed: " << e.what() << "\n";
+        }
         state.io.restart();
         state.io.run_for(idle_wait);
     }
