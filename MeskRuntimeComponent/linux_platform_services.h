@@ -27,6 +27,13 @@ namespace vandrel {
 // "" when the user cancels.
 using FolderPicker = std::function<void(std::function<void(const std::string& folder)> done)>;
 
+// The application package of a program at `program_path`: PREFIX/share/mesk when the
+// program is installed as PREFIX/bin/mesk and that folder exists, else `built_in` (the
+// repository's web folder).
+std::string package_folder_for(const std::string& program_path, const std::string& built_in);
+// The package folder of the running program.
+std::string default_package_folder();
+
 struct LinuxPlatformConfig {
     PlatformEnvironment environment = environment_from_process();
     std::string system_root = "/";  // where sys/ and proc/ are read for the device model
@@ -38,7 +45,7 @@ struct LinuxPlatformConfig {
     // Unset: every pick is a cancel.
     FolderPicker pick_folder;
     // Where the files of the application package lie ("ms-appx:///" paths).
-    std::string package_folder = MESK_PACKAGE_DIR;
+    std::string package_folder = default_package_folder();
 };
 
 class LinuxPlatformServices : public PlatformServices {
