@@ -104,7 +104,9 @@ public:
         // as "timed out".
         deadline_.expires_after(std::chrono::milliseconds(no_data_timeout_ms() * 2 / 3));
         deadline_.async_wait([self = shared_from_this()](beast::error_code ec) {
-            if (!ec) self->close();
+            // The connection attempt fails, and says so.
+            beast::error_code ignored;
+            if (!ec) self->socket().close(ignored);
         });
         socket().async_connect(to, [self = shared_from_this()](beast::error_code ec) {
             self->deadline_.cancel();

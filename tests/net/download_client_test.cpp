@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
@@ -414,6 +418,31 @@ TEST_F(DownloadClient, OnlyTheSendersOwnServerIsFetchedFrom) {
     EXPECT_EQ(events("download_error", "f-a").at(0)["error"].string_value(), "could_not_connect");
     EXPECT_TRUE(get_peer_ip(a_id).empty()) << "the address is forgotten";
     EXPECT_EQ(a->count(download_path), 0u);
+}
+
+TEST_F(DownloadClient, ASenderThatNeverTakesTheConnectionIsUnreachable) {
+    // A listener whose one place in its queue is taken: further connections hang.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(a->port());
+    at.sin_addr.s_addr = htonl(0x7F000004);  // 127.0.0.4
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 3; ++i) {
+        const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        (void)::connect(filler, reinterpret_cast<sockaddr*>(&at), sizeof at);  // in progress, or queued
+        fillers.push_back(filler);
+    }
+    set_peer_ip(a_id, "127.0.0.4");
+    offer("down-1", "f-a", "a.bin", "bytes");
+    start();
+    ASSERT_TRUE(wait_until([&] { return !events("download_error", "f-a").empty(); }));
+    EXPECT_EQ(events("download_error", "f-a").at(0)["error"].string_value(), "could_not_connect");
+    EXPECT_TRUE(get_peer_ip(a_id).empty());
+    for (int fd : fillers) ::close(fd);
+    ::close(listener);
 }
 
 TEST_F(DownloadClient, FilesOfASenderNotInTheDirectoryWait) {
