@@ -219,6 +219,20 @@ std::string LinuxPlatformServices::storage_path_for_file(const std::string& gran
     return vandrel::storage_path_for_file(state_->access_list, granted_folder, file_path);
 }
 
+std::string package_folder_for(const std::string& program_path, const std::string& built_in) {
+    std::error_code error;
+    const std::filesystem::path installed =
+        std::filesystem::path(program_path).parent_path().parent_path() / "share" / "mesk";
+    if (!program_path.empty() && std::filesystem::is_directory(installed, error)) return installed.string();
+    return built_in;
+}
+
+std::string default_package_folder() {
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    return package_folder_for(error ? std::string() : program.string(), MESK_PACKAGE_DIR);
+}
+
 std::string LinuxPlatformServices::get_package_file(const std::string& uri) {
     const std::string prefix = "ms-appx:///";
     if (uri.size() <= prefix.size() || !starts_with(uri, prefix)) return {};

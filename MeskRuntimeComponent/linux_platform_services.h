@@ -27,6 +27,13 @@ namespace vandrel {
 // "" when the user cancels.
 using FolderPicker = std::function<void(std::function<void(const std::string& folder)> done)>;
 
+// The application package of a program at `program_path`: PREFIX/share/mesk when the
+// program is installed as PREFIX/bin/mesk and that folder exists, else `built_in` (the
+// repository's web folder).
+std::string package_folder_for(const std::string& program_path, const std::string& built_in);
+// The package folder of the running program.
+std::string default_package_folder();
+
 struct LinuxPlatformConfig {
     PlatformEnvironment environment = environment_from_process();
     std::string system_root = "/";  // where sys/ and proc/ are read for the device model
@@ -41,7 +48,7 @@ struct LinuxPlatformConfig {
     // Asks for the folder of received files of no known kind. Unset: never asked.
     FolderPicker pick_others_folder;
     // Where the files of the application package lie ("ms-appx:///" paths).
-    std::string package_folder = MESK_PACKAGE_DIR;
+    std::string package_folder = default_package_folder();
 };
 
 class LinuxPlatformServices : public PlatformServices {

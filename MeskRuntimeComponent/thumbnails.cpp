@@ -20,6 +20,8 @@ void start_vips() {
     static std::once_flag once;
     std::call_once(once, [] {
         if (VIPS_INIT("mesk") != 0) return;
+        // Pictures come from peers too: only the loaders that are fit for untrusted input.
+        vips_block_untrusted_set(TRUE);
         // Thumbnails are made one by one; no operation needs keeping for a second one.
         vips_cache_set_max(0);
         vips_concurrency_set(2);

@@ -9,6 +9,7 @@
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ssl.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
@@ -23,6 +24,7 @@
 #include "core_lib/net/resend_queue.h"
 #include "core_lib/net/self_calls.h"
 #include "core_lib/net/tls_context.h"
+#include "core_lib/net/tls_sessions.h"
 #include "core_lib/net/transfer_slots.h"
 #include "core_lib/platform/platform_services.h"
 #include "core_lib/platform/ui_event_channel.h"
@@ -41,7 +43,6 @@ using tcp = net::ip::tcp;
 namespace {
 
 constexpr std::int64_t idle_recheck_ms = 15000;
-constexpr std::int64_t no_data_timeout_ms = 30000;
 constexpr std::int64_t progress_interval_ms = 2000;
 constexpr std::int64_t flush_interval_ms = 30000;
 constexpr std::int64_t save_interval_ms = 30000;
@@ -51,6 +52,12 @@ std::uint64_t decimal_or_zero(const std::string& text) {
     std::uint64_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     return error == std::errc() && end == text.data() + text.size() ? value : 0;
+}
+
+// No data for this long ends a file; its start counts as data.
+std::int64_t no_data_timeout_ms() {
+    const net_state* net = current_net::find();
+    return net != nullptr ? net->config.download_timeout.count() : 30000;
 }
 
 void set_status(const mesk_output& d, const std::string& status) {
@@ -69,21 +76,24 @@ void set_error_once(mesk_output& d, const std::string& word) {
 }
 
 net::ssl::context& client_context() {
-    static const std::shared_ptr<net::ssl::context> context = make_client_tls_context();
-    return *context;
+    // Never destroyed: a download may still end on its thread while the process exits.
+    static auto* context = new std::shared_ptr<net::ssl::context>(make_client_tls_context());
+    return **context;
 }
 
 // One "/download/v1" request, tied to the record it was opened for: once the record is
-// done the connection is closed, so no late piece reaches another file.
+// done the connection is closed, so no late piece reaches another file. The next piece
+// is read only when the previous one is on its way to the disk.
 class download_connection : public std::enable_shared_from_this<download_connection> {
 public:
     download_connection(net::io_context& io, std::shared_ptr<winrt_file_output> record)
-        : stream_(io, client_context()), record_(std::move(record)) {}
+        : io_(io), stream_(io, client_context()), deadline_(io), record_(std::move(record)) {}
 
     // `key` is the one the server must show; the extra fields go out only after it did.
     void start(const tcp::endpoint& to, std::string body, std::string key,
                const std::vector<std::pair<std::string, std::string>>& fields) {
         expected_key_ = std::move(key);
+        endpoint_ = to.address().to_string() + ":" + std::to_string(to.port());
         request_.method(http::verb::post);
         request_.target("/download/v1");
         request_.version(11);
@@ -93,11 +103,20 @@ public:
         request_.keep_alive(false);
         request_.body() = std::move(body);
         request_.prepare_payload();
-        if (!prepare_client_socket(beast::get_lowest_layer(stream_).socket(), to)) {
-            return net::post(stream_.get_executor(), [self = shared_from_this()] { self->unreachable("no route"); });
+        if (!prepare_client_socket(socket(), to)) {
+            return net::post(io_, [self = shared_from_this()] { self->unreachable("no route"); });
         }
-        beast::get_lowest_layer(stream_).expires_after(std::chrono::milliseconds(no_data_timeout_ms));
-        beast::get_lowest_layer(stream_).async_connect(to, [self = shared_from_this()](beast::error_code ec) {
+        // Only the connection itself has a deadline of its own, shorter than the
+        // download's: a sender that takes the connection and then says nothing ends
+        // as "timed out".
+        deadline_.expires_after(std::chrono::milliseconds(no_data_timeout_ms() * 2 / 3));
+        deadline_.async_wait([self = shared_from_this()](beast::error_code ec) {
+            // The connection attempt fails, and says so.
+            beast::error_code ignored;
+            if (!ec) self->socket().close(ignored);
+        });
+        socket().async_connect(to, [self = shared_from_this()](beast::error_code ec) {
+            self->deadline_.cancel();
             if (ec) return self->unreachable(ec.message());
             self->handshake();
         });
@@ -106,13 +125,17 @@ public:
     void close() {
         if (closed_) return;
         closed_ = true;
+        deadline_.cancel();
         beast::error_code ignored;
-        beast::get_lowest_layer(stream_).socket().close(ignored);
+        socket().close(ignored);
     }
 
 private:
+    tcp::socket& socket() { return beast::get_lowest_layer(stream_); }
+    bool over() const { return closed_ || record_->done; }
+
     void unreachable(const std::string& why) {
-        if (closed_ || record_->done) return;
+        if (over()) return;
         std::cerr << "download connect() failed: " << why << "\n";
         if (record_->error.empty()) {
             record_->error = "could_not_connect";
@@ -122,7 +145,9 @@ private:
     }
 
     void handshake() {
+        if (tls_session_cache* sessions = current_tls_sessions()) sessions->offer(endpoint_, stream_.native_handle());
         stream_.async_handshake(net::ssl::stream_base::client, [self = shared_from_this()](beast::error_code ec) {
+            if (self->over()) return;
             if (ec) return self->unreachable(ec.message());
             // Only the sender's own key: anyone else at its address is no sender.
             const std::string key = server_key_sha256(self->stream_.native_handle());
@@ -135,10 +160,15 @@ private:
 
     void send_request() {
         http::async_write(stream_, request_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+            if (self->over()) return;
             if (ec) return self->end_closed();
             self->parser_.body_limit(boost::none);
+            // Room for a whole TLS record beside what is left over: reads are as large
+            // as the buffer's free room, and small ones cost a call into TLS each.
+            self->buffer_.reserve(2 * transfer_piece_bytes);
             http::async_read_header(self->stream_, self->buffer_, self->parser_,
                                     [self](beast::error_code read_error, std::size_t) {
+                                        if (self->over()) return self->close();
                                         if (read_error) return self->end_closed();
                                         self->on_header();
                                     });
@@ -146,7 +176,8 @@ private:
     }
 
     void on_header() {
-        if (closed_ || record_->done) return close();
+        // The session tickets came before the answer.
+        if (tls_session_cache* sessions = current_tls_sessions()) sessions->keep(endpoint_, stream_.native_handle());
         const unsigned status = parser_.get().result_int();
         if (status == 404 || status == 403) {
             record_->error = status == 404 ? "remote_file_not_found" : "remote_file_paused";
@@ -154,10 +185,7 @@ private:
             return end();
         }
         // Only a 200 answer's body is ever written.
-        if (status != 200) {
-            set_error_once(*record_, "connection_closed");
-            return end();
-        }
+        if (status != 200) return end_closed();
         read_piece();
     }
 
@@ -169,6 +197,7 @@ private:
             if (ec == http::error::need_buffer) ec = {};
             const std::size_t n = self->piece_.size() - self->parser_.get().body().size;
             if (n > 0 && !self->take_piece(n)) return;
+            if (self->over()) return self->close();
             if (ec) return self->end_closed();
             self->read_piece();
         });
@@ -177,14 +206,8 @@ private:
     // false when the download ended with this piece.
     bool take_piece(std::size_t n) {
         mesk_output& d = *record_;
-        if (closed_ || d.done) {
+        if (over()) {
             close();
-            return false;
-        }
-        if (stopped_download_id().remove(d.chat_id)) {
-            set_status(d, "error");
-            d.error = "stopped_by_user";
-            end();
             return false;
         }
         // Never past the file's size: what is more is no part of it.
@@ -205,8 +228,7 @@ private:
             send_to_ui(download_progress_record(d));
         }
         if (written != n) {
-            set_error_once(d, "connection_closed");
-            end();
+            end_closed();
             return false;
         }
         return true;
@@ -217,12 +239,17 @@ private:
         end();
     }
 
+    // The download thread's loop ends the file at once.
     void end() {
         record_->done = true;
         close();
+        io_.stop();
     }
 
-    beast::ssl_stream<beast::tcp_stream> stream_;
+    net::io_context& io_;
+    std::string endpoint_;  // "ADDRESS:PORT", the key of its TLS session
+    beast::ssl_stream<tcp::socket> stream_;
+    net::steady_timer deadline_;
     std::shared_ptr<winrt_file_output> record_;
     http::request<http::string_body> request_;
     http::response_parser<http::buffer_body> parser_;
@@ -231,6 +258,17 @@ private:
     std::string expected_key_;
     bool closed_ = false;
 };
+
+// Puts the whole file on disk under its final name and records the outcome.
+void complete_file(winrt_file_output& d) {
+    if (d.finish()) {
+        set_status(d, "complete");
+        trigger_resend();
+    } else {
+        show_toast("rename error", d.filepath);
+        set_status(d, "error");
+    }
+}
 
 // The download thread's state: the running file and its connection.
 struct downloader {
@@ -247,23 +285,24 @@ struct downloader {
     }
 
     void start_file_download(const std::string& file_id, const std::string& download_id);
+    // Ends the running file when it has had no data for too long or the user stopped
+    // its download, also while no piece arrives.
+    void check_running();
     void advance_downloads();
 };
 
 void downloader::start_file_download(const std::string& file_id, const std::string& download_id) {
-    mesk_output& d = *current;
+    winrt_file_output& d = *current;
     const Json file = db_get_file_to_receive(file_id);
     settled_at_start = false;
+    d.file_id = file_id;
+    d.chat_id = download_id;
     if (!file["filename"].is_string()) {
-        d.file_id = file_id;
-        d.chat_id = download_id;
         set_status(d, "error");
         d.done = true;
         settled_at_start = true;
         return;
     }
-    d.file_id = file_id;
-    d.chat_id = download_id;
     d.filepath = file["filename"].string_value();
     d.device = file["sender"].string_value();
     d.peer_address = get_peer_ip(d.device);
@@ -272,17 +311,16 @@ void downloader::start_file_download(const std::string& file_id, const std::stri
 
     const std::string name = safe_file_name(d.filepath);
     const std::string target = download_target_for_file(name);
-    const std::string target_path = target.empty() ? "" : resolve_storage_path(target);
-    // A missing file also reads as size 0: only a file that is there was received.
-    const bool target_exists = !target.empty() && !find_file_in_folder(target).empty();
-    const std::uint64_t existing = target_exists ? get_file_size(target) : 0;
+    // A file of that name that is there already, and its size.
+    const bool exists = !target.empty() && !find_file_in_folder(target).empty();
+    const std::uint64_t existing = exists ? get_file_size(target) : 0;
     d.bytes_transferred = existing;
     d.other_files = db_get_download_progress(download_id, file_id);
     d.last_progress_ms = 0;
     d.last_flush_ms = d.last_data_ms = now_ms();
 
-    if (target_exists && existing == d.total_bytes) {
-        // Received before: nothing to fetch.
+    if (exists && existing == d.total_bytes) {
+        // Received before: nothing to fetch. The end of the file tells the rest.
         set_status(d, "complete");
         trigger_resend();
         db_set_file_to_receive_progress(existing, file_id);
@@ -292,13 +330,12 @@ void downloader::start_file_download(const std::string& file_id, const std::stri
                             {"bytes_transferred", std::to_string(existing)},
                             {"total_bytes", std::to_string(existing)},
                             {"device", d.device},
-                            {"filepath", target_path},
+                            {"filepath", resolve_storage_path(target)},
                             {"other_files", d.other_files}};
         send_to_ui(Json(record).dump());
         record["action"] = "download_completed";
         send_to_ui(Json(std::move(record)).dump());
         d.done = true;
-        settled_at_start = true;
         return;
     }
     const auto fail = [this, &d](const std::string& word, const char* status) {
@@ -313,26 +350,28 @@ void downloader::start_file_download(const std::string& file_id, const std::stri
         return fail(d.error, nullptr);
     }
     // A finished file of another size in the way goes aside, under its size.
-    if (existing != 0 && !d.rename_to(backup_file_name(name, existing))) return fail("unknown backup error", "");
+    if (exists && !d.rename_to(backup_file_name(name, existing))) return fail("unknown backup error", "");
     const std::string temporary = temporary_file_name(name);
     if (!d.create(temporary)) return fail("unknown open file error", "error");
-    const std::string temporary_target = download_target_for_file(temporary);
-    if (temporary_target.empty()) return fail("could not get filesize for " + temporary, "error");
-    std::uint64_t offset = get_file_size(temporary_target);
-    if (offset > d.total_bytes) {
-        // A stale or foreign temporary file: fetched again from its start.
+    std::optional<std::uint64_t> offset = d.size();
+    if (!offset) return fail("could not get filesize for " + temporary, "error");
+    // Bytes of a larger file, or of another transfer of the same name, are no part of
+    // this one: it starts again from its first byte.
+    if (*offset > d.total_bytes || (*offset > 0 && d.begun_for_other(file_id))) {
         if (!d.discard()) return fail("unknown delete error", "error");
         if (!d.create(temporary)) return fail("unknown file open error", "error");
-        offset = get_file_size(temporary_target);
+        offset = d.size();
+        if (!offset) return fail("could not get filesize for " + temporary, "error");
     }
-    d.bytes_transferred = offset;
+    d.mark_begun_for(file_id);
+    d.bytes_transferred = *offset;
 
     boost::system::error_code ec;
     std::string literal = d.peer_address;
     if (literal.size() > 2 && literal.front() == '[') literal = literal.substr(1, literal.size() - 2);
     const net::ip::address address = net::ip::make_address(literal, ec);
     if (ec) return fail("DEVICE_NOT_CONNECTED", "error");
-    const Json body(Json::object{{"chat_id", download_id}, {"file_id", file_id}, {"offset", std::to_string(offset)}});
+    const Json body(Json::object{{"chat_id", download_id}, {"file_id", file_id}, {"offset", std::to_string(*offset)}});
     // This device as its own sender (the self test's loop-back): its own server and key.
     const bool own = is_own_device(d.device);
     if (own && d.peer_address != own_loopback_address()) return fail("DEVICE_NOT_CONNECTED", "error");
@@ -343,29 +382,36 @@ void downloader::start_file_download(const std::string& file_id, const std::stri
                       own ? self_call_fields() : std::vector<std::pair<std::string, std::string>>());
 }
 
+void downloader::check_running() {
+    if (!current || current->done) return;
+    mesk_output& d = *current;
+    if (now_ms() - d.last_data_ms > no_data_timeout_ms()) {
+        d.error = "timed out";
+    } else if (stopped_download_id().remove(d.chat_id)) {
+        d.error = "stopped_by_user";
+    } else {
+        return;
+    }
+    set_status(d, "error");
+    d.done = true;
+    end_connection();
+}
+
 void downloader::advance_downloads() {
     if (core_stopping()) return;
     if (current) {
-        mesk_output& d = *current;
-        if (!d.done && now_ms() - d.last_data_ms > no_data_timeout_ms) {
-            d.error = "timed out";
-            set_status(d, "error");
-            d.done = true;
-        }
+        check_running();
+        winrt_file_output& d = *current;
         if (!d.done) return;
         end_connection();
         if (!settled_at_start) {
             db_set_file_to_receive_progress(d.bytes_transferred, d.file_id);
             send_to_ui(download_progress_record(d));
-            d.flush();
+            // A whole file reaches the disk as it is finished; a part of one only for a
+            // later attempt.
+            if (d.bytes_transferred != d.total_bytes) d.flush();
             if (d.bytes_transferred == d.total_bytes) {
-                if (d.finish()) {
-                    set_status(d, "complete");
-                    trigger_resend();
-                } else {
-                    show_toast("rename error", d.filepath);
-                    set_status(d, "error");
-                }
+                complete_file(d);
             } else {
                 set_status(d, "error");
                 set_error_once(d, "unknown error");
@@ -408,15 +454,20 @@ void download_loop() {
             set_downloads_pending(true);
             idle_mark = now;
         }
-        if (get_downloads_pending() || (state.current && now - state.current->last_data_ms > no_data_timeout_ms)) {
-            state.advance_downloads();
+        // A pass that fails (the store, say) is told and the loop goes on.
+        try {
+            if (state.current || get_downloads_pending()) state.advance_downloads();
+            // A file that ended makes way for the next at once.
+            while (state.current && state.current->done && !core_stopping()) state.advance_downloads();
+        } catch (const std::exception& e) {
+            std::cerr << "download pass failed: " << e.what() << "\n";
         }
-        // A file that ended makes way for the next at once.
-        while (state.current && state.current->done && !core_stopping()) state.advance_downloads();
-        state.io.run_one_for(idle_wait);
+        state.io.restart();
+        state.io.run_for(idle_wait);
     }
     state.end_connection();
     state.work.reset();
+    state.io.restart();
     state.io.run_for(std::chrono::milliseconds(100));
 }
 

@@ -18,6 +18,8 @@ void queue_download(const std::string& file_id, const std::string& download_id) 
 void requeue_download(const std::string& download_id) {
     stopped_download_id().remove(download_id);
     db_set_download_status(download_id, "queued");
+    // Taken up now, not at the download thread's next idle look.
+    set_downloads_pending(true);
 }
 
 void stop_download(const std::string& download_id) {

@@ -11,7 +11,8 @@ namespace vandrel {
 // transfer resumes; wakes the download thread.
 void queue_download(const std::string& file_id, const std::string& download_id);
 
-// Every unfinished file of the download back to "queued" from its first byte.
+// Every unfinished file of the download back to "queued" from its first byte; wakes the
+// download thread.
 void requeue_download(const std::string& download_id);
 
 // Every unfinished file of the download to "stopped", and the download's running file

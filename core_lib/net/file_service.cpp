@@ -73,7 +73,11 @@ http_answer serve_download_request(const http_request& request) {
     // Nothing of a file goes to anyone but the device it was offered to.
     if (!offered_to_requester(file_id, chat_id, request)) return chunked_answer(404);
     const Json file = db_get_file_to_send(file_id);
-    if (file["status"].string_value() == "paused") return chunked_answer(403);
+    // Paused, or stopped until the user resumes it: refused as a paused file is.
+    if (file["status"].string_value() == "paused" || stopped_upload_id().contains(chat_id) ||
+        paused_file_id().contains(file_id)) {
+        return chunked_answer(403);
+    }
 
     auto input = std::make_unique<winrt_file_input>();
     input->chunked = true;

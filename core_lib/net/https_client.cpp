@@ -10,6 +10,7 @@
 #include "core_lib/net/net_state.h"
 #include "core_lib/net/public_key.h"
 #include "core_lib/net/tls_context.h"
+#include "core_lib/net/tls_sessions.h"
 #include "core_lib/net/url.h"
 
 namespace vandrel {
@@ -102,6 +103,7 @@ private:
 
     void connected(beast::error_code connect_error) {
         if (connect_error) return;
+        if (tls_session_cache* sessions = current_tls_sessions()) sessions->offer(endpoint(), stream.native_handle());
         stream.async_handshake(net::ssl::stream_base::client, [this](beast::error_code handshake_error) {
             if (handshake_error) return finish();
             server_key = server_key_sha256(stream.native_handle());
@@ -110,11 +112,16 @@ private:
                 if (write_error) return finish();
                 http::async_read(stream, buffer, parser, [this](beast::error_code read_error, std::size_t) {
                     complete = !read_error;
+                    if (tls_session_cache* sessions = current_tls_sessions(); sessions && complete) {
+                        sessions->keep(endpoint(), stream.native_handle());
+                    }
                     finish();
                 });
             });
         });
     }
+
+    std::string endpoint() const { return url.host + ":" + std::to_string(url.port); }
 
     void finish() {
         // One request per connection: no TLS goodbye to wait for.

@@ -70,7 +70,7 @@ private:
     int fd_ = -1;
 };
 
-// True for a path of the application package ("ms-appx:///" and at least one more byte).
+// True for a path of the application package: one that begins with "ms-appx:///".
 bool is_package_path(const std::string& path);
 
 }  // namespace vandrel

@@ -4,6 +4,7 @@
 // Tests and hosts that run several cores on one machine give each an address of its own.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -28,6 +29,8 @@ struct net_config {
     std::uint16_t announce_port = announce_port_default;
     // The cloud service: discovery and usage events go to this base URL.
     std::string cloud_url = "https://cloud.mesk.internal";
+    // A file being received that gets no data for this long ends ("timed out").
+    std::chrono::milliseconds download_timeout{30000};
 };
 
 // The address the thumbnail server listens on: the bind address, else 127.0.0.1.

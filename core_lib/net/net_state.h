@@ -20,6 +20,7 @@
 #include "core_lib/net/peer_identity.h"
 #include "core_lib/net/servers.h"
 #include "core_lib/net/service_threads.h"
+#include "core_lib/net/tls_sessions.h"
 #include "core_lib/net/transfer_slots.h"
 #include "core_lib/net/web_mode.h"
 
@@ -53,6 +54,7 @@ public:
     transfer_slots slots;
     avatar_fetching avatars;
     peer_proofs proofs;
+    tls_session_cache tls_sessions;
     // Store writes of transfers running on network threads (positions reached).
     job_pool transfer_bookkeeping{1, 1024};
     announce_service announce;

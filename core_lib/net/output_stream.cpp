@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "core_lib/foundation/file_names.h"
@@ -16,13 +18,7 @@ namespace vandrel {
 
 namespace {
 
-// The parent folder's entry of a renamed file reaches the disk too.
-void sync_folder(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
+const char* const owner_attribute = "user.mesk.file_id";
 
 }  // namespace
 
@@ -48,24 +44,26 @@ bool winrt_file_output::rename_to(const std::string& new_name) {
     const std::string name = safe_file_name(filepath);
     const std::string folder = received_file_folder(name);
     if (folder.empty()) return false;
-    return std::rename((folder + name).c_str(), (folder + new_name).c_str()) == 0;
+    return std::rename((folder + name).c_str(), (folder + file_name_of_path(new_name)).c_str()) == 0;
 }
 
 bool winrt_file_output::create(const std::string& name) {
     close_file();
+    open_path_.clear();
     const std::string folder = received_file_folder(name);
     if (folder.empty()) {
         error = no_download_folder_error;
         return false;
     }
-    open_path_ = folder + name;
-    fd_ = ::open(open_path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const std::string path = folder + file_name_of_path(name);
+    // Opened if it is there, so that what an earlier attempt wrote is kept and grown.
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd_ < 0) {
         error = std::strerror(errno);
         if (error.empty()) error = "unknown file transfer error";
-        open_path_.clear();
         return false;
     }
+    open_path_ = path;
     return true;
 }
 
@@ -94,7 +92,8 @@ bool winrt_file_output::finish() {
     const std::string name = safe_file_name(filepath);
     const std::string folder = parent_folder_of_path(open_path_);
     if (std::rename(open_path_.c_str(), (folder + name).c_str()) != 0) return false;
-    sync_folder(folder);
+    // The name it had while it arrived belongs to no transfer now.
+    ::removexattr((folder + name).c_str(), owner_attribute);
     open_path_.clear();
     send_to_ui(
         Json(Json::object{
@@ -113,6 +112,26 @@ bool winrt_file_output::discard() {
 
 void winrt_file_output::flush() {
     if (fd_ >= 0) ::fdatasync(fd_);
+}
+
+std::optional<std::uint64_t> winrt_file_output::size() const {
+    struct stat info {};
+    if (fd_ < 0 || ::fstat(fd_, &info) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+bool winrt_file_output::begun_for_other(const std::string& owner) const {
+    if (fd_ < 0) return false;
+    char held[256];
+    const ssize_t n = ::fgetxattr(fd_, owner_attribute, held, sizeof held);
+    // No mark (a file system without attributes, or a file from elsewhere): nothing
+    // says it is another transfer's.
+    if (n < 0) return false;
+    return std::string(held, static_cast<std::size_t>(n)) != owner;
+}
+
+void winrt_file_output::mark_begun_for(const std::string& owner) const {
+    if (fd_ >= 0) ::fsetxattr(fd_, owner_attribute, owner.data(), owner.size(), 0);
 }
 
 }  // namespace vandrel

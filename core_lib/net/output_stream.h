@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core_lib/foundation/json.h"
@@ -60,6 +61,16 @@ public:
     bool finish() override;
     bool discard() override;
     void flush() override;
+
+    // Bytes the opened file holds (where a resumed transfer goes on); none when nothing
+    // is open or the size cannot be read.
+    std::optional<std::uint64_t> size() const;
+    // The opened file names the file it was begun for (an extended attribute, where the
+    // file system keeps them); true when it names another one, so what it holds belongs
+    // to another transfer of the same name.
+    bool begun_for_other(const std::string& owner) const;
+    // Names `owner` as the file the opened file holds bytes of.
+    void mark_begun_for(const std::string& owner) const;
 
 private:
     void close_file();

@@ -10,6 +10,7 @@
 #include "core_lib/net/self_calls.h"
 #include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/devices.h"
+#include "core_lib/store/service_flags.h"
 
 namespace vandrel {
 
@@ -32,6 +33,8 @@ bool peer_seen(const std::string& device_id, const std::string& address) {
     }
     post_peers_updated();
     trigger_resend();
+    // Files of this peer that wait in the queue are fetched now, not at the next idle look.
+    set_downloads_pending(true);
     // This device as its own peer (the self test) has no picture to fetch.
     if (!is_own_device(device_id)) request_peer_avatar(device_id, normal);
     return true;

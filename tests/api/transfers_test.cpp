@@ -128,9 +128,11 @@ TEST_F(TransfersTest, StopRequeueAndResumeOfADownload) {
 
     // The whole download again: unfinished files from their first byte.
     call("/stop_download", Json::object{{"id", "d1"}});
+    set_downloads_pending(false);
     EXPECT_EQ(call_text("/download_files", Json::object{{"download_id", "d1"}}), success);
     EXPECT_FALSE(stopped_download_id().contains("d1"));
     EXPECT_EQ(receive_rows(), (rows_t{{"f1", "complete", "10"}, {"f2", "queued", "0"}, {"f3", "queued", "0"}}));
+    EXPECT_TRUE(downloads_pending_now()) << "the download thread takes them up now";
 }
 
 TEST_F(TransfersTest, DownloadFileNeedsThePeersAddressFoundThroughTheFileRow) {

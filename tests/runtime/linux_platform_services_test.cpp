@@ -356,6 +356,36 @@ TEST_F(LinuxPlatformServicesTest, TheOthersFolderIsAskedForOnlyWhileNoneIsGrante
     EXPECT_EQ(services->access_list().folder_for(stored).value_or("?"), chosen);
 }
 
+TEST_F(LinuxPlatformServicesTest, PackagePathsNameFilesOfThePackageFolderOnly) {
+    root.write("package/http_mode/bin/index.html", "<html>");
+    root.write("package/http_mode/bin/sub/app.js", "js");
+    root.make_folder("package/http_mode/bin/empty");
+    root.write("secret.txt", "outside");
+    fs::create_symlink(root / "secret.txt", root / "package/http_mode/bin/link.txt");
+    auto cfg = config();
+    cfg.package_folder = root / "package";
+    auto services = make(cfg);
+    const std::string bin = fs::canonical(root / "package/http_mode/bin").string();
+    EXPECT_EQ(services->get_package_file("ms-appx:///http_mode/bin/index.html"), bin + "/index.html");
+    EXPECT_EQ(services->get_package_file("ms-appx:///http_mode/bin/sub/../sub/app.js"), bin + "/sub/app.js");
+    for (const std::string& outside :
+         {std::string("ms-appx:///http_mode/bin/../../../secret.txt"), std::string("ms-appx:///../secret.txt"),
+          std::string("ms-appx:///http_mode/bin/link.txt"), std::string("ms-appx:///http_mode/bin/missing.html"),
+          std::string("ms-appx:///http_mode/bin/empty"), std::string("ms-appx:///"),
+          std::string("http_mode/bin/index.html"), std::string("ms-appx://http_mode/bin/index.html")}) {
+        EXPECT_EQ(services->get_package_file(outside), "") << outside;
+    }
+}
+
+TEST(PackageFolder, AnInstalledProgramTakesThePackageBesideItElseTheBuiltInOne) {
+    TestFolder prefix;
+    prefix.make_folder("bin");
+    EXPECT_EQ(package_folder_for(prefix / "bin/mesk", "/source/web"), "/source/web");
+    prefix.make_folder("share/mesk/http_mode/bin");
+    EXPECT_EQ(package_folder_for(prefix / "bin/mesk", "/source/web"), prefix / "share/mesk");
+    EXPECT_EQ(package_folder_for("", "/source/web"), "/source/web");
+}
+
 TEST_F(LinuxPlatformServicesTest, DeviceAndNetworkInformationComeFromTheInjectedSources) {
     root.write("system/sys/class/dmi/id/product_name", "Latitude 7420\n");
     root.write("system/sys/class/dmi/id/sys_vendor", "Dellar Inc.\n");
