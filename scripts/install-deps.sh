@@ -13,6 +13,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 nftables curl openssl
   clang-format clang-tidy
+  clang libclang-rt-14-dev
   chromium
 )
 [ "${1:-}" = "--bench" ] && packages+=(wrk nginx-light)
