@@ -43,6 +43,22 @@ private:
     int fd_;
 };
 
+// libFuzzer's timer signal may interrupt connect; the connection then goes on by itself
+// and is waited for, as a second connect would fail with EALREADY.
+void connect_to(int fd, const sockaddr_in& to, const std::string& where) {
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) return;
+    if (errno != EINTR) fail("connect " + where + ": " + std::strerror(errno));
+    pollfd wait{fd, POLLOUT, 0};
+    while (::poll(&wait, 1, -1) < 0) {
+        if (errno != EINTR) fail("connect " + where + ": " + std::strerror(errno));
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+        fail("connect " + where + ": " + std::strerror(error != 0 ? error : errno));
+    }
+}
+
 }  // namespace
 
 std::string raw_exchange(const std::string& source, const std::string& host, std::uint16_t port,
@@ -54,9 +70,7 @@ std::string raw_exchange(const std::string& source, const std::string& host, std
         fail("bind " + source + ": " + std::strerror(errno));
     }
     const sockaddr_in to = ipv4(host, port);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
-        fail("connect " + host + ":" + std::to_string(port) + ": " + std::strerror(errno));
-    }
+    connect_to(fd, to, host + ":" + std::to_string(port));
 
     // The server may close early (an oversized header, say): what it did not read is lost.
     std::size_t sent = 0;
