@@ -60,9 +60,9 @@ status=0
 for name in "${names[@]}"; do
   out="$work/$name"
   runs=$(grep -E "stat::number_of_executed_units" "$out/all.log" | awk '{s += $2} END {print s + 0}')
-  last=$(grep -E "^#[0-9]+.*cov: " "$out/all.log" | tail -n 1 || true)
-  cov=$(sed -nE 's/.* cov: ([0-9]+).*/\1/p' <<<"$last")
-  ft=$(sed -nE 's/.* ft: ([0-9]+).*/\1/p' <<<"$last")
+  # The highest coverage reached: a run started again after a fault reports less at first.
+  cov=$(sed -nE 's/^#[0-9]+.* cov: ([0-9]+).*/\1/p' "$out/all.log" | sort -n | tail -n 1)
+  ft=$(sed -nE 's/^#[0-9]+.* ft: ([0-9]+).*/\1/p' "$out/all.log" | sort -n | tail -n 1)
   corpus=$(find "$out/corpus" -type f | wc -l)
   faults=$(find "$out" -maxdepth 1 \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' -o -name 'oom-*' \) | wc -l)
   [ "$faults" -gt 0 ] && status=1
