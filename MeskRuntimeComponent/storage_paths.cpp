@@ -90,9 +90,12 @@ std::string storage_path_for_file(FutureAccessList& list, const std::string& gra
     const std::string folder = canonical_or_empty(granted_folder);
     const std::string file = canonical_or_empty(file_path);
     if (folder.empty() || file.empty() || file == folder || !is_inside(file, folder)) return {};
-    const std::string name = file_name_of_path(file);
-    std::string relid = parent_folder_of_path(file).substr(folder == "/" ? 1 : folder.size() + 1);
-    if (!relid.empty()) relid.pop_back();  // the trailing "/"
+    // Split at "/" only: on this system "\\" is a character of a name, so "sub\\b.txt" is
+    // one file and never "b.txt" in "sub".
+    const std::filesystem::path canonical_file(file);
+    const std::string name = canonical_file.filename().string();
+    const std::string parent = canonical_file.parent_path().string();
+    const std::string relid = parent == folder ? "" : parent.substr(folder == "/" ? 1 : folder.size() + 1);
     if (name.find('|') != std::string::npos || relid.find('|') != std::string::npos) return {};
     const std::string token = list.add(folder);
     if (token.empty()) return {};

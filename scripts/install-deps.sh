@@ -13,6 +13,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 nftables curl openssl
   clang-format clang-tidy
+  # The address-sanitizer build is clang's with libFuzzer; libclang-rt-dev is the
+  # sanitizer and libFuzzer runtime of Debian's default clang, so the two always agree.
+  clang libclang-rt-dev
   chromium
 )
 [ "${1:-}" = "--bench" ] && packages+=(wrk nginx-light)

@@ -8,10 +8,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build="$1"
 all="${2:-}"
-folders='^(core_lib|MeskRuntimeComponent|host|tests|bench)/.*\.(cpp|h)$'
+folders='^(core_lib|MeskRuntimeComponent|host|tests|bench|fuzz)/.*\.(cpp|h)$'
 
 if [ "$all" = "--all" ] || ! git rev-parse --git-dir >/dev/null 2>&1; then
-  mapfile -t files < <(find core_lib MeskRuntimeComponent host tests bench -name '*.cpp' -o -name '*.h' | sort)
+  mapfile -t files < <(find core_lib MeskRuntimeComponent host tests bench fuzz -name '*.cpp' -o -name '*.h' | sort)
 else
   mapfile -t files < <({ git diff --name-only HEAD; git ls-files --others --exclude-standard; } |
                        grep -E "$folders" | sort -u | while read -r f; do [ -f "$f" ] && echo "$f"; done)

@@ -45,6 +45,23 @@ void step(const char* name, const std::function<void()>& body) {
 
 }  // namespace
 
+rest_routes core_rest_routes() {
+    rest_routes routes;
+    routes.api = [](const std::string& endpoint, const std::string& body, const std::string& origin) {
+        return handle_api_request(endpoint, body, origin);
+    };
+    // This device's calls to itself are the self test's loop-back.
+    routes.self_origin = origin_test;
+    routes.download = [](const http_request& request, const std::string&) { return serve_download_request(request); };
+    routes.thumbnail = [](const http_request& request, const std::string& rest) {
+        return serve_thumbnail(request, rest, false);
+    };
+    routes.peer_thumbnail = [](const http_request& request, const std::string& rest) {
+        return serve_thumbnail(request, rest, true);
+    };
+    return routes;
+}
+
 void core_start() {
     net_state& net = current_net::get();
     step("TLS library", [] { OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS, nullptr); });
@@ -55,24 +72,7 @@ void core_start() {
     step("certificate", [] { ensure_certificate(); });
     step("purge", [] { db_purge_old_records(); });
     step("announce service", [] { start_udp_announce_service(); });
-    step("servers", [] {
-        rest_routes routes;
-        routes.api = [](const std::string& endpoint, const std::string& body, const std::string& origin) {
-            return handle_api_request(endpoint, body, origin);
-        };
-        // This device's calls to itself are the self test's loop-back.
-        routes.self_origin = origin_test;
-        routes.download = [](const http_request& request, const std::string&) {
-            return serve_download_request(request);
-        };
-        routes.thumbnail = [](const http_request& request, const std::string& rest) {
-            return serve_thumbnail(request, rest, false);
-        };
-        routes.peer_thumbnail = [](const http_request& request, const std::string& rest) {
-            return serve_thumbnail(request, rest, true);
-        };
-        start_servers(std::move(routes));
-    });
+    step("servers", [] { start_servers(core_rest_routes()); });
     step("web share", [] {
         if (get_run_web_share_on_startup()) set_web_mode(true);
     });

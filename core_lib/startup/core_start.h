@@ -8,8 +8,14 @@
 // step that fails is logged and the later steps run.
 #pragma once
 
+#include "core_lib/net/rest_server.h"
+
 namespace vandrel {
 
 void core_start();
+
+// What the REST server and the loopback server route to: the API, the files offered to
+// peers and the thumbnails.
+rest_routes core_rest_routes();
 
 }  // namespace vandrel

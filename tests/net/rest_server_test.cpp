@@ -6,6 +6,7 @@
 
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/foundation/json.h"
+#include "core_lib/foundation/peer_limits.h"
 #include "core_lib/net/servers.h"
 #include "core_lib/platform/ui_event_channel.h"
 #include "tests/support/net_test_support.h"
@@ -186,6 +187,10 @@ TEST_F(RestServer, FileRoutesReachTheWiredService) {
     expect_cors_chunked(rest("POST", "/download/v1", "{\"file_id\": \"a\"}"), 200);
     // A body that is not JSON never reaches the service.
     expect_cors_chunked(rest("POST", "/download/v1", "{broken"), 404);
+    // Nor does one with more values than a peer's request may hold.
+    std::string many = "[";
+    for (std::size_t i = 0; i < limits::json_values_per_request; ++i) many += "0,";
+    expect_cors_chunked(rest("POST", "/download/v1", many + "0]"), 404);
     http_reply thumbnail = rest("GET", "/thumbnail/v1/upload/abc?size=1");
     expect_cors_chunked(thumbnail, 200);
     EXPECT_EQ(thumbnail.body, "peer picture");

@@ -119,6 +119,12 @@ TEST_F(StoragePathTest, StoragePathForAFileCarriesItsParentAsRelidAndResolvesBac
     EXPECT_EQ(storage_path_for_file(list, granted, granted), "");
     EXPECT_EQ(storage_path_for_file(list, granted, granted + "/missing.txt"), "");
 
+    // A backslash belongs to the name: that file, never "b.txt" in "sub".
+    root.write("granted/sub\\b.txt", "backslash");
+    const std::string backslash = storage_path_for_file(list, granted, granted + "/sub\\b.txt");
+    EXPECT_EQ(backslash, token + "||sub\\b.txt");
+    EXPECT_EQ(find_file_in_folder(list, backslash), granted + "/sub\\b.txt");
+
     // A folder picked for the first time gets its own token.
     const std::string sub_path = storage_path_for_file(list, granted + "/sub", granted + "/sub/b.txt");
     const auto parsed = parse_storage_path(sub_path);
