@@ -63,9 +63,10 @@ private:
     void run_logged_slice(const std::function<void()>& slice);
 
     // Declared first so that they are destroyed last: kept objects and pending handlers
-    // hold sockets of these contexts.
-    boost::asio::io_context io;
+    // hold sockets of these contexts. The first context goes before the others: its
+    // pending accept holds a socket of one of them.
     std::vector<std::unique_ptr<boost::asio::io_context>> others;
+    boost::asio::io_context io;
     std::vector<work_guard> work;
     std::atomic<std::size_t> turn{0};
     std::string name;
