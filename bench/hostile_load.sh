@@ -2,12 +2,15 @@
 # How a ping from one peer fares while another address holds 2,000 idle connections and
 # a third floods the largest bodies, with mesk limited to 1024 descriptors: prints the
 # pings' p50, p99 and worst time, how many flood requests got through and mesk's largest
-# resident memory. Runs the host suite's load test for SECONDS_OF_LOAD seconds (default
-# 60) on loopback addresses of its own.
+# resident memory. Then one address floods TLS handshakes (new connections as fast as
+# the server takes them, half closed at once, half stalled) while another pings on a new
+# connection each time: prints those pings' p50, p99 and worst time and the flood's
+# handshakes per second. Runs the host suite's load tests for SECONDS_OF_LOAD seconds
+# each (default 60) on loopback addresses of their own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${BUILD:-build}"
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target host_tests mesk >/dev/null
 MESK_LOAD_SECONDS="${SECONDS_OF_LOAD:-60}" \
-  "$build/tests/host_tests" --gtest_filter='MeskUnderLoad.*' | grep -E '^pings|OK|FAILED'
+  "$build/tests/host_tests" --gtest_filter='MeskUnderLoad.*' | grep -E '^pings|^handshake flood|OK|FAILED'

@@ -14,20 +14,25 @@ fair_pool::fair_pool(unsigned workers, unsigned running_per_key) : running_per_k
     }
 }
 
-void fair_pool::offer_turn(const std::string& key, lane& l) {
-    if (l.in_turn || l.jobs.empty() || l.running >= running_per_key_) return;
+bool fair_pool::offer_turn(const std::string& key, lane& l) {
+    if (l.in_turn || l.jobs.empty() || l.running >= running_per_key_) return false;
     l.in_turn = true;
     turns_.push_back(key);
-    has_work_.notify_one();
+    return true;
 }
 
 bool fair_pool::submit(const std::string& key, std::function<void()> job) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (stopping_) return false;
-    lane& l = lanes_[key];
-    l.jobs.push_back(std::move(job));
-    ++pending_;
-    offer_turn(key, l);
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_) return false;
+        lane& l = lanes_[key];
+        l.jobs.push_back(std::move(job));
+        ++pending_;
+        wake = offer_turn(key, l);
+    }
+    // Woken outside the lock, the worker does not wait for it at once.
+    if (wake) has_work_.notify_one();
     return true;
 }
 
@@ -70,15 +75,18 @@ void fair_pool::work() {
         taken.jobs.pop_front();
         ++taken.running;
         // Its next job waits behind every other key's.
-        offer_turn(key, taken);
+        const bool wake = offer_turn(key, taken);
         lock.unlock();
+        if (wake) has_work_.notify_one();
         run_logged("request handler", job);
         job = nullptr;  // what the job held goes before the lane is touched again
         lock.lock();
         lane& done = lanes_[key];
         --done.running;
         --pending_;
-        offer_turn(key, done);
+        // This worker looks at the turns again at once: waking another one for this
+        // turn would only switch threads, once per request.
+        (void)offer_turn(key, done);
         if (done.jobs.empty() && done.running == 0 && !done.in_turn) lanes_.erase(key);
     }
 }

@@ -38,8 +38,10 @@ private:
         bool in_turn = false;  // listed in turns_
     };
     void work();
-    // Under mutex_: lists the key for a turn when it has a job it may start.
-    void offer_turn(const std::string& key, lane& l);
+    // Under mutex_: lists the key for a turn when it has a job it may start. True when a
+    // sleeping worker should be woken for it (after the lock is released), unless the
+    // caller takes the turns itself next.
+    bool offer_turn(const std::string& key, lane& l);
 
     const unsigned running_per_key_;
     mutable std::mutex mutex_;

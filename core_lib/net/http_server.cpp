@@ -118,7 +118,8 @@ bool is_parse_error(const beast::error_code& ec) {
 }
 
 // One connection: requests are read, answered and written strictly one after the
-// other, so at most one operation (and its time-out) is pending at any time.
+// other, so at most one operation (and its time-out) is pending at any time. Its
+// handlers run on its context's one thread; its handler's answer comes back there.
 template <class Stream>
 class session : public std::enable_shared_from_this<session<Stream>> {
     static constexpr bool is_tls = std::is_same_v<Stream, tls_stream>;
@@ -132,6 +133,9 @@ public:
           ticket(std::move(admitted)) {}
 
     ~session() { release_body(); }
+
+    // The connection's executor: every handler of the session runs through it.
+    auto executor() { return stream.get_executor(); }
 
     void start() {
         if constexpr (is_tls) {
@@ -473,13 +477,16 @@ private:
 
 class listener : public std::enable_shared_from_this<listener> {
 public:
-    listener(tcp::acceptor listening, std::shared_ptr<server_state> shared)
-        : acceptor(std::move(listening)), retry(acceptor.get_executor()), state(std::move(shared)) {}
+    listener(io_manager& owner, tcp::acceptor listening, std::shared_ptr<server_state> shared)
+        : manager(owner), acceptor(std::move(listening)), retry(acceptor.get_executor()), state(std::move(shared)) {}
 
+    // One accept at a time; each connection goes to the manager's contexts in turn, so
+    // that its handlers never run at once while connections spread over the threads.
     void accept() {
-        acceptor.async_accept([self = shared_from_this()](beast::error_code ec, tcp::socket socket) {
-            self->on_accept(ec, std::move(socket));
-        });
+        acceptor.async_accept(manager.next_context(),
+                              [self = shared_from_this()](beast::error_code ec, tcp::socket socket) {
+                                  self->on_accept(ec, std::move(socket));
+                              });
     }
 
 private:
@@ -510,14 +517,21 @@ private:
         if (!state->admit(peer)) return;
         auto ticket = std::make_unique<connection_ticket>(state, peer);
         if (state->tls) {
-            std::make_shared<session<tls_stream>>(std::move(socket), state, std::move(peer), std::move(ticket))
-                ->start();
+            begin(std::make_shared<session<tls_stream>>(std::move(socket), state, std::move(peer), std::move(ticket)));
         } else {
-            std::make_shared<session<plain_stream>>(std::move(socket), state, std::move(peer), std::move(ticket))
-                ->start();
+            begin(
+                std::make_shared<session<plain_stream>>(std::move(socket), state, std::move(peer), std::move(ticket)));
         }
     }
 
+    // The session starts on its own thread: its handshake's work is not the listener's.
+    template <class Session>
+    static void begin(std::shared_ptr<Session> started) {
+        auto executor = started->executor();
+        net::post(executor, [started = std::move(started)] { started->start(); });
+    }
+
+    io_manager& manager;  // outlives the listener, which it keeps
     tcp::acceptor acceptor;
     net::steady_timer retry;
     std::shared_ptr<server_state> state;
@@ -544,7 +558,7 @@ std::uint16_t start_http_server(io_manager& manager, http_server_config config, 
     state->workers = std::make_shared<fair_pool>(config.limits.workers, config.limits.running_per_address);
     // The workers end before the connections they answer do.
     manager.add_stop_hook([workers = state->workers] { workers->stop(); });
-    auto server = std::make_shared<listener>(std::move(acceptor), std::move(state));
+    auto server = std::make_shared<listener>(manager, std::move(acceptor), std::move(state));
     manager.keep(server);
     net::post(manager.context(), [server] { server->accept(); });
     return port;

@@ -1,14 +1,15 @@
-// HTTP/1.1 server over TCP or TLS on an io_manager's thread. Every request is read
-// within explicit header and body limits and time-outs, handed whole to one handler,
-// and answered with keep-alive. The handler runs on the server's own workers, never on
-// the network thread, taken in turns by peer address, so a slow handler or a flooding
-// peer holds up no other peer. Connections are capped per server and per address, and
-// the bodies that all connections buffer together have a budget; what is over them is
-// refused (503) or closed at once. A streamed answer pulls its next piece from a
-// body_source only when the previous piece has been written: one piece in flight.
-// Faults of one connection (garbage, time-outs, oversized input) end that connection
-// alone; the listener goes on. A plain server may hand the connections that ask for a
-// WebSocket upgrade to an upgrade handler, which then owns them.
+// HTTP/1.1 server over TCP or TLS on an io_manager's threads, each connection on one of
+// them (its handlers never run at once). Every request is read within explicit header
+// and body limits and time-outs, handed whole to one handler, and answered with
+// keep-alive. The handler runs on the server's own workers, never on a network thread,
+// taken in turns by peer address, so a slow handler or a flooding peer holds up no
+// other peer. Connections are capped per server and per address, and the bodies that
+// all connections buffer together have a budget; what is over them is refused (503) or
+// closed at once. A streamed answer pulls its next piece from a body_source only when
+// the previous piece has been written: one piece in flight. Faults of one connection
+// (garbage, time-outs, oversized input) end that connection alone; the listener goes
+// on. A plain server may hand the connections that ask for a WebSocket upgrade to an
+// upgrade handler, which then owns them.
 #pragma once
 
 #include <chrono>
@@ -45,8 +46,9 @@ struct http_request {
     std::string header(const std::string& name) const;
 };
 
-// The rest of a streamed answer. Called on the server thread each time the previous
-// piece has been written; the source is destroyed with its connection.
+// The rest of a streamed answer. Called on the connection's thread (one call at a time)
+// each time the previous piece has been written; the source is destroyed with its
+// connection.
 class body_source {
 public:
     enum class step {
@@ -105,8 +107,8 @@ struct upgraded_connection {
     std::shared_ptr<void> admitted;
 };
 
-// Runs on the server's network thread and must not block; an exception from it closes
-// the connection.
+// Runs on the connection's network thread and must not block; the socket keeps that
+// thread's context as its executor. An exception from it closes the connection.
 using upgrade_handler = std::function<void(upgraded_connection connection)>;
 
 struct http_server_config {
@@ -121,7 +123,7 @@ struct http_server_config {
     upgrade_handler upgrade;
 };
 
-// Listens and serves on the manager's thread; the manager keeps the server. Returns the
+// Listens and serves on the manager's threads; the manager keeps the server. Returns the
 // bound port, or 0 with `error` set when the listener could not be opened.
 std::uint16_t start_http_server(io_manager& manager, http_server_config config, std::string& error);
 

@@ -1,5 +1,6 @@
 #include "core_lib/net/io_manager.h"
 
+#include <algorithm>
 #include <exception>
 #include <iostream>
 
@@ -7,15 +8,33 @@
 
 namespace vandrel {
 
-io_manager::io_manager(std::string name_, std::chrono::milliseconds poll_interval_)
-    : work(boost::asio::make_work_guard(io)),
-      name(std::move(name_)),
-      poll_interval(poll_interval_),
-      thread([this] { loop(); }) {}
+io_manager::io_manager(std::string name_, std::chrono::milliseconds poll_interval_, unsigned thread_count)
+    : name(std::move(name_)), poll_interval(poll_interval_) {
+    const unsigned count = std::max(thread_count, 1U);
+    work.push_back(boost::asio::make_work_guard(io));
+    for (unsigned i = 1; i < count; ++i) {
+        // Each of these contexts is run by one thread only.
+        others.push_back(std::make_unique<boost::asio::io_context>(1));
+        work.push_back(boost::asio::make_work_guard(*others.back()));
+    }
+    threads.reserve(count);
+    try {
+        threads.emplace_back([this] { loop(); });
+        for (auto& context : others) threads.emplace_back([this, &mine = *context] { serve(mine); });
+    } catch (...) {
+        stop();
+        throw;
+    }
+}
+
+boost::asio::io_context& io_manager::next_context() {
+    const std::size_t n = turn.fetch_add(1, std::memory_order_relaxed) % (others.size() + 1);
+    return n == 0 ? io : *others[n - 1];
+}
 
 io_manager::~io_manager() {
     stop();
-    // The thread has ended: nothing else touches the kept objects now. Release them
+    // The threads have ended: nothing else touches the kept objects now. Release them
     // before the io_context goes, so their sockets close against a live context.
     std::vector<std::shared_ptr<void>> released;
     {
@@ -50,7 +69,26 @@ void io_manager::stop() {
     for (auto& hook : hooks) run_logged(name + ": stop", hook);
     stopping = true;
     io.stop();
-    if (thread.joinable()) thread.join();
+    for (auto& context : others) context->stop();
+    for (std::thread& thread : threads) {
+        if (thread.joinable()) thread.join();
+    }
+}
+
+bool io_manager::on_manager_thread() const {
+    const auto me = std::this_thread::get_id();
+    return std::any_of(threads.begin(), threads.end(), [me](const std::thread& t) { return t.get_id() == me; });
+}
+
+void io_manager::run_logged_slice(const std::function<void()>& slice) {
+    try {
+        slice();
+    } catch (const std::exception& e) {
+        // A handler threw; the context stays usable and the loop goes on.
+        std::cerr << name << ": handler failed: " << e.what() << "\n";
+    } catch (...) {
+        std::cerr << name << ": handler failed\n";
+    }
 }
 
 void io_manager::loop() {
@@ -70,15 +108,19 @@ void io_manager::loop() {
             }
         }
         if (stopping) break;
-        try {
-            io.run_for(poll_interval);
-        } catch (const std::exception& e) {
-            // A handler threw; the context stays usable and the loop goes on.
-            std::cerr << name << ": handler failed: " << e.what() << "\n";
-        } catch (...) {
-            std::cerr << name << ": handler failed\n";
-        }
+        run_logged_slice([this] { io.run_for(poll_interval); });
     }
+}
+
+void io_manager::serve(boost::asio::io_context& mine) {
+    // run() returns only when the context stops (the work guard keeps it busy) or a
+    // handler throws; then the loop goes on unless stopping.
+    while (!stopping && !mine.stopped()) run_logged_slice([&mine] { mine.run(); });
+}
+
+unsigned server_io_threads() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return std::clamp(cores, 1U, 4U);
 }
 
 }  // namespace vandrel

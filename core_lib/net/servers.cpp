@@ -25,7 +25,7 @@ void report(const std::string& text) {
 
 std::unique_ptr<io_manager> serve(const std::string& label, http_server_config config, std::uint16_t& port,
                                   std::string& error) {
-    auto manager = std::make_unique<io_manager>(label);
+    auto manager = std::make_unique<io_manager>(label, std::chrono::milliseconds(50), server_io_threads());
     port = start_http_server(*manager, std::move(config), error);
     if (port == 0) return nullptr;
     return manager;

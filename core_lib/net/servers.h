@@ -1,5 +1,5 @@
 // Start of the REST server (HTTPS, port 45001) and the loopback thumbnail server (plain
-// HTTP on 127.0.0.1, port 45002), each on a manager thread of its own, on the addresses
+// HTTP on 127.0.0.1, port 45002), each on manager threads of its own, on the addresses
 // of the core's network configuration. A server that cannot load its certificate or
 // cannot bind says so on standard error and to the interface; the other one starts all
 // the same.

@@ -35,7 +35,7 @@ http::request<http::empty_body> upgrade_request_of(const http_request& request) 
 
 }  // namespace
 
-// One open page. Everything runs on the server's network thread.
+// One open page. Everything runs on its connection's network thread.
 class notice_client : public std::enable_shared_from_this<notice_client> {
 public:
     notice_client(upgraded_connection connection, std::shared_ptr<web_share_notices> hub)

@@ -22,7 +22,7 @@ public:
     // Notices a page may have waiting before it counts as gone.
     static constexpr std::size_t queued_per_page = 64;
 
-    // Keeps the page and answers its upgrade; on the server's thread.
+    // Keeps the page and answers its upgrade; on the connection's network thread.
     void accept(upgraded_connection connection);
     // Queues the text to every page; any thread. A page whose upgrade is still being
     // answered gets it right after.

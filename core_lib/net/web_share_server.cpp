@@ -277,7 +277,7 @@ web_share_server::~web_share_server() {
 }
 
 std::unique_ptr<web_share_server> run_web_mode_server(const web_share_setup& setup, std::string& error) {
-    auto manager = std::make_unique<io_manager>("web share server");
+    auto manager = std::make_unique<io_manager>("web share server", std::chrono::milliseconds(50), server_io_threads());
     auto pages = std::make_shared<web_share_notices>();
     auto guard = std::make_shared<web_code_guard>();
     http_server_config config;

@@ -5,7 +5,7 @@
 // that header or in a `code` query parameter, for links and media elements) with byte
 // ranges, and a WebSocket on any path that tells open pages when the shared files
 // change. Wrong codes lock their address out for a while (web_share_guard.h). It runs on
-// a manager thread of its own with the limits and caps of the REST server; destroying
+// manager threads of its own with the limits and caps of the REST server; destroying
 // it closes the listener and every connection at once.
 #pragma once
 

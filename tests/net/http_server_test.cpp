@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 
 #include <boost/asio/connect.hpp>
@@ -96,7 +98,8 @@ protected:
 
     std::atomic<int> requests{0};
     std::atomic<int> source_calls{0};
-    io_manager manager{"test server"};
+    // Several threads, as the servers of a running core have.
+    io_manager manager{"test server", 50ms, 4};
     std::uint16_t port = 0;
     bool is_tls = false;
 };
@@ -309,6 +312,44 @@ TEST_F(HostileInput, AThousandIdleConnectionsDoNotCrowdOutARequest) {
     }
 }
 
+// Connections of one address opening, asking and closing on every thread at once: the
+// counts under the caps come back to nothing, so the address gets its whole share
+// again, and no more.
+TEST_F(HttpServer, ConnectionCapsStayExactWhileConnectionsComeAndGoOnEveryThread) {
+    http_limits limits;
+    limits.max_connections_per_address = 6;
+    start(true, limits);
+    std::atomic<int> served{0};
+    std::vector<std::thread> clients;
+    for (int t = 0; t < 12; ++t) {
+        clients.emplace_back([&] {
+            for (int i = 0; i < 15; ++i) {
+                test_connection connection(port, true);
+                if (connection.connected() && connection.request("POST", "/api/v1/ping", "{}").ok) ++served;
+            }
+        });
+    }
+    for (auto& client : clients) client.join();
+    EXPECT_GT(served, 0);
+
+    // The server closes its side after the clients did: wait until all six places are
+    // free again, then a seventh connection is refused.
+    std::vector<std::unique_ptr<test_connection>> held;
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (held.size() < 6 && std::chrono::steady_clock::now() < deadline) {
+        auto connection = std::make_unique<test_connection>(port, true);
+        if (connection->connected() && connection->request("GET", "/ping").ok) {
+            held.push_back(std::move(connection));
+        } else {
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+    ASSERT_EQ(held.size(), 6u);
+    test_connection seventh(port, true);
+    EXPECT_FALSE(seventh.connected() && seventh.request("GET", "/ping").ok);
+    for (auto& connection : held) EXPECT_EQ(connection->request("GET", "/ping").body, "pong");
+}
+
 TEST(HttpServerTimeouts, IdleConnectionsAreClosed) {
     io_manager manager("idle");
     http_server_config config;
@@ -352,6 +393,38 @@ TEST(IoManager, RunsPollChecksAndSurvivesThrowingHandlers) {
     }
     EXPECT_GE(polls, 3);
     EXPECT_TRUE(after_throw);
+}
+
+// The contexts in turn run on threads of their own, each one at a time; stop() joins
+// them all, and nothing runs after it.
+TEST(IoManager, SpreadsContextsOverItsThreadsAndRunsNothingAfterStop) {
+    io_manager manager("threads", 50ms, 3);
+    EXPECT_EQ(manager.thread_count(), 3u);
+    std::mutex mutex;
+    std::set<std::thread::id> seen;
+    std::atomic<int> ran{0};
+    std::vector<boost::asio::io_context*> contexts;
+    for (int i = 0; i < 3; ++i) contexts.push_back(&manager.next_context());
+    EXPECT_EQ(contexts[0], &manager.context());
+    EXPECT_EQ(&manager.next_context(), contexts[0]);  // round again
+    for (auto* context : contexts) {
+        boost::asio::post(*context, [&] {
+            EXPECT_TRUE(manager.on_manager_thread());
+            std::lock_guard<std::mutex> lock(mutex);
+            seen.insert(std::this_thread::get_id());
+            ++ran;
+        });
+    }
+    for (int i = 0; i < 400 && ran < 3; ++i) std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(ran, 3);
+    EXPECT_EQ(seen.size(), 3u);
+    EXPECT_FALSE(manager.on_manager_thread());
+
+    manager.stop();
+    std::atomic<bool> late{false};
+    for (auto* context : contexts) boost::asio::post(*context, [&] { late = true; });
+    std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(late);
 }
 
 }  // namespace
