@@ -144,9 +144,12 @@ std::string handle_create_chat(Json chat, std::string origin) {
     if (refusal.empty()) {
         if (chat.dump().size() <= inline_chat_limit) {
             process_chat(chat, origin);
-        } else if (!start_chat_job("process_chat", [chat = std::move(chat), origin = std::move(origin)]() mutable {
-                       run_process_chat(std::move(chat), std::move(origin));
-                   })) {
+        } else if (!run_on_chat_lane(
+                       "process_chat",
+                       [chat = std::move(chat), origin = std::move(origin)]() mutable {
+                           run_process_chat(std::move(chat), std::move(origin));
+                       },
+                       chat_lane_wait)) {
             refusal = error_busy;
         }
     }
