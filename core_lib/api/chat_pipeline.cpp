@@ -167,6 +167,9 @@ void process_chat(const Json& chat, const std::string& origin) {
 
     const std::string own_id = get_userid();
     const bool incoming = fields.sender != own_id;
+    // The same text delivered again (its sender stopped before it heard the answer, or
+    // the answer came late): it is kept and was told once.
+    if (incoming && fields.type == "text" && db_chat_stored(fields.id, fields.sender)) return;
 
     std::string display_text = data.dump();
     if (fields.type == "upload") {

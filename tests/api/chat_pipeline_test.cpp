@@ -142,6 +142,23 @@ TEST_F(ChatPipelineTest, AnIncomingTextIsMarkedSentToastedAndAnnounced) {
     EXPECT_EQ(get_peer_ip("peer-a"), "");
 }
 
+// A sender killed after the chat was stored here but before it heard the answer
+// delivers it again when it starts: one row, one toast, one "new_chat", one unread.
+TEST_F(ChatPipelineTest, ATextDeliveredAgainIsKeptAndToldOnce) {
+    db_upsert_device("peer-a", "Model", "Alice", "");
+    store.ui().clear();
+    const Json chat = chat_request("again-1", "peer-a", own_id, "said once, heard twice");
+    for (int delivery = 0; delivery < 2; ++delivery) {
+        EXPECT_EQ(call("/create_chat", chat, peer_address)["status"].string_value(), "success");
+        settle();
+    }
+    EXPECT_EQ(chat_count(), 1);
+    EXPECT_EQ(chat_column("sent", "again-1"), "1");
+    EXPECT_EQ(store.platform().toasts().size(), 1u);
+    EXPECT_EQ(events_of("new_chat").size(), 1u);
+    EXPECT_EQ(store.number("select unread from devices where id = 'peer-a'"), 1);
+}
+
 TEST_F(ChatPipelineTest, AnIncomingChatFromAProvenPeerIsKeptAsDelivered) {
     call("/create_chat", chat_request("c1", "peer-a", own_id, "hello"), peer_address);
     settle();

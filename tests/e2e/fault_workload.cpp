@@ -167,6 +167,7 @@ private:
     void type_chat(int from, int to, bool wait_for_reply);
     void offer(source_file& file, int to);
     void report_figures(bool last);
+    void check_growth();
     bool all_done();
     void nudge();
     void final_checks();
@@ -407,6 +408,24 @@ void workload::offer(source_file& file, int to) {
     offered_.push_back(std::move(entry));
 }
 
+// The growth of a device that ran all along, from its first report to the end.
+void workload::check_growth() {
+    for (int i = 0; i < device_count; ++i) {
+        const device_slot& slot = slots_[i];
+        if (!slot.spared || !slot.session || slot.reported_pid != slot.session->pid()) continue;
+        const long rss = process_status_value(slot.reported_pid, "VmRSS");
+        const long fds = open_descriptors(slot.reported_pid);
+        note() << "device " << i << " (never killed) grew by " << (rss - slot.first_rss_kb) / 1024 << " MiB and "
+               << fds - slot.first_fds << " descriptors\n";
+        if (fds - slot.first_fds > 16)
+            fail("device " + std::to_string(i) + " holds " + std::to_string(fds - slot.first_fds) +
+                 " more descriptors");
+        if (rss - slot.first_rss_kb > 64L * 1024)
+            fail("device " + std::to_string(i) + " grew by " + std::to_string((rss - slot.first_rss_kb) / 1024) +
+                 " MiB");
+    }
+}
+
 void workload::report_figures(bool last) {
     std::ostringstream line;
     line << (last ? "figures at the end:" : "figures:");
@@ -467,6 +486,8 @@ void workload::nudge() {
     std::set<std::string> resent;
     for (const offered_file& file : offered_) {
         if (finished_files_.count(file.id) || resent.count(file.chat_id)) continue;
+        // A device that is down or paused is read or asked nothing (it may be starting).
+        if (slots_[file.from].state != run_state::running || slots_[file.to].state != run_state::running) continue;
         std::string status;
         try {
             status = store_reader(database(file.to)).text("select status from files_to_receive where id = ?", file.id);
@@ -531,11 +552,15 @@ void workload::final_checks() {
         if (chat.confirmed && !delivered_chats_.count(chat.id)) fail("confirmed chat " + chat.id + " was never sent");
     }
     for (int i = 0; i < device_count; ++i) check_chats_of(i);
-    int repeated = 0;
-    for (const auto& [id, times] : new_chat_events_) repeated += times > 1 ? 1 : 0;
+    for (const auto& [id, times] : new_chat_events_) {
+        if (times > 1) fail("chat " + id + " was told to the receiver's interface " + std::to_string(times) + " times");
+    }
     note() << chats_.size() << " chats typed, " << offered_.size() << " files offered, " << reported_complete_.size()
-           << " completions reported; " << repeated << " chats told to the interface more than once\n";
-    if (settings_.report_every.count() > 0) report_figures(true);
+           << " completions reported\n";
+    if (settings_.report_every.count() > 0) {
+        report_figures(true);
+        check_growth();
+    }
     for (int i = 0; i < device_count; ++i) {
         if (!slots_[i].session->quit()) fail("device " + std::to_string(i) + " did not quit at the end");
         slots_[i].session.reset();
@@ -565,7 +590,8 @@ std::vector<std::string> workload::run() {
     const auto end = start + settings_.active;
     std::size_t next_fault = 0;
     std::size_t next_file = 0;
-    auto next_report = start;
+    auto next_report = start + settings_.report_every;
+    auto last_nudge = start;
     while (clock_type::now() < end) {
         const milliseconds elapsed = std::chrono::duration_cast<milliseconds>(clock_type::now() - start);
         bring_back(false);
@@ -590,7 +616,11 @@ std::vector<std::string> workload::run() {
             report_figures(false);
             next_report += settings_.report_every;
         }
-        std::this_thread::sleep_for(uniform_ms(20ms, 250ms));
+        if (settings_.resend_every.count() > 0 && clock_type::now() - last_nudge > settings_.resend_every) {
+            nudge();
+            last_nudge = clock_type::now();
+        }
+        std::this_thread::sleep_for(uniform_ms(settings_.pace / 10, settings_.pace));
     }
     // Files whose sender was away at their moment are offered now.
     bring_back(true);
@@ -603,7 +633,7 @@ std::vector<std::string> workload::run() {
     meet(clock_type::now() + 60s);
 
     const auto deadline = clock_type::now() + settings_.settle;
-    auto last_nudge = clock_type::now();
+    last_nudge = clock_type::now() - 7s;
     bool done = false;
     while (!(done = all_done()) && clock_type::now() < deadline) {
         pump_all();

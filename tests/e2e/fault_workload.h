@@ -35,7 +35,13 @@ struct workload_settings {
     std::string rate = "40mbit";
     // The time given to finish everything after the active period.
     std::chrono::milliseconds settle{180000};
-    // Resident memory and descriptors of each program printed this often (0: never).
+    // The pause between two actions (a chat typed, a file offered) is drawn up to this.
+    std::chrono::milliseconds pace{250};
+    // How often files that ended in an error are sent again ("/resend") while the work
+    // goes on (0: only once it ended).
+    std::chrono::milliseconds resend_every{0};
+    // Resident memory and descriptors of each program printed this often (0: never);
+    // the growth of the devices that are never killed is then checked at the end.
     std::chrono::milliseconds report_every{0};
 };
 
