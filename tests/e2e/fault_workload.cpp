@@ -35,6 +35,7 @@ struct source_file {
     std::string path;
     std::string sha;
     milliseconds offer_at{0};
+    bool offered = false;
 };
 
 // A file as it was offered: its id, receiver and source.
@@ -396,16 +397,32 @@ void workload::type_chat(int from, int to, bool wait_for_reply) {
     chats_.push_back(std::move(chat));
 }
 
+// Offers the file, and now and then the owner's next files not yet offered with it.
 void workload::offer(source_file& file, int to) {
-    const auto made = offer_files(*slots_[file.owner].session, slots_[to].id, {file.path});
-    if (!made || !made->file_ids.count(file.name)) {
-        fail("device " + std::to_string(file.owner) + " could not offer " + file.name);
-        return;
+    std::vector<source_file*> batch{&file};
+    if (uniform(0, 2) == 0) {
+        for (source_file& other : files_) {
+            if (batch.size() < 3 && !other.offered && &other != &file && other.owner == file.owner)
+                batch.push_back(&other);
+        }
     }
-    offered_file entry{made->file_ids.at(file.name), made->chat_id, file.owner, to, &file};
-    note() << "device " << file.owner << " offers " << file.name << " (" << entry.id << ") to device " << to << "\n";
-    offered_by_id_[entry.id] = offered_.size();
-    offered_.push_back(std::move(entry));
+    std::vector<std::string> paths;
+    for (source_file* one : batch) {
+        one->offered = true;
+        paths.push_back(one->path);
+    }
+    const auto made = offer_files(*slots_[file.owner].session, slots_[to].id, paths);
+    for (source_file* one : batch) {
+        if (!made || !made->file_ids.count(one->name)) {
+            fail("device " + std::to_string(file.owner) + " could not offer " + one->name);
+            continue;
+        }
+        offered_file entry{made->file_ids.at(one->name), made->chat_id, file.owner, to, one};
+        note() << "device " << file.owner << " offers " << one->name << " (" << entry.id << ") to device " << to
+               << "\n";
+        offered_by_id_[entry.id] = offered_.size();
+        offered_.push_back(std::move(entry));
+    }
 }
 
 // The growth of a device that ran all along, from its first report to the end.
@@ -494,7 +511,8 @@ void workload::nudge() {
         } catch (const std::exception&) {
             continue;
         }
-        if (status == "queued") continue;
+        if (arrived(status)) finished_files_.insert(file.id);
+        if (status == "queued" || arrived(status)) continue;
         note() << "device " << file.from << " resends " << file.chat_id << " (" << file.source->name << " is \""
                << status << "\" on device " << file.to << ")\n";
         slots_[file.from].session->request("/resend", Json(Json::object{{"id", file.chat_id}}).dump());
@@ -601,6 +619,7 @@ std::vector<std::string> workload::run() {
         for (int i = 0; i < device_count; ++i) {
             if (slots_[i].state == run_state::running) running.push_back(i);
         }
+        while (next_file < files_.size() && files_[next_file].offered) ++next_file;
         if (next_file < files_.size() && files_[next_file].offer_at <= elapsed) {
             source_file& file = files_[next_file];
             // A sender that is not running offers its file once it is back.
@@ -626,6 +645,7 @@ std::vector<std::string> workload::run() {
     bring_back(true);
     for (; next_file < files_.size(); ++next_file) {
         source_file& file = files_[next_file];
+        if (file.offered) continue;
         offer(file, (file.owner + uniform(1, device_count - 1)) % device_count);
     }
     note() << "work ends; every device runs until all is done\n";

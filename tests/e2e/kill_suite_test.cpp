@@ -3,8 +3,8 @@
 // pass their integrity check, files reported complete equal their sources, every file
 // completes, every confirmed chat arrives once and no ".tmp." file is left (see
 // fault_workload.h). Each seed is one test; MESK_KILL_SEEDS ("1 2") replaces the seeds,
-// MESK_KILL_ACTIVE_MS the time the work and the kills go on (bench/kill_suite.sh runs
-// many seeds).
+// MESK_KILL_ACTIVE_MS the time the work and the kills go on, MESK_KILL_COUNT the kills
+// (bench/kill_suite.sh runs many seeds).
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -43,7 +43,8 @@ TEST_P(KillSuite, DevicesKilledAtRandomMomentsLoseNoChatAndFinishEveryFileIntact
     settings.seed = GetParam();
     const char* active = std::getenv("MESK_KILL_ACTIVE_MS");
     settings.active = std::chrono::milliseconds(active != nullptr ? std::atol(active) : 8000);
-    settings.kills = 3;
+    const char* kills = std::getenv("MESK_KILL_COUNT");
+    settings.kills = kills != nullptr ? std::atoi(kills) : 3;
     const TestNetwork net(3);
     std::ostringstream log;
     const std::vector<std::string> faults = run_fault_workload(net, settings, log);
