@@ -187,6 +187,8 @@ void process_chat(const Json& chat, const std::string& origin) {
         // Refused (an unsafe id, or ids held by another sender): no chat either.
         if (!db_store_download(entries, no_account, fields.id, fields.sender, fields.receiver)) return;
         record_file_download_event(totals.count, totals.bytes, totals.last_mime_type);
+        // Files of it that arrived before are told to the sender again by the next pass.
+        trigger_resend();
     } else {
         record_chat_event();
     }

@@ -188,6 +188,7 @@ private:
     std::map<std::string, std::size_t> offered_by_id_;
     std::vector<typed_chat> chats_;
     std::set<std::string> finished_files_;
+    std::set<std::string> shown_sent_;
     std::set<std::string> delivered_chats_;
     std::set<std::string> reported_complete_;
     std::map<std::string, int> new_chat_events_;
@@ -475,11 +476,21 @@ bool workload::all_done() {
         std::unique_ptr<store_reader> stores[device_count];
         for (int i = 0; i < device_count; ++i) stores[i] = std::make_unique<store_reader>(database(i));
         for (const offered_file& file : offered_) {
-            if (finished_files_.count(file.id)) continue;
-            if (arrived(stores[file.to]->text("select status from files_to_receive where id = ?", file.id))) {
-                finished_files_.insert(file.id);
-            } else {
-                done = false;
+            if (!finished_files_.count(file.id)) {
+                if (arrived(stores[file.to]->text("select status from files_to_receive where id = ?", file.id))) {
+                    finished_files_.insert(file.id);
+                } else {
+                    done = false;
+                }
+            }
+            // The sender's interface shows it sent once the receiver told it so.
+            if (!shown_sent_.count(file.id)) {
+                if (stores[file.from]->text("select bytes_transferred = filesize from files_to_send where id = ?",
+                                            file.id) == "1") {
+                    shown_sent_.insert(file.id);
+                } else {
+                    done = false;
+                }
             }
         }
         for (const typed_chat& chat : chats_) {
@@ -565,6 +576,9 @@ void workload::final_checks() {
             continue;
         }
         check_received_file(file.to, file.id, "completed");
+        if (!shown_sent_.count(file.id)) {
+            fail(file.source->name + " arrived but device " + std::to_string(file.from) + " does not show it sent");
+        }
     }
     for (const typed_chat& chat : chats_) {
         if (chat.confirmed && !delivered_chats_.count(chat.id)) fail("confirmed chat " + chat.id + " was never sent");

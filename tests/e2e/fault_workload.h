@@ -4,8 +4,9 @@
 // each store passes "PRAGMA integrity_check" after each kill and at the end and keeps
 // its device id, every file reported complete equals its source (SHA-256), every
 // offered file completes (the sender's "/resend" is what a user presses for a file that
-// ended in an error), every chat the interface had confirmed arrives once and is marked
-// sent, and no ".tmp." file is left. The kill suite and the soak drive it.
+// ended in an error) and its sender's store shows it sent whole, every chat the
+// interface had confirmed arrives once, is marked sent and reaches the receiver's
+// interface once, and no ".tmp." file is left. The kill suite and the soak drive it.
 #pragma once
 
 #include <chrono>
