@@ -31,23 +31,35 @@ bool start_chat_job(std::string name, std::function<void()> job) {
     return push_or_log(current_api::get().chats, name, job);
 }
 
-bool wait_for_chat_lane(std::chrono::milliseconds timeout) {
+bool run_on_chat_lane(std::string name, std::function<void()> job, std::chrono::milliseconds timeout) {
     struct marker {
         std::mutex mutex;
         std::condition_variable reached;
         bool done = false;
     };
+    // Set when the job ends, also by an exception.
+    struct reached_on_exit {
+        std::shared_ptr<marker> mark;
+        ~reached_on_exit() {
+            std::lock_guard<std::mutex> lock(mark->mutex);
+            mark->done = true;
+            mark->reached.notify_all();
+        }
+    };
     auto reached = std::make_shared<marker>();
-    // The lane runs its jobs one after another: once this one runs, those before it ran.
-    if (!start_chat_job("chat lane marker", [reached] {
-            std::lock_guard<std::mutex> lock(reached->mutex);
-            reached->done = true;
-            reached->reached.notify_all();
+    if (!start_chat_job(std::move(name), [reached, job = std::move(job)] {
+            const reached_on_exit mark{reached};
+            if (job) job();
         })) {
         return false;
     }
     std::unique_lock<std::mutex> lock(reached->mutex);
     return reached->reached.wait_for(lock, timeout, [&] { return reached->done; });
+}
+
+bool wait_for_chat_lane(std::chrono::milliseconds timeout) {
+    // The lane runs its jobs one after another: once this one runs, those before it ran.
+    return run_on_chat_lane("chat lane marker", {}, timeout);
 }
 
 bool wait_for_background_jobs(std::chrono::milliseconds timeout) {

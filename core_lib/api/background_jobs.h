@@ -19,6 +19,11 @@ bool start_background_job(std::string name, std::function<void()> job);
 // One after another, in the order they were started.
 bool start_chat_job(std::string name, std::function<void()> job);
 
+// Runs the job on the chat lane (after those started before it) and waits for its end:
+// true once it ended within the timeout, false when the lane refused it or the timeout
+// passed first (it still runs then).
+bool run_on_chat_lane(std::string name, std::function<void()> job, std::chrono::milliseconds timeout);
+
 // Waits until every chat job started before the call has run; false when the timeout
 // passed first or the lane takes no more jobs. Readers of what a chat stores use it, so
 // that they never race the chat lane.

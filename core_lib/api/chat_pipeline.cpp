@@ -144,9 +144,12 @@ std::string handle_create_chat(Json chat, std::string origin) {
     if (refusal.empty()) {
         if (chat.dump().size() <= inline_chat_limit) {
             process_chat(chat, origin);
-        } else if (!start_chat_job("process_chat", [chat = std::move(chat), origin = std::move(origin)]() mutable {
-                       run_process_chat(std::move(chat), std::move(origin));
-                   })) {
+        } else if (!run_on_chat_lane(
+                       "process_chat",
+                       [chat = std::move(chat), origin = std::move(origin)]() mutable {
+                           run_process_chat(std::move(chat), std::move(origin));
+                       },
+                       chat_lane_wait)) {
             refusal = error_busy;
         }
     }
@@ -164,6 +167,9 @@ void process_chat(const Json& chat, const std::string& origin) {
 
     const std::string own_id = get_userid();
     const bool incoming = fields.sender != own_id;
+    // The same text delivered again (its sender stopped before it heard the answer, or
+    // the answer came late): it is kept and was told once.
+    if (incoming && fields.type == "text" && db_chat_stored(fields.id, fields.sender)) return;
 
     std::string display_text = data.dump();
     if (fields.type == "upload") {
@@ -181,6 +187,8 @@ void process_chat(const Json& chat, const std::string& origin) {
         // Refused (an unsafe id, or ids held by another sender): no chat either.
         if (!db_store_download(entries, no_account, fields.id, fields.sender, fields.receiver)) return;
         record_file_download_event(totals.count, totals.bytes, totals.last_mime_type);
+        // Files of it that arrived before are told to the sender again by the next pass.
+        trigger_resend();
     } else {
         record_chat_event();
     }

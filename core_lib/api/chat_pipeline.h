@@ -5,11 +5,15 @@
 // stored or that another sender holds, and from a peer a text over its limit, too many
 // files, a sender that is not the device proven at the request's address, a chat for
 // another device or an offered upload, are each answered with their error code and
-// nothing is kept. A request of at most 100 serialised characters is stored before the
-// reply; a longer one after it, on the chat lane, in the order of arrival ("busy" when
-// its queue is full).
+// nothing is kept. Every chat is stored before the reply, so that a device that stops
+// right after its "success" still has it: a request of at most 100 serialised
+// characters on the caller's thread, a longer one on the chat lane, in the order of
+// arrival ("busy" when its queue is full or the lane did not reach it within
+// chat_lane_wait; it is kept then all the same, and a peer's delivery that is tried
+// again finds it stored).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 
@@ -17,8 +21,11 @@
 
 namespace vandrel {
 
-// Serialised requests up to this length are processed before the reply.
+// Serialised requests up to this length are processed on the caller's thread.
 inline constexpr std::size_t inline_chat_limit = 100;
+// How long a longer request waits for the chat lane to store it: within a peer's 30 s
+// deadline for its call.
+inline constexpr std::chrono::milliseconds chat_lane_wait{20000};
 
 std::string handle_create_chat(Json chat, std::string origin);
 

@@ -81,6 +81,11 @@ bool db_mark_chat_sent(std::string id) {
     return true;
 }
 
+bool db_chat_stored(std::string id, std::string sender) {
+    store_session session;
+    return stored_sender(session.db(), id) == sender;
+}
+
 std::vector<Json> db_get_unsent_chats(std::string receiver, std::string type) {
     store_session session;
     SQLite::Statement select(

@@ -21,6 +21,8 @@ bool db_mark_chat_sent(std::string id);
 // Whether db_insert_chat would take the id from that sender: safe, and free or already
 // that sender's. Reads only.
 bool db_chat_id_free_for(std::string id, std::string sender);
+// Whether a chat of that id is stored as that sender's. Reads only.
+bool db_chat_stored(std::string id, std::string sender);
 // Undelivered chats of that type to that receiver, oldest first, at most 10:
 // {"id", "sender", "receiver", "type", "data", "account"}.
 std::vector<Json> db_get_unsent_chats(std::string receiver, std::string type);

@@ -91,6 +91,19 @@ bool db_store_download(const std::vector<Json>& files, std::string account, std:
         SQLite::bind(download, download_id, sender, receiver, std::string("1"), now, now, account);
         download.exec();
 
+        // The sender offers again what arrived (its "/resend" took every file back to no
+        // bytes): it is told again that those arrived.
+        SQLite::Statement tell_again(session.db(),
+                                     "update files_to_receive set status = 'complete' where id = ? and download_id = ? "
+                                     "and status = 'complete_sent'");
+        for (const Json& file : files) {
+            if (!arrived.count(file["id"].string_value())) continue;
+            SQLite::bind(tell_again, file["id"].string_value(), download_id);
+            tell_again.exec();
+            tell_again.reset();
+            tell_again.clearBindings();
+        }
+
         SQLite::Statement queue(session.db(),
                                 "update files_to_receive set status = ? where id = ? and download_id = ?");
         for (const Json& file : files) {

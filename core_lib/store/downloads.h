@@ -17,7 +17,8 @@ namespace vandrel {
 // texts), every file "queued", in one transaction; then sets downloads_pending. False,
 // with nothing stored, when an id is unsafe or the download, its chat or one of its
 // files is held by another sender. Files of this download that arrived already are
-// left as they are.
+// not queued again; those whose arrival the sender had been told are back to
+// "complete", so that it is told again (an offer made again was reset on its side).
 bool db_store_download(const std::vector<Json>& files, std::string account, std::string download_id, std::string sender,
                        std::string receiver);
 // Whether db_store_download would take these files from that sender now: every id

@@ -61,7 +61,10 @@ protected:
     std::atomic<bool> released{false};
 };
 
-TEST_F(ChatPipelineTest, ShortRequestsAreStoredBeforeTheReplyLongOnesOnThePool) {
+// A device killed right after its "success" must still have the chat: short requests
+// are stored on the caller's thread, longer ones on the chat lane (behind what holds
+// it), and the reply waits for either.
+TEST_F(ChatPipelineTest, EveryChatIsStoredBeforeItsReplyLongOnesInTheLanesOrder) {
     for (const std::size_t length : {inline_chat_limit, inline_chat_limit + 1}) {
         const std::string id = "len" + std::to_string(length);
         std::string text;
@@ -71,11 +74,18 @@ TEST_F(ChatPipelineTest, ShortRequestsAreStoredBeforeTheReplyLongOnesOnThePool) 
 
         released = false;
         hold_workers();
+        std::atomic<bool> replied{false};
+        std::thread releaser([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            // The short one was answered without the lane; the long one waits for it.
+            EXPECT_EQ(replied.load(), length <= inline_chat_limit) << length;
+            release();
+        });
         EXPECT_EQ(call_text("/create_chat", chat), Json(Json::object{{"id", id}, {"status", "success"}}).dump());
-        const bool stored_before_reply = chat_count() == 1;
-        release();
+        replied = true;
+        EXPECT_EQ(chat_count(), 1) << length << ": answered before it was stored";
+        releaser.join();
         settle();
-        EXPECT_EQ(stored_before_reply, length <= inline_chat_limit) << length;
         EXPECT_EQ(chat_column("data", id), text);
         store.exec("delete from chats");
     }
@@ -130,6 +140,23 @@ TEST_F(ChatPipelineTest, AnIncomingTextIsMarkedSentToastedAndAnnounced) {
     EXPECT_EQ(analytics("chat").size(), 1u);
     // A local origin is no address.
     EXPECT_EQ(get_peer_ip("peer-a"), "");
+}
+
+// A sender killed after the chat was stored here but before it heard the answer
+// delivers it again when it starts: one row, one toast, one "new_chat", one unread.
+TEST_F(ChatPipelineTest, ATextDeliveredAgainIsKeptAndToldOnce) {
+    db_upsert_device("peer-a", "Model", "Alice", "");
+    store.ui().clear();
+    const Json chat = chat_request("again-1", "peer-a", own_id, "said once, heard twice");
+    for (int delivery = 0; delivery < 2; ++delivery) {
+        EXPECT_EQ(call("/create_chat", chat, peer_address)["status"].string_value(), "success");
+        settle();
+    }
+    EXPECT_EQ(chat_count(), 1);
+    EXPECT_EQ(chat_column("sent", "again-1"), "1");
+    EXPECT_EQ(store.platform().toasts().size(), 1u);
+    EXPECT_EQ(events_of("new_chat").size(), 1u);
+    EXPECT_EQ(store.number("select unread from devices where id = 'peer-a'"), 1);
 }
 
 TEST_F(ChatPipelineTest, AnIncomingChatFromAProvenPeerIsKeptAsDelivered) {

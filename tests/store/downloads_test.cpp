@@ -100,6 +100,22 @@ TEST_F(DownloadsTest, ArrivedFilesAreNeverQueuedOrStoppedAgain) {
     EXPECT_EQ(peer(), (rows_t{{"_received_a.jpg", "1"}}));
 }
 
+// The sender's "/resend" took every file of the upload back to no bytes and offers
+// them again: a file whose arrival it had been told is told again (the next notice
+// holds it), not fetched again nor counted again.
+TEST_F(DownloadsTest, AFileOfferedAgainAfterItsNoticeIsToldAgain) {
+    store_two();
+    db_set_file_received_status("f1", "d1", "complete");
+    db_set_files_to_receive_status("complete_sent", db_get_files_to_receive("peer", "complete", 1000));
+    store_two();
+    EXPECT_EQ(files(), (rows_t{{"f1", "complete", "0"}, {"f2", "queued", "0"}}));
+    const auto notice = db_get_files_to_receive("peer", "complete", 1000);
+    ASSERT_EQ(notice.size(), 1u);
+    EXPECT_EQ(notice[0]["id"].string_value(), "f1");
+    EXPECT_EQ(peer(), (rows_t{{"_received_a.jpg", "1"}}));
+    EXPECT_TRUE(db_get_next_queued_file_to_receive("peer")["file_id"].string_value() == "f2");
+}
+
 TEST_F(DownloadsTest, EmptyDownloadStillWakesTheDownloadThread) {
     EXPECT_TRUE(db_store_download({}, "", "d1", "peer", me));
     EXPECT_EQ(store.number("select count(*) from downloads"), 1);
