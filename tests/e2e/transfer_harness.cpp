@@ -106,6 +106,23 @@ std::optional<offer> offer_files(MeskSession& sender, const std::string& to, con
     return made;
 }
 
+std::vector<std::unique_ptr<MeskSession>> start_and_meet(const TestNetwork& net, int count) {
+    std::vector<std::unique_ptr<MeskSession>> sessions;
+    std::vector<std::string> ids;
+    for (int i = 0; i < count; ++i) {
+        sessions.push_back(start_mesk_session(net, net.device(i)));
+        if (!sessions.back()) return {};
+        ids.push_back(sessions.back()->id());
+    }
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    for (int i = 0; i < count; ++i) {
+        for (int j = 0; j < count; ++j) {
+            if (i != j && !sessions[i]->lists({{ids[j], net.device(j).address}}, deadline)) return {};
+        }
+    }
+    return sessions;
+}
+
 void limit_rate(const TestNetwork& net, const TestDevice& device, const std::string& rate) {
     if (rate.empty()) {
         net.run(device, {"/usr/bin/env", "tc", "qdisc", "del", "dev", "eth0", "root"});

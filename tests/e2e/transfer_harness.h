@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +40,10 @@ struct offer {
 // Picks the files (paths on the sender) for the peer with the category picker and waits
 // for the upload's "new_chat" on the sender; nothing when none came within 60 s.
 std::optional<offer> offer_files(MeskSession& sender, const std::string& to, const std::vector<std::string>& paths);
+
+// Starts mesk on every device of the network and waits until each lists every other
+// with its address; empty when one did not start or they did not meet within 60 s.
+std::vector<std::unique_ptr<MeskSession>> start_and_meet(const TestNetwork& net, int count);
 
 // Limits what leaves the device (its eth0) to `rate` (tc's words, "100mbit"); "" lifts
 // the limit.
