@@ -48,6 +48,15 @@ std::vector<std::unique_ptr<MeskSession>> start_and_meet(const TestNetwork& net,
 // Limits what leaves the device (its eth0) to `rate` (tc's words, "100mbit"); "" lifts
 // the limit.
 void limit_rate(const TestNetwork& net, const TestDevice& device, const std::string& rate);
+// Why tc's netem cannot delay and drop packets here ("" when it can): no `tc`, or a
+// kernel without sch_netem.
+std::string netem_unavailable_reason();
+// What leaves the device (its eth0) is delayed and dropped as netem's words say
+// ("delay 200ms loss 5%"); "" lifts it.
+void impair_link(const TestNetwork& net, const TestDevice& device, const std::string& netem);
+// Takes the device's eth0 down (false) or up again (true).
+void set_link(const TestNetwork& net, const TestDevice& device, bool up);
+
 // Bytes the device's eth0 has sent so far.
 std::uint64_t sent_bytes(const TestNetwork& net, const TestDevice& device);
 
