@@ -15,6 +15,7 @@
 #include "core_lib/store/config.h"
 #include "core_lib/store/db_pool.h"
 #include "core_lib/store/devices.h"
+#include "core_lib/store/schema.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_store.h"
 #include "tests/support/test_mounts.h"
@@ -157,6 +158,23 @@ TEST_F(StoreTest, ADataFolderThatCannotBeWrittenIsAnErrorThatSaysSo) {
     read_only.unmount();
     EXPECT_EQ(db_config_get(true, "kept"), "yes");
     EXPECT_TRUE(named(store.data_folder(), "app.db.damaged-").empty());
+}
+
+// A column that cannot be added (the file read-only, or locked) is an error, or the
+// store would run on a schema that lacks it; a column already there is none.
+TEST_F(StoreTest, AddingColumnsFailsOnlyForColumnsThatCouldNotBeAdded) {
+    const std::string path = store.root() + "/older.db";
+    {
+        // Every table with its key column only, as an older file may have them.
+        SQLite::Database older(path, SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+        create_tables(older);
+    }
+    SQLite::Database read_only(path, SQLite::OPEN_READONLY);
+    EXPECT_THROW(add_columns(read_only), SQLite::Exception);
+
+    SQLite::Database writable(path, SQLite::OPEN_READWRITE);
+    EXPECT_NO_THROW(add_columns(writable));
+    EXPECT_NO_THROW(add_columns(writable)) << "columns already there are no error";
 }
 
 }  // namespace
