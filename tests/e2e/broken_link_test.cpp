@@ -67,12 +67,24 @@ protected:
         return offered->file_ids.at(name);
     }
 
-    // Waits until B has the file; each time B gives up on it first, A resends once both
-    // see each other again. At most `resends` passes, all within `limit`.
-    delivery deliver(const std::string& id, std::chrono::seconds limit, int resends = 2) {
+    // A's next resend pass, once the two know each other's address again.
+    bool resend(clock_type::time_point deadline) {
+        if (!a().lists({{b().id(), receiver().address}}, deadline)) return false;
+        const Json resent = a().request("/resend", Json(Json::object{{"id", chat_id_}}).dump());
+        return resent["status"].string_value() == "success";
+    }
+
+    // Waits until B has the file; each time B gives up on it first (`given_up`: it did
+    // already), A resends. At most `resends` passes, all within `limit`.
+    delivery deliver(const std::string& id, std::chrono::seconds limit, const std::string& given_up = "",
+                     int resends = 2) {
         delivery result;
         const auto start = clock_type::now();
         const auto deadline = start + limit;
+        if (!given_up.empty()) {
+            result.errors.push_back(given_up);
+            if (!resend(deadline)) return result;
+        }
         for (;;) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_type::now());
             const auto line = b().take_line(
@@ -91,20 +103,22 @@ protected:
                 break;
             }
             result.errors.push_back(e["error"].string_value());
-            if (static_cast<int>(result.errors.size()) > resends) break;
-            // The next resend pass, once the two know each other's address again.
-            if (!a().lists({{b().id(), receiver().address}}, deadline)) break;
-            const Json resent = a().request("/resend", Json(Json::object{{"id", chat_id_}}).dump());
-            if (resent["status"].string_value() != "success") break;
+            if (static_cast<int>(result.errors.size()) > resends || !resend(deadline)) break;
         }
         result.seconds = std::chrono::duration<double>(clock_type::now() - start).count();
         return result;
     }
 
-    // The file is whole at B, nothing temporary is left, and every error said why.
-    void expect_whole(const std::string& name, const delivery& got) {
+    // The file is whole at B, nothing temporary is left, every error said why, and B's
+    // last progress record of the file showed all of it.
+    void expect_whole(const std::string& name, const std::string& id, std::uint64_t size, const delivery& got) {
         EXPECT_TRUE(got.completed) << "the file did not arrive";
         for (const std::string& error : got.errors) EXPECT_TRUE(link_failures.count(error)) << error;
+        Json last;
+        for (const Json& e : b().events_within("update_bytes_transferred", 0ms))
+            if (e["file_id"].string_value() == id) last = e;
+        EXPECT_EQ(last["bytes_transferred"].string_value(), std::to_string(size)) << last.dump();
+        EXPECT_EQ(last["total_bytes"].string_value(), std::to_string(size)) << last.dump();
         EXPECT_EQ(file_sha256(downloads_folder(receiver()) + name), sha_);
         EXPECT_TRUE(temporary_files(downloads_folder(receiver())).empty());
     }
@@ -141,21 +155,28 @@ TEST_F(BrokenLink, ALinkDownAndUpInTheMiddleOfAFile) {
     ASSERT_TRUE(wait_for_size(temporary, size / 5, 60s)) << "the transfer did not get going";
 
     set_link(*net_, sender(), false);
+    const auto down_at = clock_type::now();
     const std::uint64_t held = file_size(temporary).value_or(0);
-    std::this_thread::sleep_for(outage);
+    // B gives the file up during the outage only when it outlasts the time without data.
+    const Json gave_up = b().event("download_error", outage, file_is(id));
+    const double gave_up_after = std::chrono::duration<double>(clock_type::now() - down_at).count();
+    std::this_thread::sleep_until(down_at + outage);
     set_link(*net_, sender(), true);
     limit_rate(*net_, sender(), "");
     EXPECT_LT(held, size) << "the file was whole before the link went down";
 
-    const delivery got = deliver(id, outage + 180s);
-    std::cout << "link: down " << outage.count() << " s during " << (size >> 20)
-              << " MiB: " << (got.completed ? "complete" : "incomplete") << " after " << got.seconds << " s, errors "
+    const delivery got = deliver(id, 180s, gave_up["error"].string_value());
+    std::cout << "link: down " << outage.count() << " s during " << (size >> 20) << " MiB: "
+              << (gave_up.is_null() ? "" : "given up after " + std::to_string(gave_up_after) + " s without data, ")
+              << (got.completed ? "complete " : "incomplete ") << got.seconds << " s after the link came back, errors "
               << listed(got.errors) << std::endl;
-    expect_whole(name, got);
-    // A receiver that waited more than 30 s for data gave the file up as "timed out".
+    expect_whole(name, id, size, got);
     if (outage > 35s) {
-        ASSERT_FALSE(got.errors.empty());
-        EXPECT_EQ(got.errors.front(), "timed out");
+        // 30 s without data: "timed out", then the resend pass fetched the rest.
+        ASSERT_FALSE(gave_up.is_null()) << "B never gave the file up";
+        EXPECT_EQ(gave_up["error"].string_value(), "timed out");
+        EXPECT_GE(gave_up_after, 29.0);
+        EXPECT_LE(gave_up_after, 35.0);
     } else if (outage < 20s) {
         EXPECT_TRUE(got.errors.empty()) << "a short outage ended the file: " << listed(got.errors);
     }
@@ -178,7 +199,7 @@ TEST_F(BrokenLink, FivePercentOfThePacketsLost) {
               << " after " << got.seconds << " s, " << lost << " packets lost, errors " << listed(got.errors)
               << std::endl;
     EXPECT_GT(lost, 0u) << "nothing was lost";
-    expect_whole(name, got);
+    expect_whole(name, id, size, got);
 }
 
 // What tc's netem makes of a poor link: each packet delayed 200 ms and 5% lost, on
@@ -191,15 +212,16 @@ TEST_F(BrokenLink, FivePercentLossAndTwoHundredMillisecondsOfDelay) {
     impair_link(*net_, sender(), "delay 200ms loss 5%");
     impair_link(*net_, receiver(), "delay 200ms loss 5%");
     const std::string name = "slow and lossy.bin";
-    const std::string id = offer_file(name, size > 0 ? size : 512u << 10, 23);
+    const std::uint64_t bytes = size > 0 ? size : 512u << 10;
+    const std::string id = offer_file(name, bytes, 23);
     ASSERT_FALSE(id.empty());
     const delivery got = deliver(id, 300s);
     impair_link(*net_, sender(), "");
     impair_link(*net_, receiver(), "");
-    std::cout << "link: netem delay 200ms loss 5% during " << (size > 0 ? size : 512u << 10) / 1024
+    std::cout << "link: netem delay 200ms loss 5% during " << bytes / 1024
               << " KiB: " << (got.completed ? "complete" : "incomplete") << " after " << got.seconds << " s, errors "
               << listed(got.errors) << std::endl;
-    expect_whole(name, got);
+    expect_whole(name, id, bytes, got);
 }
 
 }  // namespace
