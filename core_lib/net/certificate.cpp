@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <memory>
 
 #include <fcntl.h>
@@ -14,8 +13,10 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
+#include "core_lib/foundation/clock_random.h"
 #include "core_lib/net/tls_context.h"
 #include "core_lib/platform/platform_services.h"
+#include "core_lib/store/storage_problems.h"
 
 namespace vandrel {
 
@@ -36,14 +37,17 @@ using x509_ptr = std::unique_ptr<X509, x509_free>;
 
 constexpr long validity_seconds = 31536000;  // 365 days
 
-bool loads(const std::string& pem_path) {
+// Why the file does not load as the server's certificate; "" when it does.
+std::string load_failure(const std::string& pem_path) {
     try {
         make_server_tls_context(pem_path);
-        return true;
-    } catch (const std::exception&) {
-        return false;
+        return "";
+    } catch (const std::exception& e) {
+        return e.what();
     }
 }
+
+bool loads(const std::string& pem_path) { return load_failure(pem_path).empty(); }
 
 std::string bio_text(BIO* bio) {
     char* data = nullptr;
@@ -57,7 +61,8 @@ bool write_file_atomically(const std::string& path, const std::string& text, mod
     std::string temp = path + ".tmp";
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0) {
-        std::cerr << "cannot write " << temp << ": " << std::strerror(errno) << "\n";
+        report_storage_problem(path, std::string("cannot write the certificate: ") + std::strerror(errno) +
+                                         "; peers cannot reach this device until it can be written");
         return false;
     }
     std::size_t written = 0;
@@ -74,7 +79,8 @@ bool write_file_atomically(const std::string& path, const std::string& text, mod
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = std::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) {
-        std::cerr << "cannot write " << path << ": " << std::strerror(errno) << "\n";
+        report_storage_problem(path, std::string("cannot write the certificate: ") + std::strerror(errno) +
+                                         "; peers cannot reach this device until it can be written");
         ::unlink(temp.c_str());
     }
     return ok;
@@ -135,17 +141,34 @@ bool make_certificate(key_ptr key, std::string& key_pem, std::string& cert_pem) 
 
 bool ensure_certificate_in(const std::string& folder) {
     const std::string combined = folder + certificate_file_name;
-    if (loads(combined) && !expired(combined)) return true;
+    const bool present = ::access(combined.c_str(), F_OK) == 0;
+    const std::string failure = present ? load_failure(combined) : "";
+    if (present && failure.empty() && !expired(combined)) return true;
     std::string key_pem;
     std::string cert_pem;
-    if (!make_certificate(existing_key(folder), key_pem, cert_pem)) {
-        std::cerr << "cannot make the TLS certificate\n";
+    key_ptr earlier = existing_key(folder);
+    const bool same_key = earlier != nullptr;
+    if (!make_certificate(std::move(earlier), key_pem, cert_pem)) {
+        report_storage_problem(combined, "cannot make the TLS certificate");
         return false;
+    }
+    // A damaged file is kept beside the new one: it may still hold what a person wants.
+    std::string aside;
+    if (!failure.empty()) {
+        aside = combined + ".damaged-" + std::to_string(now_ms());
+        if (std::rename(combined.c_str(), aside.c_str()) != 0) aside.clear();
     }
     // The combined file last: once it is there, the other two are too.
     if (!write_file_atomically(folder + "key.pem", key_pem, 0600)) return false;
     if (!write_file_atomically(folder + "cert.pem", cert_pem, 0644)) return false;
     if (!write_file_atomically(combined, cert_pem + key_pem, 0600)) return false;
+    if (!failure.empty()) {
+        report_storage_problem(
+            combined, "the certificate did not load (" + failure + "); a new one was made" +
+                          (same_key ? " with the same key"
+                                    : " with a new key (peers that knew this device must erase it and meet it again)") +
+                          (aside.empty() ? "" : "; the damaged file was kept as " + aside));
+    }
     return loads(combined);
 }
 
@@ -153,7 +176,7 @@ void ensure_certificate() {
     try {
         ensure_certificate_in(get_data_folder_path());
     } catch (const std::exception& e) {
-        std::cerr << "ensure_certificate: " << e.what() << "\n";
+        report_storage_problem(certificate_file_name, std::string("cannot make the TLS certificate: ") + e.what());
     }
 }
 

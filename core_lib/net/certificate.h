@@ -11,8 +11,9 @@ namespace vandrel {
 
 inline const std::string certificate_file_name = "vandrel.pem";
 
-// Makes the files in the data folder when "vandrel.pem" does not load or has expired. Failures are
-// logged; the HTTPS server then reports that it cannot load its certificate.
+// Makes the files in the data folder when "vandrel.pem" does not load or has expired. A
+// damaged file is kept aside and reported, as is a failure to write (the HTTPS server
+// then reports that it cannot load its certificate).
 void ensure_certificate();
 
 // The same in the given folder (its path ends in "/"). True when a certificate that

@@ -73,7 +73,12 @@ std::uint32_t winrt_file_output::write(const char* bytes, std::uint32_t length) 
     while (written < length) {
         const ssize_t n = ::write(fd_, bytes + written, length - written);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n <= 0) {
+            // The disk's own words (a full disk, say), not those of the connection that
+            // is closed because of it.
+            if (error.empty()) error = n < 0 ? std::strerror(errno) : "unknown file transfer error";
+            break;
+        }
         written += static_cast<std::uint32_t>(n);
     }
     return written;

@@ -22,6 +22,8 @@ public:
     virtual bool rename_to(const std::string& new_name) = 0;
     // Opens (or makes) the file of that name in the folder for its kind, for appending.
     virtual bool create(const std::string& name) = 0;
+    // The count written; a short count leaves the platform's words in `error` (a full
+    // disk: "No space left on device").
     virtual std::uint32_t write(const char* bytes, std::uint32_t length) = 0;
     // Puts the whole file on disk, renames it to its final name and tells the interface
     // "download_completed"; true and nothing else when nothing was opened.

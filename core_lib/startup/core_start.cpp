@@ -25,8 +25,10 @@
 #include "core_lib/platform/platform_services.h"
 #include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/config.h"
+#include "core_lib/store/db_pool.h"
 #include "core_lib/store/purge.h"
 #include "core_lib/store/settings.h"
+#include "core_lib/store/storage_problems.h"
 
 namespace vandrel {
 
@@ -65,8 +67,17 @@ rest_routes core_rest_routes() {
 void core_start() {
     net_state& net = current_net::get();
     step("TLS library", [] { OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS, nullptr); });
-    // The first read sets the store up before any service uses it.
-    step("store", [] { (void)db_config_get(true, "bogus"); });
+    // The first read sets the store up before any service uses it. What it found wrong
+    // with the database, repaired or not, is told to the interface.
+    step("store", [] {
+        try {
+            (void)db_config_get(true, "bogus");
+        } catch (const std::exception& e) {
+            report_storage_problem(db_pool_path(), e.what());
+            throw;
+        }
+        report_store_repairs();
+    });
     step("device id", [] { (void)get_userid(); });
     step("downloads folder", [] { (void)get_downloads_folder(); });
     step("certificate", [] { ensure_certificate(); });

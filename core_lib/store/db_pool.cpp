@@ -1,14 +1,18 @@
 #include "core_lib/store/db_pool.h"
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <unordered_set>
 #include <utility>
 
 #include <sqlite3.h>
+#include <unistd.h>
 
+#include "core_lib/foundation/clock_random.h"
 #include "core_lib/platform/platform_services.h"
 #include "core_lib/store/schema.h"
 #include "core_lib/store/store_state.h"
@@ -52,10 +56,47 @@ connection_ptr open_pool_connection(const std::string& path) {
     return connection;
 }
 
-void remove_database_files(const std::string& path) {
-    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
-        std::remove((path + suffix).c_str());
+// A damaged database is put aside, never deleted: what it still holds may be read back
+// by hand. Its log and journal go with it under the same name; the shared-memory index
+// is only a cache of the log and goes. Returns the name it was kept under; throws when
+// it could not be moved, so that no new database replaces it.
+std::string keep_damaged_database(const std::string& path) {
+    std::string aside = path + ".damaged-" + std::to_string(now_ms());
+    for (int n = 1; ::access(aside.c_str(), F_OK) == 0; ++n)
+        aside = path + ".damaged-" + std::to_string(now_ms()) + "-" + std::to_string(n);
+    if (std::rename(path.c_str(), aside.c_str()) != 0) {
+        throw SQLite::Exception("the database " + path + " is damaged and cannot be put aside: " + std::strerror(errno),
+                                SQLITE_CANTOPEN);
     }
+    for (const char* suffix : {"-journal", "-wal"}) std::rename((path + suffix).c_str(), (aside + suffix).c_str());
+    std::remove((path + "-shm").c_str());
+    return aside;
+}
+
+// The set-up's failure in words a person can act on, keeping SQLite's error code.
+[[noreturn]] void throw_setup_failure(const std::string& folder, const std::string& path, const SQLite::Exception& e) {
+    std::string text = "cannot open the database " + path + ": " + e.what();
+    const int code = e.getErrorCode() & 0xff;
+    if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
+        text += " (another program holds it locked; it is left as it is and opened again on the next use)";
+    } else if (::access(folder.c_str(), W_OK) != 0) {
+        text += " (the data folder " + folder + " cannot be written: " + std::strerror(errno) + ")";
+    }
+    throw SQLite::Exception(text, e.getErrorCode());
+}
+
+// Opens the set-up connection, checks the file and puts a damaged one aside for a new
+// one; a note of the repair is kept for the interface.
+std::shared_ptr<SQLite::Database> open_checked(db_pool_state& p) {
+    const std::string& db_path = p.path;
+    auto setup = std::make_shared<SQLite::Database>(db_path, db_open_setup_flags, db_busy_timeout_ms);
+    const std::string damage = database_damage(*setup);
+    if (damage.empty()) return setup;
+    close_connection(setup);
+    const std::string aside = keep_damaged_database(db_path);
+    p.repairs.push_back({db_path, "the database was damaged (" + damage + "); it was kept as " + aside +
+                                      " and a new, empty database was made"});
+    return std::make_shared<SQLite::Database>(db_path, db_open_repair_flags, db_busy_timeout_ms);
 }
 
 // Under the pool's mutex. Leaves first_open true unless the whole set-up succeeded, so
@@ -66,22 +107,22 @@ void run_setup(db_pool_state& p) {
     if (p.temporary_folder.empty()) p.temporary_folder = get_local_folder_path();
     set_sqlite_temp_directory(p.temporary_folder);
     if (p.path.empty()) p.path = p.data_folder + "app.db";
-    const std::string& db_path = p.path;
 
-    auto setup = std::make_shared<SQLite::Database>(db_path, db_open_setup_flags);
-    if (database_is_damaged(*setup)) {
-        close_connection(setup);
-        remove_database_files(db_path);
-        setup = std::make_shared<SQLite::Database>(db_path, db_open_repair_flags);
-    }
-    use_write_ahead_log(*setup);
-    create_tables(*setup);
-    add_columns(*setup);
-    add_indexes(*setup);
-
+    std::shared_ptr<SQLite::Database> setup;
     std::deque<connection_ptr> fresh;
-    for (std::size_t i = 0; i < db_pool_capacity; ++i) {
-        fresh.push_back(open_pool_connection(db_path));
+    try {
+        setup = open_checked(p);
+        use_write_ahead_log(*setup);
+        create_tables(*setup);
+        add_columns(*setup);
+        add_indexes(*setup);
+        for (std::size_t i = 0; i < db_pool_capacity; ++i) {
+            fresh.push_back(open_pool_connection(p.path));
+        }
+    } catch (const SQLite::Exception& e) {
+        for (auto& connection : fresh) close_connection(connection);
+        close_connection(setup);
+        throw_setup_failure(p.data_folder, p.path, e);
     }
     close_connection(setup);
     p.idle = std::move(fresh);
@@ -189,6 +230,12 @@ void db_pool_shutdown() {
     p.temporary_folder.clear();
     p.first_open = true;
     p.returned.notify_all();
+}
+
+std::vector<db_repair> db_pool_take_repairs() {
+    db_pool_state& p = pool();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    return std::exchange(p.repairs, {});
 }
 
 std::size_t db_pool_idle_count() {

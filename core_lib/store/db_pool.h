@@ -1,7 +1,10 @@
 // The pool of ten connections to "app.db" and db_lock, the one lock that serialises
 // every store operation of the running core. The first acquire sets the database up
-// (health check, repair, schema); db_pool_shutdown closes every connection (the log
-// checkpointed into the file) so the next acquire starts afresh.
+// (health check, repair, schema): a damaged file is kept aside under another name and
+// a new one made; a file that cannot be checked (locked by another program, say) is
+// left alone and the set-up fails, to be tried again at the next acquire.
+// db_pool_shutdown closes every connection (the log checkpointed into the file) so the
+// next acquire starts afresh.
 #pragma once
 
 #include <condition_variable>
@@ -11,10 +14,17 @@
 #include <mutex>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include <SQLiteCpp/Database.h>
 
 namespace vandrel {
+
+// What a set-up did to a damaged database, for the interface.
+struct db_repair {
+    std::string path;
+    std::string message;
+};
 
 // Lock order: settings_mutex, db_lock, the pool's mutex, SQLite's temporary folder.
 struct db_pool_state {
@@ -27,6 +37,7 @@ struct db_pool_state {
     std::string data_folder;       // where "app.db" is made, asked once before a set-up
     std::string temporary_folder;  // where SQLite puts its temporary files
     bool first_open = true;
+    std::vector<db_repair> repairs;  // not yet reported
     std::condition_variable returned;
 };
 
@@ -62,6 +73,9 @@ void db_pool_shutdown();
 
 // Checkpoints the log and closes the idle connections; the caller holds the pool's mutex.
 void close_idle_connections(db_pool_state& pool);
+
+// The repairs made since the last call (a damaged database put aside for a new one).
+std::vector<db_repair> db_pool_take_repairs();
 
 // Idle and handed-out connection counts, for health checks.
 std::size_t db_pool_idle_count();

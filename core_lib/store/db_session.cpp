@@ -3,10 +3,20 @@
 #include <sqlite3.h>
 
 #include "core_lib/foundation/run_logged.h"
+#include "core_lib/store/storage_problems.h"
 
 namespace vandrel {
 
-store_session::store_session() : lock_((db_pool_prepare(), db_lock())) { connection_.emplace(); }
+store_session::store_session() : lock_((db_pool_prepare(), db_lock())) {
+    connection_.emplace();
+    // A set-up that repaired the database on this acquire is told once the lock is free.
+    std::vector<db_repair> repairs = db_pool_take_repairs();
+    if (!repairs.empty()) {
+        after([repairs = std::move(repairs)] {
+            for (const db_repair& repair : repairs) report_storage_problem(repair.path, repair.message);
+        });
+    }
+}
 
 store_session::~store_session() {
     connection_.reset();

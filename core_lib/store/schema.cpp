@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include <sqlite3.h>
+
 namespace vandrel {
 
 namespace {
@@ -113,8 +115,10 @@ void add_columns(SQLite::Database& db) {
     for (std::string_view statement : column_statements) {
         try {
             db.exec(std::string(statement));
-        } catch (const std::exception&) {
-            // duplicate column: the file has it already
+        } catch (const SQLite::Exception& e) {
+            // The file has the column already; a column that could not be added is an
+            // error, or the store's statements would fail on it later.
+            if (std::string_view(e.what()).find("duplicate column name") == std::string_view::npos) throw;
         }
     }
 }
@@ -127,13 +131,15 @@ void add_indexes(SQLite::Database& db) {
     }
 }
 
-bool database_is_damaged(SQLite::Database& db) noexcept {
+std::string database_damage(SQLite::Database& db) {
     try {
         SQLite::Column answer = db.execAndGet("PRAGMA integrity_check");
-        const std::string text = answer.isNull() ? std::string() : answer.getString();
-        return text.size() > 5;
-    } catch (const std::exception&) {
-        return true;
+        std::string text = answer.isNull() ? std::string() : answer.getString();
+        return text.size() > 5 ? text : std::string();
+    } catch (const SQLite::Exception& e) {
+        const int code = e.getErrorCode() & 0xff;
+        if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB) return e.what();
+        throw;
     }
 }
 

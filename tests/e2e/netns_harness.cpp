@@ -212,6 +212,37 @@ std::uint64_t TestNetwork::blocked_announces() const {
     return total;
 }
 
+void TestNetwork::lose_packets(int percent) {
+    const std::vector<std::string> ns = {"/usr/bin/env", "ip", "netns", "exec", bridge_, "nft"};
+    auto nft = [&](std::vector<std::string> args, bool check) {
+        std::vector<std::string> argv = ns;
+        argv.insert(argv.end(), args.begin(), args.end());
+        if (check) {
+            checked(argv);
+        } else {
+            run_command(argv);
+        }
+    };
+    nft({"delete", "table", "bridge", "mesk_loss"}, false);
+    if (percent <= 0) return;
+    // One packet on the wire is one packet here, not a 64 KiB batch the kernel splits later.
+    for (const TestDevice& d : devices_) {
+        checked({"/usr/bin/env", "ip", "-n", d.name, "link", "set", "eth0", "gso_max_segs", "1"});
+    }
+    nft({"add", "table", "bridge", "mesk_loss"}, true);
+    nft({"add", "chain", "bridge", "mesk_loss", "forward", "{ type filter hook forward priority 0; }"}, true);
+    nft({"add", "rule", "bridge", "mesk_loss", "forward", "numgen", "random", "mod", "100", "<",
+         std::to_string(percent), "counter", "drop"},
+        true);
+}
+
+std::uint64_t TestNetwork::lost_packets() const {
+    const std::string rules =
+        run_command({"/usr/bin/env", "ip", "netns", "exec", bridge_, "nft", "list", "table", "bridge", "mesk_loss"});
+    const auto at = rules.find("packets ");
+    return at == std::string::npos ? 0 : std::stoull(rules.substr(at + 8));
+}
+
 void TestNetwork::add_address(const TestDevice& device, const std::string& address_with_length) const {
     checked({"/usr/bin/env", "ip", "-n", device.name, "addr", "add", address_with_length, "brd", "+", "dev", "eth0"});
 }

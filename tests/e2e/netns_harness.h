@@ -61,6 +61,11 @@ public:
     // no announce gets through; blocked_announces() counts what was dropped.
     void block_announces();
     std::uint64_t blocked_announces() const;
+    // Drops `percent` of all packets that cross the bridge, in either direction, drawn
+    // at random (0 lifts it); lost_packets() counts what was dropped. Devices then send
+    // each packet as it goes on the wire.
+    void lose_packets(int percent);
+    std::uint64_t lost_packets() const;
     // Adds an address ("A.B.C.D/LEN") to the device's interface, with its broadcast.
     void add_address(const TestDevice& device, const std::string& address_with_length) const;
 

@@ -1,11 +1,14 @@
 #include "tests/e2e/transfer_harness.h"
 
 #include <openssl/evp.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include <SQLiteCpp/Database.h>
@@ -106,6 +109,23 @@ std::optional<offer> offer_files(MeskSession& sender, const std::string& to, con
     return made;
 }
 
+std::vector<std::unique_ptr<MeskSession>> start_and_meet(const TestNetwork& net, int count) {
+    std::vector<std::unique_ptr<MeskSession>> sessions;
+    std::vector<std::string> ids;
+    for (int i = 0; i < count; ++i) {
+        sessions.push_back(start_mesk_session(net, net.device(i)));
+        if (!sessions.back()) return {};
+        ids.push_back(sessions.back()->id());
+    }
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    for (int i = 0; i < count; ++i) {
+        for (int j = 0; j < count; ++j) {
+            if (i != j && !sessions[i]->lists({{ids[j], net.device(j).address}}, deadline)) return {};
+        }
+    }
+    return sessions;
+}
+
 void limit_rate(const TestNetwork& net, const TestDevice& device, const std::string& rate) {
     if (rate.empty()) {
         net.run(device, {"/usr/bin/env", "tc", "qdisc", "del", "dev", "eth0", "root"});
@@ -113,6 +133,38 @@ void limit_rate(const TestNetwork& net, const TestDevice& device, const std::str
     }
     net.run(device, {"/usr/bin/env", "tc", "qdisc", "replace", "dev", "eth0", "root", "tbf", "rate", rate, "burst",
                      "256kb", "latency", "100ms"});
+}
+
+std::string netem_unavailable_reason() {
+    int status = 0;
+    run_command({"/usr/bin/env", "tc", "-V"}, &status);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return "no `tc` here (scripts/install-deps.sh installs iproute2)";
+    const std::string probe = "mesk-netem-" + std::to_string(getpid());
+    run_command({"/usr/bin/env", "ip", "netns", "add", probe});
+    run_command({"/usr/bin/env", "ip", "netns", "exec", probe, "tc", "qdisc", "add", "dev", "lo", "root", "netem",
+                 "delay", "1ms"},
+                &status);
+    run_command({"/usr/bin/env", "ip", "netns", "del", probe});
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "this kernel has no netem (sch_netem)";
+    return "";
+}
+
+void impair_link(const TestNetwork& net, const TestDevice& device, const std::string& netem) {
+    if (netem.empty()) {
+        net.run(device, {"/usr/bin/env", "tc", "qdisc", "del", "dev", "eth0", "root"});
+        return;
+    }
+    // Each packet on the wire meets the delay and the loss, not a 64 KiB batch.
+    net.run(device, {"/usr/bin/env", "ip", "link", "set", "eth0", "gso_max_segs", "1"});
+    std::vector<std::string> argv = {"/usr/bin/env", "tc", "qdisc", "replace", "dev", "eth0", "root", "netem"};
+    std::istringstream words(netem);
+    for (std::string word; words >> word;) argv.push_back(word);
+    net.run(device, argv);
+}
+
+void set_link(const TestNetwork& net, const TestDevice& device, bool up) {
+    net.run(device, {"/usr/bin/env", "ip", "link", "set", "eth0", up ? "up" : "down"});
 }
 
 std::uint64_t sent_bytes(const TestNetwork& net, const TestDevice& device) {

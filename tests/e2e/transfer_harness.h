@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,9 +41,22 @@ struct offer {
 // for the upload's "new_chat" on the sender; nothing when none came within 60 s.
 std::optional<offer> offer_files(MeskSession& sender, const std::string& to, const std::vector<std::string>& paths);
 
+// Starts mesk on every device of the network and waits until each lists every other
+// with its address; empty when one did not start or they did not meet within 60 s.
+std::vector<std::unique_ptr<MeskSession>> start_and_meet(const TestNetwork& net, int count);
+
 // Limits what leaves the device (its eth0) to `rate` (tc's words, "100mbit"); "" lifts
 // the limit.
 void limit_rate(const TestNetwork& net, const TestDevice& device, const std::string& rate);
+// Why tc's netem cannot delay and drop packets here ("" when it can): no `tc`, or a
+// kernel without sch_netem.
+std::string netem_unavailable_reason();
+// What leaves the device (its eth0) is delayed and dropped as netem's words say
+// ("delay 200ms loss 5%"); "" lifts it.
+void impair_link(const TestNetwork& net, const TestDevice& device, const std::string& netem);
+// Takes the device's eth0 down (false) or up again (true).
+void set_link(const TestNetwork& net, const TestDevice& device, bool up);
+
 // Bytes the device's eth0 has sent so far.
 std::uint64_t sent_bytes(const TestNetwork& net, const TestDevice& device);
 

@@ -9,6 +9,7 @@
 
 #include "tests/support/file_platform.h"
 #include "tests/support/temp_store.h"
+#include "tests/support/test_mounts.h"
 
 namespace vandrel {
 namespace {
@@ -54,6 +55,20 @@ TEST_F(OutputStream, CreateWithoutADownloadFolderSaysSo) {
     EXPECT_EQ(output.error, "You have not selected a download folder. Restart the app.");
     EXPECT_EQ(output.write("x", 1), 0u);
     EXPECT_FALSE(output.size());
+}
+
+TEST_F(OutputStream, AWriteToAFullDiskSaysSoAndKeepsWhatWasWritten) {
+    const std::string why = testing::private_mount_namespace();
+    if (!why.empty()) GTEST_SKIP() << "skipped: " << why;
+    const auto small = testing::test_mount::tmpfs(received, 64u << 10);
+    ASSERT_EQ(small.mount_error(), "");
+    ASSERT_TRUE(output.create("photo.jpg.tmp.jpg"));
+    const std::string bytes(std::size_t{256} << 10, 'x');
+    const std::uint32_t written = output.write(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    EXPECT_LT(written, bytes.size());
+    EXPECT_EQ(output.error, "No space left on device");
+    // What went to disk is what the count says, so a later attempt resumes right there.
+    EXPECT_EQ(output.size(), written);
 }
 
 TEST_F(OutputStream, FinishPutsTheFileUnderItsNameInPlaceOfAnyThereAndTellsTheInterface) {
