@@ -19,6 +19,7 @@
 #include "tests/e2e/netns_harness.h"
 #include "tests/e2e/transfer_harness.h"
 #include "tests/support/child_process.h"
+#include "tests/support/test_files.h"
 #include "tests/support/test_mounts.h"
 
 using vandrel::Json;
@@ -26,26 +27,6 @@ using namespace vandrel::testing;
 using namespace std::chrono_literals;
 
 namespace {
-
-void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Names in the folder that begin with `prefix`, in order.
-std::vector<std::string> named(const std::string& folder, const std::string& prefix) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind(prefix, 0) == 0) names.push_back(name);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 class BrokenStorage : public ::testing::Test {
 protected:
@@ -88,11 +69,11 @@ TEST_F(BrokenStorage, GarbageDatabaseAndCertificateAreKeptAsideAndMadeAnew) {
     ASSERT_FALSE(certificate.is_null()) << "the damaged certificate was not reported";
     ASSERT_TRUE(mesk->started());
 
-    const auto databases = named(device().data_folder(), "app.db.damaged-");
+    const auto databases = names_starting_with(device().data_folder(), "app.db.damaged-");
     ASSERT_EQ(databases.size(), 1u);
     EXPECT_EQ(read_file(data(databases[0])), garbage);
     EXPECT_NE(database["message"].string_value().find(databases[0]), std::string::npos) << database.dump();
-    const auto certificates = named(device().data_folder(), "vandrel.pem.damaged-");
+    const auto certificates = names_starting_with(device().data_folder(), "vandrel.pem.damaged-");
     ASSERT_EQ(certificates.size(), 1u);
     EXPECT_EQ(read_file(data(certificates[0])), garbage);
     EXPECT_NE(certificate["message"].string_value().find("with the same key"), std::string::npos) << certificate.dump();
@@ -122,7 +103,7 @@ TEST_F(BrokenStorage, ADatabaseLockedByAnotherProgramIsUsedOnceFree) {
     locker.close_input();
     ASSERT_TRUE(locker.wait_exit(10s));
     EXPECT_EQ(mesk->request("/who_am_i", "{}")["device_id"].string_value(), id_) << "the device lost its id";
-    EXPECT_TRUE(named(device().data_folder(), "app.db.damaged-").empty());
+    EXPECT_TRUE(names_starting_with(device().data_folder(), "app.db.damaged-").empty());
 }
 
 TEST_F(BrokenStorage, ADataFolderThatCannotBeWrittenIsReportedAndUsedOnceItCan) {

@@ -18,6 +18,7 @@
 #include "core_lib/store/schema.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_store.h"
+#include "tests/support/test_files.h"
 #include "tests/support/test_mounts.h"
 
 namespace vandrel {
@@ -26,26 +27,9 @@ namespace {
 using namespace std::chrono_literals;
 using testing::StoreTest;
 
-void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Names in the folder that begin with `prefix`.
-std::vector<std::string> named(const std::string& folder, const std::string& prefix) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind(prefix, 0) == 0) names.push_back(name);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using testing::names_starting_with;
+using testing::read_file;
+using testing::write_file;
 
 std::vector<Json> storage_problems(testing::temp_store& store) {
     std::vector<Json> found;
@@ -100,7 +84,7 @@ TEST_P(DamagedDatabase, IsKeptAsideReplacedAndReported) {
     // The first operation sets the store up on a new, empty file.
     EXPECT_EQ(db_get_device_last_ip("nobody"), "");
     EXPECT_EQ(db_config_get(true, "before"), "");
-    const auto kept = named(store.data_folder(), "app.db.damaged-");
+    const auto kept = names_starting_with(store.data_folder(), "app.db.damaged-");
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(read_file(store.data_folder() + kept[0]), damaged);
 
@@ -132,7 +116,7 @@ TEST_F(StoreTest, ADatabaseLockedByAnotherProgramIsLeftAsItIsAndOpenedOnceFree) 
     } catch (const SQLite::Exception& e) {
         EXPECT_NE(std::string(e.what()).find("another program holds it locked"), std::string::npos) << e.what();
     }
-    EXPECT_TRUE(named(store.data_folder(), "app.db.damaged-").empty());
+    EXPECT_TRUE(names_starting_with(store.data_folder(), "app.db.damaged-").empty());
     EXPECT_TRUE(db_pool_take_repairs().empty());
 
     locker->close_input();
@@ -157,7 +141,7 @@ TEST_F(StoreTest, ADataFolderThatCannotBeWrittenIsAnErrorThatSaysSo) {
     }
     read_only.unmount();
     EXPECT_EQ(db_config_get(true, "kept"), "yes");
-    EXPECT_TRUE(named(store.data_folder(), "app.db.damaged-").empty());
+    EXPECT_TRUE(names_starting_with(store.data_folder(), "app.db.damaged-").empty());
 }
 
 // A column that cannot be added (the file read-only, or locked) is an error, or the

@@ -21,19 +21,14 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/store_burst.h"
+#include "tests/support/test_files.h"
 
 using namespace vandrel::testing;
 using namespace std::chrono_literals;
 
 namespace {
 
-std::vector<std::uint64_t> kill_seeds() {
-    std::vector<std::uint64_t> seeds;
-    const char* text = std::getenv("MESK_KILL_SEEDS");
-    std::istringstream in(text != nullptr ? text : "1 2 3");
-    for (std::uint64_t seed = 0; in >> seed;) seeds.push_back(seed);
-    return seeds;
-}
+std::vector<std::uint64_t> kill_seeds() { return seeds_from_env("MESK_KILL_SEEDS", "1 2 3"); }
 
 struct burst_folder {
     burst_folder() {
