@@ -17,6 +17,7 @@
 #include "core_lib/startup/core.h"
 #include "tests/runtime/runtime_test_folder.h"
 #include "tests/support/recording_platform.h"
+#include "tests/support/test_core.h"
 
 namespace vandrel::testing {
 
@@ -43,13 +44,7 @@ public:
     // A new core over the same folders, once the running one has stopped.
     void restart() {
         running.reset();
-        core_config setup;
-        setup.platform = services;
-        setup.ui_sink = ui.sink();
-        setup.network.bind_address = address;
-        setup.network.rest_port = 0;
-        setup.network.loopback_port = 0;
-        setup.network.web_port = 0;
+        core_config setup = loopback_core_config(services, ui.sink(), address);
         setup.test_fault = fault;
         running = std::make_unique<core>(std::move(setup));
         running->start();

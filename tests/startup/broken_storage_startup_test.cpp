@@ -15,6 +15,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/net_test_support.h"
 #include "tests/support/recording_platform.h"
+#include "tests/support/test_core.h"
 
 namespace vandrel {
 namespace {
@@ -31,14 +32,7 @@ protected:
         auto platform = std::make_shared<testing::recording_platform>();
         platform->set_data_folder(folder.path());
         platform->set_local_folder(folder.path());
-        core_config config;
-        config.platform = platform;
-        config.ui_sink = ui.sink();
-        config.network.bind_address = "127.0.0.1";
-        config.network.rest_port = 0;
-        config.network.loopback_port = 0;
-        config.network.web_port = 0;
-        return std::make_unique<core>(std::move(config));
+        return std::make_unique<core>(testing::loopback_core_config(platform, ui.sink()));
     }
 
     // A first start and stop, which make the database and the certificate; the device id.

@@ -22,6 +22,7 @@
 #include "tests/support/recording_platform.h"
 #include "tests/support/standin_programs.h"
 #include "tests/support/stub_peer.h"
+#include "tests/support/test_core.h"
 
 namespace vandrel {
 namespace {
@@ -37,13 +38,9 @@ protected:
         platform = std::make_shared<testing::recording_platform>();
         platform->set_data_folder(folder.path());
         platform->set_local_folder(folder.path());
-        core_config config;
-        config.platform = platform;
-        config.ui_sink = ui.sink();
-        config.network.bind_address = "127.0.0.1";
+        core_config config = testing::loopback_core_config(platform, ui.sink());
         config.network.rest_port = rest_port;
         config.network.loopback_port = loopback_port;
-        config.network.web_port = 0;
         config.hotspot = std::move(hotspot);
         return std::make_unique<core>(std::move(config));
     }

@@ -28,6 +28,7 @@
 #include "core_lib/store/settings.h"
 #include "tests/support/net_test_support.h"
 #include "tests/support/recording_platform.h"
+#include "tests/support/test_core.h"
 
 namespace vandrel {
 namespace {
@@ -108,13 +109,7 @@ protected:
         platform = std::make_shared<testing::recording_platform>();
         platform->set_data_folder(folder.path());
         platform->set_local_folder(folder.path());
-        core_config config;
-        config.platform = platform;
-        config.ui_sink = ui.sink();
-        config.network.bind_address = "127.0.0.1";
-        config.network.rest_port = 0;
-        config.network.loopback_port = 0;
-        config.network.web_port = 0;
+        core_config config = testing::loopback_core_config(platform, ui.sink());
         config.network.peer_port = peer_port;
         victim = std::make_unique<core>(std::move(config));
         victim->start();
