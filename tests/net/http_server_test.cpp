@@ -357,6 +357,7 @@ TEST(HttpServerTimeouts, IdleConnectionsAreClosed) {
     config.tls = make_server_tls_context(test::test_certificate_path());
     config.limits.idle_timeout = 300ms;
     config.limits.header_timeout = 300ms;
+    config.limits.handshake_timeout = 300ms;
     config.handler = [](const http_request&) {
         http_answer answer;
         answer.body = "pong";
