@@ -118,9 +118,10 @@ TEST_P(StoreKill, AWriteBurstKilledAtARandomMomentKeepsEveryConfirmedWriteAndAWh
 
         SQLite::Database db(database, SQLite::OPEN_READWRITE, 5000);
         ASSERT_EQ(db.execAndGet("PRAGMA integrity_check").getString(), "ok") << "seed " << seed << " round " << round;
-        // Killed while the store was being set up: the next start finishes that.
-        if (!db.tableExists("chats") || !db.tableExists("downloads") || !db.tableExists("files_to_receive")) {
-            ASSERT_LT(std::max(seen.chats, seen.downloads), next) << "seed " << seed << ": writes without tables";
+        // Killed before the burst named its device, so perhaps while the store was being
+        // set up (tables made, columns not yet added): the next start finishes that.
+        if (seen.device.empty()) {
+            ASSERT_LT(std::max(seen.chats, seen.downloads), next) << "seed " << seed << ": writes before set-up";
             continue;
         }
         for (long n = next; n <= seen.chats; ++n) {
