@@ -3,10 +3,37 @@
 #include <algorithm>
 #include <exception>
 #include <iostream>
+#include <optional>
 
 #include "core_lib/foundation/run_logged.h"
 
 namespace vandrel {
+
+namespace {
+
+// After a burst of work a thread keeps polling this long before it sleeps: an answer
+// handed back from a worker then finds it awake.
+constexpr std::chrono::microseconds watch_time{50};
+
+// Runs the context's handlers until `until` (never when it is nullopt) or the context
+// stops, polling for a while after each handler before blocking.
+void run_watching(boost::asio::io_context& io, std::optional<std::chrono::steady_clock::time_point> until) {
+    using clock = std::chrono::steady_clock;
+    auto last_work = clock::now();
+    while (!io.stopped()) {
+        const auto now = clock::now();
+        if (until && now >= *until) return;
+        if (io.poll() > 0) {
+            last_work = clock::now();
+            continue;
+        }
+        if (clock::now() - last_work < watch_time) continue;
+        const std::size_t ran = until ? io.run_one_until(*until) : io.run_one();
+        if (ran > 0) last_work = clock::now();
+    }
+}
+
+}  // namespace
 
 io_manager::io_manager(std::string name_, std::chrono::milliseconds poll_interval_, unsigned thread_count)
     : name(std::move(name_)), poll_interval(poll_interval_) {
@@ -108,14 +135,14 @@ void io_manager::loop() {
             }
         }
         if (stopping) break;
-        run_logged_slice([this] { io.run_for(poll_interval); });
+        run_logged_slice([this] { run_watching(io, std::chrono::steady_clock::now() + poll_interval); });
     }
 }
 
 void io_manager::serve(boost::asio::io_context& mine) {
     // run() returns only when the context stops (the work guard keeps it busy) or a
     // handler throws; then the loop goes on unless stopping.
-    while (!stopping && !mine.stopped()) run_logged_slice([&mine] { mine.run(); });
+    while (!stopping && !mine.stopped()) run_logged_slice([&mine] { run_watching(mine, std::nullopt); });
 }
 
 unsigned server_io_threads() {

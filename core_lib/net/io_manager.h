@@ -1,6 +1,8 @@
 // io_manager: io_contexts run by threads of their own, one context per thread (one of
-// each unless asked for more). The first thread loops: the per-poll checks, then
-// run_for(poll interval) of the first context; the others only run handlers of theirs.
+// each unless asked for more). The first thread loops: the per-poll checks, then the
+// first context's handlers for a poll interval; the others only run handlers of theirs.
+// A thread polls its context for a few tens of microseconds after each handler before it
+// sleeps, so work handed to it on a busy server does not wait for a wake-up.
 // A connection placed on next_context() has all its handlers on that one thread, so
 // they never run at once, while connections spread over the threads. Objects handed to
 // keep() (servers and the like) live until every thread has ended and go before the
