@@ -20,6 +20,7 @@
 
 #include "tests/e2e/mesk_session.h"
 #include "tests/e2e/netns_harness.h"
+#include "tests/e2e/network_fixture.h"
 #include "tests/e2e/transfer_harness.h"
 
 using vandrel::Json;
@@ -44,15 +45,8 @@ struct delivery {
     double seconds = 0;
 };
 
-class BrokenLink : public ::testing::Test {
+class BrokenLink : public NetworkFixture<2> {
 protected:
-    void SetUp() override {
-        signal(SIGPIPE, SIG_IGN);
-        const std::string why = TestNetwork::unavailable_reason();
-        if (!why.empty()) GTEST_SKIP() << "skipped: " << why;
-        net_ = std::make_unique<TestNetwork>(2);
-    }
-
     void meet() {
         sessions_ = start_and_meet(*net_, 2);
         ASSERT_EQ(sessions_.size(), 2u) << "the devices did not meet";
@@ -134,7 +128,6 @@ protected:
     const TestDevice& sender() const { return net_->device(0); }
     const TestDevice& receiver() const { return net_->device(1); }
 
-    std::unique_ptr<TestNetwork> net_;
     std::vector<std::unique_ptr<MeskSession>> sessions_;
     std::string sha_;
     std::string chat_id_;

@@ -17,6 +17,7 @@
 
 #include "tests/e2e/mesk_session.h"
 #include "tests/e2e/netns_harness.h"
+#include "tests/e2e/network_fixture.h"
 #include "tests/e2e/transfer_harness.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_files.h"
@@ -28,13 +29,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class BrokenStorage : public ::testing::Test {
+class BrokenStorage : public NetworkFixture<2> {
 protected:
     void SetUp() override {
-        signal(SIGPIPE, SIG_IGN);
-        const std::string why = TestNetwork::unavailable_reason();
-        if (!why.empty()) GTEST_SKIP() << "skipped: " << why;
-        net_ = std::make_unique<TestNetwork>(2);
+        NetworkFixture::SetUp();
+        if (IsSkipped()) return;
         // A first run makes the database and the certificate.
         auto first = start_mesk_session(*net_, device());
         ASSERT_TRUE(first) << "mesk did not start";
@@ -48,7 +47,6 @@ protected:
     const TestDevice& device() const { return net_->device(0); }
     std::string data(const std::string& name) const { return device().data_folder() + name; }
 
-    std::unique_ptr<TestNetwork> net_;
     std::string id_;
 };
 

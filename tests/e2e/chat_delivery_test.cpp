@@ -8,6 +8,7 @@
 
 #include "tests/e2e/mesk_session.h"
 #include "tests/e2e/netns_harness.h"
+#include "tests/e2e/network_fixture.h"
 
 using vandrel::Json;
 using namespace vandrel::testing;
@@ -16,15 +17,8 @@ using clock_type = std::chrono::steady_clock;
 
 namespace {
 
-class ChatDelivery : public ::testing::Test {
+class ChatDelivery : public NetworkFixture<2> {
 protected:
-    void SetUp() override {
-        signal(SIGPIPE, SIG_IGN);
-        const std::string why = TestNetwork::unavailable_reason();
-        if (!why.empty()) GTEST_SKIP() << "skipped: " << why;
-        net_ = std::make_unique<TestNetwork>(2);
-    }
-
     // A text chat typed on the interface of `from`.
     static Json type_chat(MeskSession& from, const std::string& to, const std::string& id, const std::string& text) {
         return from.request(
@@ -36,8 +30,6 @@ protected:
     static auto chat_id_is(const std::string& id) {
         return [id](const Json& e) { return e["info"]["id"].string_value() == id; };
     }
-
-    std::unique_ptr<TestNetwork> net_;
 };
 
 TEST_F(ChatDelivery, ATypedChatReachesThePeerAndChatsTypedWhileItWasDownFollowInOrderOnce) {

@@ -13,6 +13,7 @@
 #include "core_lib/foundation/json.h"
 #include "tests/e2e/mesk_session.h"
 #include "tests/e2e/netns_harness.h"
+#include "tests/e2e/network_fixture.h"
 
 using vandrel::Json;
 using namespace vandrel::testing;
@@ -24,13 +25,11 @@ constexpr int stored_events = 250;
 // The upload pauses 10 s after each request; a batch is due within that and a margin.
 constexpr auto batch_wait = 20s;
 
-class EventsUpload : public ::testing::Test {
+class EventsUpload : public NetworkFixture<2> {
 protected:
     void SetUp() override {
-        signal(SIGPIPE, SIG_IGN);
-        const std::string why = TestNetwork::unavailable_reason();
-        if (!why.empty()) GTEST_SKIP() << "skipped: " << why;
-        net_ = std::make_unique<TestNetwork>(2);
+        NetworkFixture::SetUp();
+        if (IsSkipped()) return;
         net_->point_cloud_at(cloud().address);
         seed_events();
     }
@@ -89,7 +88,6 @@ protected:
         EXPECT_EQ(db->execAndGet("select count(*) from events").getInt(), 0) << "confirmed events were kept";
     }
 
-    std::unique_ptr<TestNetwork> net_;
     std::vector<std::string> dates_;
 };
 

@@ -12,6 +12,7 @@
 
 #include "tests/e2e/mesk_session.h"
 #include "tests/e2e/netns_harness.h"
+#include "tests/e2e/network_fixture.h"
 #include "tests/e2e/transfer_harness.h"
 
 using vandrel::Json;
@@ -35,17 +36,7 @@ std::vector<Json> all_events(MeskSession& session, const std::string& action,
     }
 }
 
-class FileTransfer : public ::testing::Test {
-protected:
-    void SetUp() override {
-        signal(SIGPIPE, SIG_IGN);
-        const std::string why = TestNetwork::unavailable_reason();
-        if (!why.empty()) GTEST_SKIP() << "skipped: " << why;
-        net_ = std::make_unique<TestNetwork>(2);
-    }
-
-    std::unique_ptr<TestNetwork> net_;
-};
+using FileTransfer = NetworkFixture<2>;
 
 TEST_F(FileTransfer, AChatWithFilesArrivesWholeUnderSafeNamesWithProgressOnBothSides) {
     const auto& a = net_->device(0);

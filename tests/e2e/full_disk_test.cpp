@@ -18,6 +18,7 @@
 
 #include "tests/e2e/mesk_session.h"
 #include "tests/e2e/netns_harness.h"
+#include "tests/e2e/network_fixture.h"
 #include "tests/e2e/transfer_harness.h"
 #include "tests/support/test_mounts.h"
 
@@ -37,13 +38,11 @@ const std::uint64_t file_size_bytes = file_mib() << 20;
 const std::uint64_t disk_size = file_size_bytes + (2ull << 20);
 const std::uint64_t filler_size = disk_size - file_size_bytes / 2;
 
-class FullDisk : public ::testing::Test {
+class FullDisk : public NetworkFixture<2> {
 protected:
     void SetUp() override {
-        signal(SIGPIPE, SIG_IGN);
-        const std::string why = TestNetwork::unavailable_reason();
-        if (!why.empty()) GTEST_SKIP() << "skipped: " << why;
-        net_ = std::make_unique<TestNetwork>(2);
+        NetworkFixture::SetUp();
+        if (IsSkipped()) return;
         disk_ = std::make_unique<test_mount>(test_mount::tmpfs(downloads_folder(net_->device(1)), disk_size));
         if (!disk_->mount_error().empty()) GTEST_SKIP() << "skipped: no tmpfs: " << disk_->mount_error();
     }
@@ -54,7 +53,6 @@ protected:
         net_.reset();
     }
 
-    std::unique_ptr<TestNetwork> net_;
     std::unique_ptr<test_mount> disk_;
     std::vector<std::unique_ptr<MeskSession>> sessions_;
 };

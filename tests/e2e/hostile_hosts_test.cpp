@@ -13,6 +13,7 @@
 #include "core_lib/net/public_key.h"
 #include "tests/e2e/mesk_session.h"
 #include "tests/e2e/netns_harness.h"
+#include "tests/e2e/network_fixture.h"
 #include "tests/support/stub_peer.h"
 
 using vandrel::Json;
@@ -22,23 +23,14 @@ using clock_type = std::chrono::steady_clock;
 
 namespace {
 
-class HostileHosts : public ::testing::Test {
+class HostileHosts : public NetworkFixture<3> {
 protected:
-    void SetUp() override {
-        signal(SIGPIPE, SIG_IGN);
-        const std::string why = TestNetwork::unavailable_reason();
-        if (!why.empty()) GTEST_SKIP() << "skipped: " << why;
-        net_ = std::make_unique<TestNetwork>(3);
-    }
-
     // The number after "NAME " among the lines the program printed.
     static double printed_value(OutputReader& program, const std::string& name) {
         auto line = program.take_prefixed(name + " ", 0ms);
         EXPECT_TRUE(line) << "no " << name;
         return line ? std::stod(line->substr(name.size() + 1)) : -1;
     }
-
-    std::unique_ptr<TestNetwork> net_;
 };
 
 struct process_sample {

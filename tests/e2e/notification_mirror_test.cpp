@@ -8,6 +8,7 @@
 
 #include "tests/e2e/mesk_session.h"
 #include "tests/e2e/netns_harness.h"
+#include "tests/e2e/network_fixture.h"
 
 using vandrel::Json;
 using namespace vandrel::testing;
@@ -16,16 +17,7 @@ using clock_type = std::chrono::steady_clock;
 
 namespace {
 
-class NotificationMirror : public ::testing::Test {
-protected:
-    void SetUp() override {
-        signal(SIGPIPE, SIG_IGN);
-        const std::string why = TestNetwork::unavailable_reason();
-        if (!why.empty()) GTEST_SKIP() << "skipped: " << why;
-        net_ = std::make_unique<TestNetwork>(2);
-    }
-    std::unique_ptr<TestNetwork> net_;
-};
+using NotificationMirror = NetworkFixture<2>;
 
 TEST_F(NotificationMirror, ReachesThePeerOnlyWhileItsMirroringIsOn) {
     const auto& a = net_->device(0);

@@ -10,6 +10,7 @@
 
 #include "tests/e2e/mesk_session.h"
 #include "tests/e2e/netns_harness.h"
+#include "tests/e2e/network_fixture.h"
 #include "tests/e2e/transfer_harness.h"
 
 using vandrel::Json;
@@ -19,15 +20,8 @@ using clock_type = std::chrono::steady_clock;
 
 namespace {
 
-class TransferControl : public ::testing::Test {
+class TransferControl : public NetworkFixture<2> {
 protected:
-    void SetUp() override {
-        signal(SIGPIPE, SIG_IGN);
-        const std::string why = TestNetwork::unavailable_reason();
-        if (!why.empty()) GTEST_SKIP() << "skipped: " << why;
-        net_ = std::make_unique<TestNetwork>(2);
-    }
-
     const TestDevice& a() const { return net_->device(0); }
     const TestDevice& b() const { return net_->device(1); }
 
@@ -72,7 +66,6 @@ protected:
     Json ask_b(const std::string& endpoint, const Json& body) { return mesk_b_->request(endpoint, body.dump()); }
     Json ask_a(const std::string& endpoint, const Json& body) { return mesk_a_->request(endpoint, body.dump()); }
 
-    std::unique_ptr<TestNetwork> net_;
     std::unique_ptr<MeskSession> mesk_a_;
     std::unique_ptr<MeskSession> mesk_b_;
     std::string a_id_;
