@@ -10,7 +10,7 @@
 #include "MeskRuntimeComponent/program_launcher.h"
 #include "core_lib/foundation/run_logged.h"
 #include "core_lib/foundation/text_utils.h"
-#include "core_lib/net/peer_refresh.h"
+#include "core_lib/net/discovery/peer_refresh.h"
 
 namespace vandrel {
 

@@ -16,7 +16,7 @@
 #include "core_lib/api/api_dispatcher.h"
 #include "core_lib/api/background_jobs.h"
 #include "core_lib/foundation/json.h"
-#include "core_lib/net/resend_queue.h"
+#include "core_lib/net/delivery/resend_queue.h"
 #include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/settings.h"
 #include "tests/support/temp_store.h"

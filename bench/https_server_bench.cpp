@@ -7,10 +7,10 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
 
-#include "core_lib/net/certificate.h"
-#include "core_lib/net/https_client.h"
+#include "core_lib/net/http/certificate.h"
+#include "core_lib/net/http/https_client.h"
+#include "core_lib/net/http/tls_context.h"
 #include "core_lib/net/servers.h"
-#include "core_lib/net/tls_context.h"
 
 #include <cstdlib>
 #include <filesystem>

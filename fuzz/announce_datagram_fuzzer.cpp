@@ -12,8 +12,8 @@
 
 #include "core_lib/foundation/announce_datagram.h"
 #include "core_lib/foundation/peer_limits.h"
-#include "core_lib/net/lan_announce.h"
-#include "core_lib/net/peer_identity.h"
+#include "core_lib/net/discovery/lan_announce.h"
+#include "core_lib/net/peers/peer_identity.h"
 #include "fuzz/support/fuzz_check.h"
 #include "fuzz/support/fuzz_core.h"
 

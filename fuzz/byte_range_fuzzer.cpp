@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "core_lib/net/web_share_server.h"
+#include "core_lib/net/web_share/web_share_server.h"
 #include "fuzz/support/fuzz_check.h"
 
 using vandrel::byte_range;

@@ -2,7 +2,7 @@
 
 #include "core_lib/api/api_reply.h"
 #include "core_lib/api/request_values.h"
-#include "core_lib/net/peer_identity.h"
+#include "core_lib/net/peers/peer_identity.h"
 #include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/chat_history.h"
 #include "core_lib/store/chats.h"

@@ -6,7 +6,7 @@
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/foundation/peer_limits.h"
 #include "core_lib/foundation/text_utils.h"
-#include "core_lib/net/mirror_queue.h"
+#include "core_lib/net/delivery/mirror_queue.h"
 #include "core_lib/platform/platform_services.h"
 #include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/settings.h"

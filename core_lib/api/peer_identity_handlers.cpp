@@ -4,7 +4,7 @@
 #include "core_lib/api/api_reply.h"
 #include "core_lib/foundation/peer_limits.h"
 #include "core_lib/foundation/text_utils.h"
-#include "core_lib/net/peer_identity.h"
+#include "core_lib/net/peers/peer_identity.h"
 #include "core_lib/platform/platform_services.h"
 #include "core_lib/store/devices.h"
 #include "core_lib/store/settings.h"

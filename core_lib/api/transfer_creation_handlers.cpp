@@ -5,7 +5,7 @@
 #include "core_lib/api/api_reply.h"
 #include "core_lib/api/chat_pipeline.h"
 #include "core_lib/foundation/sha256.h"
-#include "core_lib/net/download_queue.h"
+#include "core_lib/net/transfer/download_queue.h"
 
 namespace vandrel {
 

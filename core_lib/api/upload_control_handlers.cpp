@@ -3,9 +3,9 @@
 #include <vector>
 
 #include "core_lib/api/api_reply.h"
-#include "core_lib/net/peer_directory.h"
-#include "core_lib/net/resend_queue.h"
-#include "core_lib/net/transfer_slots.h"
+#include "core_lib/net/delivery/resend_queue.h"
+#include "core_lib/net/peers/peer_directory.h"
+#include "core_lib/net/transfer/transfer_slots.h"
 #include "core_lib/platform/platform_services.h"
 #include "core_lib/store/chat_views.h"
 #include "core_lib/store/chats.h"

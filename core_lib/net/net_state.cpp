@@ -1,6 +1,6 @@
 #include "core_lib/net/net_state.h"
 
-#include "core_lib/net/self_calls.h"
+#include "core_lib/net/peers/self_calls.h"
 
 namespace vandrel {
 

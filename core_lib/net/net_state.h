@@ -14,15 +14,15 @@
 
 #include "core_lib/foundation/current.h"
 #include "core_lib/foundation/json.h"
-#include "core_lib/net/lan_announce.h"
+#include "core_lib/net/discovery/lan_announce.h"
+#include "core_lib/net/http/tls_sessions.h"
 #include "core_lib/net/net_config.h"
-#include "core_lib/net/peer_avatar.h"
-#include "core_lib/net/peer_identity.h"
+#include "core_lib/net/peers/peer_avatar.h"
+#include "core_lib/net/peers/peer_identity.h"
 #include "core_lib/net/servers.h"
 #include "core_lib/net/service_threads.h"
-#include "core_lib/net/tls_sessions.h"
-#include "core_lib/net/transfer_slots.h"
-#include "core_lib/net/web_mode.h"
+#include "core_lib/net/transfer/transfer_slots.h"
+#include "core_lib/net/web_share/web_mode.h"
 
 namespace vandrel {
 

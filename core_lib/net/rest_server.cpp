@@ -7,7 +7,7 @@
 #include "core_lib/foundation/json.h"
 #include "core_lib/foundation/peer_limits.h"
 #include "core_lib/foundation/text_utils.h"
-#include "core_lib/net/self_calls.h"
+#include "core_lib/net/peers/self_calls.h"
 
 namespace vandrel {
 

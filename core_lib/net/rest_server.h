@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "core_lib/net/http_server.h"
+#include "core_lib/net/http/http_server.h"
 
 namespace vandrel {
 

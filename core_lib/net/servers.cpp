@@ -8,9 +8,9 @@
 #include <utility>
 
 #include "core_lib/foundation/peer_limits.h"
-#include "core_lib/net/certificate.h"
+#include "core_lib/net/http/certificate.h"
+#include "core_lib/net/http/tls_context.h"
 #include "core_lib/net/net_state.h"
-#include "core_lib/net/tls_context.h"
 #include "core_lib/platform/platform_services.h"
 #include "core_lib/platform/ui_event_channel.h"
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "core_lib/net/http_server.h"
-#include "core_lib/net/io_manager.h"
+#include "core_lib/net/http/http_server.h"
+#include "core_lib/net/http/io_manager.h"
 #include "core_lib/net/net_config.h"
 #include "core_lib/net/rest_server.h"
 

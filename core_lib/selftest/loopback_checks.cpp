@@ -13,9 +13,9 @@
 
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/foundation/file_names.h"
-#include "core_lib/net/peer_api.h"
-#include "core_lib/net/peer_directory.h"
-#include "core_lib/net/self_calls.h"
+#include "core_lib/net/peers/peer_api.h"
+#include "core_lib/net/peers/peer_directory.h"
+#include "core_lib/net/peers/self_calls.h"
 #include "core_lib/platform/platform_services.h"
 #include "core_lib/selftest/self_test_run.h"
 #include "core_lib/store/downloads.h"

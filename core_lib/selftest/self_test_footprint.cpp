@@ -11,9 +11,9 @@
 
 #include "core_lib/api/background_jobs.h"
 #include "core_lib/foundation/file_names.h"
-#include "core_lib/net/download_queue.h"
-#include "core_lib/net/peer_directory.h"
-#include "core_lib/net/transfer_slots.h"
+#include "core_lib/net/peers/peer_directory.h"
+#include "core_lib/net/transfer/download_queue.h"
+#include "core_lib/net/transfer/transfer_slots.h"
 #include "core_lib/platform/platform_services.h"
 #include "core_lib/store/config.h"
 #include "core_lib/store/devices.h"

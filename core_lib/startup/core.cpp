@@ -1,7 +1,7 @@
 #include "core_lib/startup/core.h"
 
 #include "core_lib/foundation/run_logged.h"
-#include "core_lib/net/web_mode.h"
+#include "core_lib/net/web_share/web_mode.h"
 #include "core_lib/startup/core_start.h"
 #include "core_lib/store/settings.h"
 #include "core_lib/store/store_lifecycle.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core_lib/api/chat_pipeline.h"
-#include "core_lib/net/peer_directory.h"
+#include "core_lib/net/peers/peer_directory.h"
 #include "core_lib/store/chats.h"
 #include "core_lib/store/devices.h"
 #include "core_lib/store/service_flags.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "core_lib/net/peer_directory.h"
+#include "core_lib/net/peers/peer_directory.h"
 #include "core_lib/store/chats.h"
 #include "core_lib/store/devices.h"
 #include "core_lib/store/downloads.h"

@@ -1,4 +1,4 @@
-#include "core_lib/net/transfer_slots.h"
+#include "core_lib/net/transfer/transfer_slots.h"
 
 #include <gtest/gtest.h>
 

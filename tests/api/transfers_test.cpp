@@ -7,7 +7,7 @@
 #include "core_lib/api/shared_files_handlers.h"
 #include "core_lib/api/transfer_creation_handlers.h"
 #include "core_lib/foundation/clock_random.h"
-#include "core_lib/net/peer_directory.h"
+#include "core_lib/net/peers/peer_directory.h"
 #include "core_lib/store/chats.h"
 #include "core_lib/store/downloads.h"
 #include "core_lib/store/service_flags.h"

@@ -9,8 +9,8 @@
 #include <sstream>
 #include <thread>
 
-#include "core_lib/net/lan_announce.h"
-#include "core_lib/net/public_key.h"
+#include "core_lib/net/discovery/lan_announce.h"
+#include "core_lib/net/peers/public_key.h"
 #include "tests/e2e/mesk_session.h"
 #include "tests/e2e/netns_harness.h"
 #include "tests/e2e/network_fixture.h"

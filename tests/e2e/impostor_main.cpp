@@ -24,11 +24,11 @@
 #include <thread>
 
 #include "core_lib/foundation/json.h"
-#include "core_lib/net/certificate.h"
-#include "core_lib/net/http_server.h"
-#include "core_lib/net/https_client.h"
-#include "core_lib/net/io_manager.h"
-#include "core_lib/net/tls_context.h"
+#include "core_lib/net/http/certificate.h"
+#include "core_lib/net/http/http_server.h"
+#include "core_lib/net/http/https_client.h"
+#include "core_lib/net/http/io_manager.h"
+#include "core_lib/net/http/tls_context.h"
 
 using namespace vandrel;
 using namespace std::chrono_literals;

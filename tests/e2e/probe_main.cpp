@@ -9,8 +9,8 @@
 
 #include "MeskRuntimeComponent/dispatcher.h"
 #include "MeskRuntimeComponent/linux_platform_services.h"
-#include "core_lib/net/https_client.h"
-#include "core_lib/net/peer_identity.h"
+#include "core_lib/net/http/https_client.h"
+#include "core_lib/net/peers/peer_identity.h"
 #include "core_lib/startup/core.h"
 #include "core_lib/store/settings.h"
 

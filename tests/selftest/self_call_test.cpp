@@ -1,7 +1,7 @@
 // This device's calls to itself over its own peer path: served as its own only with the
 // running core's secret, from its own address, while the self test has it in the
 // directory. Nothing is opened to other programs on the machine meanwhile.
-#include "core_lib/net/self_calls.h"
+#include "core_lib/net/peers/self_calls.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 
 #include "core_lib/foundation/json.h"
 #include "core_lib/net/net_state.h"
-#include "core_lib/net/peer_directory.h"
+#include "core_lib/net/peers/peer_directory.h"
 #include "core_lib/platform/platform_services.h"
 #include "core_lib/store/peer_addresses.h"
 #include "core_lib/store/settings.h"

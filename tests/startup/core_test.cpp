@@ -16,7 +16,7 @@
 #include "MeskRuntimeComponent/hotspot.h"
 #include "MeskRuntimeComponent/network_manager_hotspot.h"
 #include "core_lib/api/background_jobs.h"
-#include "core_lib/net/resend_queue.h"
+#include "core_lib/net/delivery/resend_queue.h"
 #include "core_lib/store/settings.h"
 #include "tests/support/net_test_support.h"
 #include "tests/support/recording_platform.h"

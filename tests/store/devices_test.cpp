@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core_lib/foundation/clock_random.h"
-#include "core_lib/net/peer_directory.h"
+#include "core_lib/net/peers/peer_directory.h"
 #include "tests/support/temp_store.h"
 
 namespace vandrel {

@@ -14,8 +14,8 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
 
-#include "core_lib/net/certificate.h"
-#include "core_lib/net/tls_context.h"
+#include "core_lib/net/http/certificate.h"
+#include "core_lib/net/http/tls_context.h"
 
 namespace vandrel::test {
 

@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "core_lib/foundation/json.h"
-#include "core_lib/net/io_manager.h"
-#include "core_lib/net/tls_context.h"
+#include "core_lib/net/http/io_manager.h"
+#include "core_lib/net/http/tls_context.h"
 #include "tests/support/net_test_support.h"
 
 namespace vandrel::testing {

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "core_lib/net/http_server.h"
+#include "core_lib/net/http/http_server.h"
 #include "core_lib/net/net_config.h"
 
 namespace vandrel {

@@ -1,6 +1,6 @@
 #include "tests/support/temp_services.h"
 
-#include "core_lib/net/peer_avatar.h"
+#include "core_lib/net/peers/peer_avatar.h"
 
 namespace vandrel::testing {
 

@@ -1,0 +1,45 @@
+#include "core_lib/net/delivery/notification_mirror.h"
+
+#include <exception>
+#include <iostream>
+
+#include "core_lib/net/delivery/mirror_queue.h"
+#include "core_lib/net/net_state.h"
+#include "core_lib/net/peers/peer_api.h"
+#include "core_lib/store/devices.h"
+#include "core_lib/store/peer_addresses.h"
+
+namespace vandrel {
+
+namespace {
+
+constexpr auto wake_check = std::chrono::milliseconds(500);
+
+}  // namespace
+
+void mirror_to_peers(const Json& notification) {
+    const std::string body = notification.dump();
+    for (const std::string& peer : seen_peer_ids()) {
+        if (core_stopping()) return;
+        if (db_get_device_send_notifications(peer)) post_to_peer_api(peer, "/mirror_notification", body);
+    }
+}
+
+void mirror_notification_loop() {
+    moodycamel::BlockingConcurrentQueue<Json>& queue = mirror_queue();
+    while (!core_stopping()) {
+        Json notification;
+        if (!queue.wait_dequeue_timed(notification, wake_check)) continue;
+        if (core_stopping()) return;
+        // The stop's wake-up is null; a notification is an object.
+        if (!notification.is_object()) continue;
+        // A failing store loses this notification (there is no retry), not the loop.
+        try {
+            mirror_to_peers(notification);
+        } catch (const std::exception& e) {
+            std::cerr << "notification mirror failed: " << e.what() << "\n";
+        }
+    }
+}
+
+}  // namespace vandrel

@@ -1,0 +1,156 @@
+#include "core_lib/net/web_share/web_share_notices.h"
+
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <iostream>
+
+#include <boost/asio/post.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/websocket.hpp>
+
+#include "core_lib/foundation/json.h"
+
+namespace vandrel {
+
+namespace net = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace websocket = beast::websocket;
+
+namespace {
+
+// Pages send nothing the server needs; whatever they send stays small.
+constexpr std::size_t frame_bytes = 4096;
+
+http::request<http::empty_body> upgrade_request_of(const http_request& request) {
+    http::request<http::empty_body> message;
+    message.method_string(request.method);
+    message.target(request.target);
+    message.version(11);
+    for (const auto& [name, value] : request.headers) message.insert(name, value);
+    return message;
+}
+
+}  // namespace
+
+// One open page. Everything runs on its connection's network thread.
+class notice_client : public std::enable_shared_from_this<notice_client> {
+public:
+    notice_client(upgraded_connection connection, std::shared_ptr<web_share_notices> hub)
+        : ws_(std::move(connection.socket)), admitted_(std::move(connection.admitted)), hub_(std::move(hub)) {}
+
+    ~notice_client() { hub_->closed(this); }
+
+    void start(const http_request& request) {
+        websocket::stream_base::timeout timeouts{};
+        timeouts.handshake_timeout = std::chrono::seconds(10);
+        // A page that has gone without a word is found by a ping and dropped.
+        timeouts.idle_timeout = std::chrono::seconds(60);
+        timeouts.keep_alive_pings = true;
+        ws_.set_option(timeouts);
+        ws_.set_option(websocket::stream_base::decorator(
+            [](websocket::response_type& response) { response.erase(http::field::server); }));
+        ws_.read_message_max(frame_bytes);
+        // Counted from the upgrade request on: a change that comes while the answer is
+        // being written waits in the queue and is not lost.
+        hub_->opened(shared_from_this());
+        ws_.async_accept(upgrade_request_of(request), [self = shared_from_this()](beast::error_code ec) {
+            if (ec) {
+                self->closing_ = true;
+                self->hub_->closed(self.get());
+                return;
+            }
+            self->open_ = true;
+            if (!self->queue_.empty()) self->write_next();
+            self->read();
+        });
+    }
+
+    net::any_io_executor executor() { return ws_.get_executor(); }
+
+    void send(const std::string& text) {
+        if (closing_) return;
+        if (queue_.size() >= web_share_notices::queued_per_page) {
+            // It reads nothing: it is let go rather than kept growing.
+            closing_ = true;
+            beast::get_lowest_layer(ws_).close();
+            return;
+        }
+        queue_.push_back(text);
+        if (open_ && queue_.size() == 1) write_next();
+    }
+
+private:
+    void read() {
+        ws_.async_read(incoming_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+            if (ec) {
+                self->closing_ = true;
+                self->hub_->closed(self.get());
+                return;
+            }
+            self->incoming_.clear();
+            self->read();
+        });
+    }
+
+    void write_next() {
+        ws_.text(true);
+        ws_.async_write(net::buffer(queue_.front()), [self = shared_from_this()](beast::error_code ec, std::size_t) {
+            if (ec) {
+                self->closing_ = true;
+                self->queue_.clear();
+                return;
+            }
+            self->queue_.pop_front();
+            if (!self->queue_.empty()) self->write_next();
+        });
+    }
+
+    websocket::stream<beast::tcp_stream> ws_;
+    std::shared_ptr<void> admitted_;
+    std::shared_ptr<web_share_notices> hub_;
+    beast::flat_buffer incoming_;
+    std::deque<std::string> queue_;  // front: the frame being written once open
+    bool open_ = false;              // the upgrade is answered
+    bool closing_ = false;
+};
+
+void web_share_notices::accept(upgraded_connection connection) {
+    const http_request request = std::move(connection.request);
+    std::make_shared<notice_client>(std::move(connection), shared_from_this())->start(request);
+}
+
+void web_share_notices::send_to_all(const std::string& text) {
+    std::vector<std::shared_ptr<notice_client>> open;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const auto& entry : pages_) {
+            if (auto client = entry.held.lock()) open.push_back(std::move(client));
+        }
+    }
+    for (auto& client : open) {
+        net::post(client->executor(), [client, text] { client->send(text); });
+    }
+}
+
+std::size_t web_share_notices::open_pages() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pages_.size();
+}
+
+void web_share_notices::opened(const std::shared_ptr<notice_client>& client) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pages_.push_back({client.get(), client});
+}
+
+void web_share_notices::closed(const notice_client* client) {
+    // No page is locked here: the last hold of one could end inside this lock.
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::erase_if(pages_, [client](const page& open) { return open.client == client || open.held.expired(); });
+}
+
+std::string files_changed_notice() { return Json(Json::object{{"action", "files_to_share_changed"}}).dump(); }
+
+}  // namespace vandrel

@@ -1,0 +1,471 @@
+#include "core_lib/net/transfer/download_client.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core_lib/foundation/json.h"
+#include "core_lib/net/net_state.h"
+#include "core_lib/net/peers/peer_api.h"
+#include "core_lib/net/peers/peer_directory.h"
+#include "core_lib/net/peers/public_key.h"
+#include "core_lib/net/transfer/download_queue.h"
+#include "core_lib/store/devices.h"
+#include "core_lib/store/downloads.h"
+#include "core_lib/store/peer_addresses.h"
+#include "core_lib/store/settings.h"
+#include "tests/support/file_platform.h"
+#include "tests/support/net_test_support.h"
+#include "tests/support/stub_peer.h"
+#include "tests/support/temp_services.h"
+#include "tests/support/temp_store.h"
+
+namespace vandrel {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::wait_until;
+
+const std::string a_id = "peer-a";
+const std::string a_address = "127.0.0.2";
+const std::string download_path = "/download/v1";
+
+std::string patterned(std::size_t size, char salt = 0) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>('a' + (i * 7 + i / 251 + salt) % 26);
+    return bytes;
+}
+
+std::string read_all(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+Json parse(const std::string& text) {
+    std::string err;
+    return Json::parse(text, err);
+}
+
+net_config quick_timeouts() {
+    net_config config = testing::loopback_config();
+    config.download_timeout = 1500ms;
+    return config;
+}
+
+// Peer A on 127.0.0.2 (proven by the test certificate's key) offers files to this device,
+// which downloads them into the platform's "received" folder. A answers "/download/v1"
+// from the bytes the test gives each file id, in the way the test chooses.
+class DownloadClient : public ::testing::Test {
+protected:
+    enum class way { whole, not_found, paused, server_error, short_body, long_body, stall, cut };
+
+    void SetUp() override {
+        files = testing::install_file_platform(store.root() + "/files");
+        received = files->received_folder();
+        own = get_userid();
+        stubs = testing::start_stub_peers({{a_address, a_id, ""}});
+        ASSERT_EQ(stubs.size(), 1u);
+        a = stubs[0].get();
+        set_peer_api_port(a->port());
+        db_upsert_device(a_id, "stub/os", "Ay", a_address);
+        db_set_device_key(a_id, certificate_key_sha256(test::test_certificate_path()));
+        set_peer_ip(a_id, a_address);
+        a->answer_with(download_path, [this](const http_request& request) { return answer(request); });
+    }
+
+    void TearDown() override {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            released = true;
+        }
+        release.notify_all();
+        services.net().stop();
+        stubs.clear();
+    }
+
+    http_answer answer(const http_request& request) {
+        const Json body = parse(request.body);
+        std::uint64_t offset = 0;
+        const std::string& text = body["offset"].string_value();
+        std::from_chars(text.data(), text.data() + text.size(), offset);
+        std::unique_lock<std::mutex> lock(mutex);
+        const std::string bytes = offered[body["file_id"].string_value()];
+        const way how = ways.count(body["file_id"].string_value()) ? ways[body["file_id"].string_value()] : way::whole;
+        http_answer out;
+        const std::string rest = offset < bytes.size() ? bytes.substr(offset) : std::string();
+        switch (how) {
+            case way::whole:
+                out.body = rest;
+                break;
+            case way::not_found:
+                out.status = 404;
+                break;
+            case way::paused:
+                out.status = 403;
+                break;
+            case way::server_error:
+                out.status = 500;
+                out.body = rest;
+                break;
+            case way::short_body:
+                out.body = rest.substr(0, rest.size() / 2);
+                break;
+            case way::long_body:
+                out.body = rest + "and more";
+                break;
+            case way::stall:
+                release.wait_for(lock, 20s, [this] { return released; });
+                out.body = rest;
+                break;
+            case way::cut: {
+                out = testing::cut_answer();
+                out.body = rest.substr(0, 100);
+                out.content_length = rest.size();
+                break;
+            }
+        }
+        return out;
+    }
+
+    // A file that A offers in download `download`, answered the given way.
+    void offer(const std::string& download, const std::string& id, const std::string& name, const std::string& bytes,
+               way how = way::whole) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            offered[id] = bytes;
+            ways[id] = how;
+        }
+        pending_files[download].push_back(Json::object{{"id", id},
+                                                       {"filename", name},
+                                                       {"filesize", std::to_string(bytes.size())},
+                                                       {"fileurl", "received||" + name}});
+    }
+    void set_way(const std::string& id, way how) {
+        std::lock_guard<std::mutex> lock(mutex);
+        ways[id] = how;
+    }
+    // Stores the offered files as downloads (queued) and runs the download thread.
+    void start() {
+        for (const auto& [download, list] : pending_files)
+            ASSERT_TRUE(db_store_download(list, "", download, a_id, own));
+        pending_files.clear();
+        if (!running) start_download_thread();
+        running = true;
+    }
+
+    std::string status(const std::string& id) {
+        return store.text("select status from files_to_receive where id = '" + id + "'");
+    }
+    bool ends_as(const std::string& id, const std::string& wanted) {
+        return wait_until([&] { return status(id) == wanted; }, 20s);
+    }
+    std::vector<Json> events(const std::string& action, const std::string& file_id = "") {
+        std::vector<Json> found;
+        for (const Json& e : store.ui().events()) {
+            if (e["action"].string_value() == action && (file_id.empty() || e["file_id"].string_value() == file_id))
+                found.push_back(e);
+        }
+        return found;
+    }
+    std::vector<std::string> requested_offsets(const std::string& id) {
+        std::vector<std::string> offsets;
+        for (const auto& r : a->received(download_path)) {
+            const Json body = parse(r.body);
+            if (body["file_id"].string_value() == id) offsets.push_back(body["offset"].string_value());
+        }
+        return offsets;
+    }
+    void put(const std::string& name, const std::string& bytes) const {
+        std::ofstream(received + name, std::ios::binary) << bytes;
+    }
+    bool exists(const std::string& name) const { return std::filesystem::exists(received + name); }
+
+    testing::temp_store store;
+    testing::temp_services services{quick_timeouts()};
+    std::shared_ptr<testing::file_platform> files;
+    std::string received;
+    std::string own;
+    std::vector<std::unique_ptr<testing::stub_peer>> stubs;
+    testing::stub_peer* a = nullptr;
+    std::mutex mutex;
+    std::condition_variable release;
+    bool released = false;
+    std::map<std::string, std::string> offered;
+    std::map<std::string, way> ways;
+    std::map<std::string, std::vector<Json>> pending_files;
+    bool running = false;
+};
+
+TEST_F(DownloadClient, FetchesEachFileUnderItsTemporaryNameAndPutsItInPlace) {
+    const std::string big = patterned(100000);
+    offer("down-1", "f-big", "big file.bin", big);
+    offer("down-1", "f-one", "one.txt", "1");
+    offer("down-1", "f-empty", "empty.txt", "");
+    start();
+    for (const char* id : {"f-big", "f-one", "f-empty"}) ASSERT_TRUE(ends_as(id, "complete")) << id;
+    EXPECT_EQ(read_all(received + "big file.bin"), big);
+    EXPECT_EQ(read_all(received + "one.txt"), "1");
+    EXPECT_TRUE(exists("empty.txt")) << "an empty file is a file too";
+    for (const auto& entry : std::filesystem::directory_iterator(received))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp."), std::string::npos) << entry.path();
+
+    const std::vector<Json> completed = events("download_completed", "f-big");
+    ASSERT_EQ(completed.size(), 1u);
+    EXPECT_EQ(
+        completed[0].dump(),
+        R"({"action": "download_completed", "chat_id": "down-1", "file_id": "f-big", "filepath": "big file.bin"})");
+    const std::vector<Json> progress = events("update_bytes_transferred", "f-big");
+    ASSERT_GE(progress.size(), 2u);
+    const Json& last = progress.back();
+    EXPECT_EQ(last["bytes_transferred"].string_value(), "100000");
+    EXPECT_EQ(last["total_bytes"].string_value(), "100000");
+    EXPECT_EQ(last["device"].string_value(), a_id);
+    EXPECT_EQ(last["filepath"].string_value(), "big file.bin");
+    EXPECT_EQ(last["other_files"]["number_of_files"].string_value(), "3");
+    EXPECT_EQ(store.text("select bytes_transferred from files_to_receive where id = 'f-big'"), "100000");
+    EXPECT_TRUE(events("download_error").empty());
+}
+
+TEST_F(DownloadClient, ResumesFromTheTemporaryFileWhenItIsThisTransfers) {
+    const std::string bytes = patterned(4000);
+    const std::string long_name = std::string(176, 'n') + ".bin";  // its temporary name is longer than a safe name
+    struct resume_case {
+        std::string id;
+        std::string name;
+        std::string temporary;
+        std::string held;   // what the temporary file holds before
+        std::string owner;  // whose transfer it was begun for ("" unmarked)
+        std::string offset;
+    };
+    const resume_case cases[] = {
+        {"f-part", "part.bin", "part.bin.tmp.bin", bytes.substr(0, 1000), "f-part", "1000"},
+        {"f-unmarked", "unmarked.bin", "unmarked.bin.tmp.bin", bytes.substr(0, 1500), "", "1500"},
+        {"f-long", long_name, long_name + ".tmp.bin", bytes.substr(0, 700), "f-long", "700"},
+        {"f-larger", "larger.bin", "larger.bin.tmp.bin", std::string(5000, 'x'), "f-larger", "0"},
+        {"f-foreign", "foreign.bin", "foreign.bin.tmp.bin", std::string(1000, 'x'), "f-someone-else", "0"},
+    };
+    // Where the file system keeps no marks, a temporary file cannot be told apart.
+    put("probe", "");
+    const bool marks = ::setxattr((received + "probe").c_str(), "user.mesk.file_id", "x", 1, 0) == 0;
+    std::vector<const resume_case*> run;
+    for (const auto& c : cases) {
+        if (!marks && !c.owner.empty() && c.owner != c.id) continue;
+        run.push_back(&c);
+        put(c.temporary, c.held);
+        if (marks && !c.owner.empty()) {
+            ASSERT_EQ(
+                ::setxattr((received + c.temporary).c_str(), "user.mesk.file_id", c.owner.data(), c.owner.size(), 0),
+                0);
+        }
+        offer("down-1", c.id, c.name, bytes);
+    }
+    start();
+    for (const auto* case_ : run) {
+        const auto& c = *case_;
+        ASSERT_TRUE(ends_as(c.id, "complete")) << c.id;
+        EXPECT_EQ(requested_offsets(c.id), std::vector<std::string>{c.offset}) << c.id;
+        EXPECT_EQ(read_all(received + c.name), bytes) << c.id;
+        EXPECT_FALSE(exists(c.temporary)) << c.id;
+    }
+    // The first record already counts what was there.
+    EXPECT_EQ(events("update_bytes_transferred", "f-part").front()["bytes_transferred"].string_value(), "4000");
+}
+
+TEST_F(DownloadClient, AFinishedFileOfAnotherSizeGoesAsideAndOneOfTheSameSizeCountsAsReceived) {
+    put("photo.jpg", std::string(2000, 'o'));
+    put("blank.txt", "");
+    put("same.bin", "SAME");
+    offer("down-1", "f-photo", "photo.jpg", patterned(4000));
+    offer("down-1", "f-blank", "blank.txt", "filled");
+    offer("down-1", "f-same", "same.bin", "abcd");
+    start();
+    for (const char* id : {"f-photo", "f-blank", "f-same"}) ASSERT_TRUE(ends_as(id, "complete")) << id;
+    EXPECT_EQ(read_all(received + "photo.jpg"), patterned(4000));
+    EXPECT_EQ(read_all(received + "photo.jpg.mesk_backup_2000.jpg"), std::string(2000, 'o'));
+    EXPECT_EQ(read_all(received + "blank.txt"), "filled");
+    EXPECT_TRUE(exists("blank.txt.mesk_backup_0.txt"));
+
+    EXPECT_EQ(read_all(received + "same.bin"), "SAME");
+    EXPECT_TRUE(requested_offsets("f-same").empty()) << "nothing fetched";
+    const std::vector<Json> progress = events("update_bytes_transferred", "f-same");
+    ASSERT_EQ(progress.size(), 2u);
+    EXPECT_EQ(progress[0]["bytes_transferred"].string_value(), "4");
+    EXPECT_EQ(progress[0]["filepath"].string_value(), received + "same.bin");
+    const std::vector<Json> completed = events("download_completed", "f-same");
+    ASSERT_EQ(completed.size(), 1u);
+    EXPECT_EQ(completed[0]["total_bytes"].string_value(), "4");
+}
+
+TEST_F(DownloadClient, EachFailureEndsItsFileWithItsWordAndTheQueueGoesOn) {
+    const std::string bytes = patterned(50000);
+    const struct {
+        std::string id;
+        way how;
+        std::string word;
+        std::size_t kept;  // at most so many bytes the temporary file keeps for a later attempt
+    } cases[] = {
+        {"f-404", way::not_found, "remote_file_not_found", 0},
+        {"f-403", way::paused, "remote_file_paused", 0},
+        {"f-500", way::server_error, "connection_closed", 0},
+        {"f-short", way::short_body, "connection_closed", 25000},  // all of the half that came
+        {"f-cut", way::cut, "connection_closed", 100},
+    };
+    for (const auto& c : cases) offer("down-1", c.id, c.id + ".bin", bytes, c.how);
+    offer("down-1", "f-good", "good.bin", bytes);
+    start();
+    for (const auto& c : cases) {
+        ASSERT_TRUE(ends_as(c.id, "error")) << c.id;
+        ASSERT_TRUE(wait_until([&] { return !events("download_error", c.id).empty(); })) << c.id;
+        const std::vector<Json> errors = events("download_error", c.id);
+        ASSERT_EQ(errors.size(), 1u) << c.id;
+        EXPECT_EQ(errors[0].dump(), R"({"action": "download_error", "chat_id": "down-1", "error": ")" + c.word +
+                                        R"(", "file_id": ")" + c.id + R"("})");
+        const std::string kept = read_all(received + c.id + ".bin.tmp.bin");
+        EXPECT_LE(kept.size(), c.kept) << c.id;
+        EXPECT_EQ(kept, bytes.substr(0, kept.size())) << c.id;
+        EXPECT_FALSE(exists(c.id + ".bin")) << c.id;
+    }
+    ASSERT_TRUE(ends_as("f-good", "complete"));
+
+    // Queued again, a cut file goes on from what it kept.
+    set_way("f-short", way::whole);
+    queue_download("f-short", "down-1");
+    ASSERT_TRUE(ends_as("f-short", "complete"));
+    EXPECT_EQ(requested_offsets("f-short"), (std::vector<std::string>{"0", "25000"}));
+    EXPECT_EQ(read_all(received + "f-short.bin"), bytes);
+}
+
+TEST_F(DownloadClient, NothingPastTheAnnouncedSizeIsWritten) {
+    offer("down-1", "f-long", "long.bin", "exact", way::long_body);
+    start();
+    ASSERT_TRUE(ends_as("f-long", "complete"));
+    EXPECT_EQ(read_all(received + "long.bin"), "exact");
+}
+
+TEST_F(DownloadClient, ASilentSenderTimesOutAndTheNextFileRuns) {
+    offer("down-1", "f-silent", "silent.bin", patterned(3000), way::stall);
+    start();
+    ASSERT_TRUE(wait_until([&] { return requested_offsets("f-silent").size() == 1; }));
+    offer("down-2", "f-next", "next.bin", "next");
+    start();
+    ASSERT_TRUE(wait_until([&] { return !events("download_error", "f-silent").empty(); }));
+    EXPECT_EQ(status("f-silent"), "error");
+    EXPECT_EQ(events("download_error", "f-silent")[0]["error"].string_value(), "timed out");
+    ASSERT_TRUE(ends_as("f-next", "complete"));
+    // Its late answer reaches no file.
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        released = true;
+    }
+    release.notify_all();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_FALSE(exists("silent.bin"));
+    EXPECT_EQ(read_all(received + "next.bin"), "next");
+}
+
+TEST_F(DownloadClient, AStopEndsTheRunningFileAndStopsTheRestOfItsDownload) {
+    offer("down-1", "f-first", "first.bin", patterned(3000), way::stall);
+    offer("down-1", "f-second", "second.bin", "second", way::stall);
+    start();
+    ASSERT_TRUE(wait_until([&] { return !a->received(download_path).empty(); }));
+    const std::string first = parse(a->received(download_path).front().body)["file_id"].string_value();
+    const std::string other = first == "f-first" ? "f-second" : "f-first";
+    set_way(other, way::stall);
+    stop_download("down-1");
+    ASSERT_TRUE(wait_until([&] { return !events("download_error", first).empty(); }));
+    EXPECT_EQ(status(first), "error");
+    EXPECT_EQ(events("download_error", first).at(0)["error"].string_value(), "stopped_by_user");
+    EXPECT_EQ(status(other), "stopped");
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(a->count(download_path), 1u) << "a stopped file is not fetched";
+    EXPECT_TRUE(stopped_download_id().ids().empty()) << "the stop was taken";
+}
+
+TEST_F(DownloadClient, AFileThatCannotTakeItsNameStaysUnderItsTemporaryName) {
+    std::filesystem::create_directories(received + "taken.bin/inside");
+    offer("down-1", "f-taken", "taken.bin", "content");
+    start();
+    ASSERT_TRUE(ends_as("f-taken", "error"));
+    EXPECT_EQ(read_all(received + "taken.bin.tmp.bin"), "content");
+    const auto toasts = files->toasts();
+    EXPECT_NE(
+        std::find(toasts.begin(), toasts.end(), std::make_pair(std::string("rename error"), std::string("taken.bin"))),
+        toasts.end());
+    EXPECT_TRUE(events("download_completed").empty());
+}
+
+TEST_F(DownloadClient, OnlyTheSendersOwnServerIsFetchedFrom) {
+    db_set_device_key(a_id, std::string(64, '0'));
+    offer("down-1", "f-a", "a.bin", "bytes");
+    start();
+    ASSERT_TRUE(wait_until([&] { return !events("download_error", "f-a").empty(); }));
+    EXPECT_EQ(status("f-a"), "error");
+    EXPECT_EQ(events("download_error", "f-a").at(0)["error"].string_value(), "could_not_connect");
+    EXPECT_TRUE(get_peer_ip(a_id).empty()) << "the address is forgotten";
+    EXPECT_EQ(a->count(download_path), 0u);
+}
+
+TEST_F(DownloadClient, ASenderThatNeverTakesTheConnectionIsUnreachable) {
+    // A listener whose one place in its queue is taken: further connections hang.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(a->port());
+    at.sin_addr.s_addr = htonl(0x7F000004);  // 127.0.0.4
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 3; ++i) {
+        const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        (void)::connect(filler, reinterpret_cast<sockaddr*>(&at), sizeof at);  // in progress, or queued
+        fillers.push_back(filler);
+    }
+    set_peer_ip(a_id, "127.0.0.4");
+    offer("down-1", "f-a", "a.bin", "bytes");
+    start();
+    ASSERT_TRUE(wait_until([&] { return !events("download_error", "f-a").empty(); }));
+    EXPECT_EQ(events("download_error", "f-a").at(0)["error"].string_value(), "could_not_connect");
+    EXPECT_TRUE(get_peer_ip(a_id).empty());
+    for (int fd : fillers) ::close(fd);
+    ::close(listener);
+}
+
+TEST_F(DownloadClient, FilesOfASenderNotInTheDirectoryWait) {
+    forget_peer_ip(a_id);
+    offer("down-1", "f-a", "a.bin", "bytes");
+    start();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(status("f-a"), "queued");
+    EXPECT_EQ(a->count(download_path), 0u);
+    // Seen again: its files are fetched at once, not at the next idle look.
+    peer_seen(a_id, a_address);
+    ASSERT_TRUE(wait_until([&] { return status("f-a") == "complete"; }, 5s));
+}
+
+TEST_F(DownloadClient, WithoutADownloadFolderTheFileFailsWithTheWordForIt) {
+    files->set_download_folder(false);
+    offer("down-1", "f-a", "a.bin", "bytes");
+    start();
+    ASSERT_TRUE(wait_until([&] { return !events("download_error", "f-a").empty(); }));
+    EXPECT_EQ(status("f-a"), "error");
+    EXPECT_EQ(events("download_error", "f-a").at(0)["error"].string_value(),
+              "You have not selected a download folder. Restart the app.");
+}
+
+}  // namespace
+}  // namespace vandrel

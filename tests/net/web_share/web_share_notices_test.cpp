@@ -1,0 +1,83 @@
+#include "core_lib/net/web_share/web_share_notices.h"
+
+#include <gtest/gtest.h>
+
+#include "core_lib/store/shared_pending.h"
+#include "tests/net/web_share/web_share_fixture.h"
+
+namespace vandrel {
+namespace {
+
+using testing::web_test::test_page;
+using testing::web_test::WebShareTest;
+using namespace std::chrono_literals;
+
+class WebShareNotices : public WebShareTest {
+protected:
+    // Until the server holds that many pages.
+    bool server_holds(std::size_t pages) {
+        for (int i = 0; i < 250; ++i) {
+            if (web_share_.open_pages() == pages) return true;
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
+};
+
+TEST_F(WebShareNotices, EachOpenPageGetsOneNoticePerChange) {
+    const std::string notice = R"({"action": "files_to_share_changed"})";
+    EXPECT_EQ(files_changed_notice(), notice);
+    test_page first(port_, "/");
+    test_page second(port_, "/any/path?at=all", "127.0.6.2");
+    ASSERT_TRUE(first.open());
+    ASSERT_TRUE(second.open());
+    ASSERT_TRUE(server_holds(2));
+
+    const std::string id = share("new.txt", "new");
+    EXPECT_TRUE(first.wait_for_frames(1, 1s));
+    EXPECT_TRUE(second.wait_for_frames(1, 1s));
+    // One change, one notice: none follows.
+    EXPECT_FALSE(first.wait_for_frames(2, 500ms));
+    EXPECT_EQ(first.frames(), std::vector<std::string>{notice});
+    EXPECT_EQ(second.frames(), std::vector<std::string>{notice});
+
+    db_remove_shared_file(id);
+    EXPECT_TRUE(first.wait_for_frames(2, 1s));
+    EXPECT_TRUE(second.wait_for_frames(2, 1s));
+    EXPECT_EQ(first.frames(), (std::vector<std::string>{notice, notice}));
+}
+
+TEST_F(WebShareNotices, WhatAPageSendsIsIgnoredAndALeavingPageIsForgotten) {
+    test_page talking(port_, "/");
+    ASSERT_TRUE(talking.open());
+    {
+        test_page leaving(port_, "/");
+        ASSERT_TRUE(leaving.open());
+        ASSERT_TRUE(server_holds(2));
+        talking.send_text("hello from the page");
+        talking.send_text(std::string(2000, 'x'));
+    }
+    ASSERT_TRUE(server_holds(1));
+    share("new.txt", "new");
+    EXPECT_TRUE(talking.wait_for_frames(1, 1s));
+    EXPECT_FALSE(talking.wait_closed(200ms));
+}
+
+TEST_F(WebShareNotices, APageThatSendsTooMuchIsClosed) {
+    test_page page(port_, "/");
+    ASSERT_TRUE(page.open());
+    page.send_text(std::string(std::size_t{64} * 1024, 'x'));
+    EXPECT_TRUE(page.wait_closed(5s));
+    ASSERT_TRUE(server_holds(0));
+}
+
+TEST_F(WebShareNotices, ChangesWhileNoPageIsOpenAreNotKeptForLaterPages) {
+    share("early.txt", "early");
+    std::this_thread::sleep_for(300ms);
+    test_page late(port_, "/");
+    ASSERT_TRUE(late.open());
+    EXPECT_FALSE(late.wait_for_frames(1, 300ms));
+}
+
+}  // namespace
+}  // namespace vandrel
