@@ -247,4 +247,25 @@ void TestNetwork::add_address(const TestDevice& device, const std::string& addre
     checked({"/usr/bin/env", "ip", "-n", device.name, "addr", "add", address_with_length, "brd", "+", "dev", "eth0"});
 }
 
+std::vector<std::string> TestNetwork::add_many_addresses(const TestDevice& device, int ipv4, int ipv6) const {
+    if (ipv4 > 150) throw std::invalid_argument("at most 150 IPv4 addresses fit the test network");
+    std::vector<std::string> added;
+    std::ostringstream batch;
+    for (int i = 0; i < ipv4; ++i) {
+        added.push_back(subnet_ + "." + std::to_string(100 + i));
+        batch << "addr add " << added.back() << "/24 dev eth0\n";
+    }
+    for (int i = 0; i < ipv6; ++i) {
+        std::ostringstream address;
+        address << "fe80::1:" << std::hex << (i + 1);
+        added.push_back("[" + address.str() + "]");
+        batch << "addr add " << address.str() << "/64 dev eth0 nodad\n";
+    }
+    if (added.empty()) return added;
+    const std::string file = device.root + "/addresses.batch";
+    std::ofstream(file) << batch.str();
+    checked({"/usr/bin/env", "ip", "-n", device.name, "-batch", file});
+    return added;
+}
+
 }  // namespace vandrel::testing

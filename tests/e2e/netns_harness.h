@@ -68,6 +68,10 @@ public:
     std::uint64_t lost_packets() const;
     // Adds an address ("A.B.C.D/LEN") to the device's interface, with its broadcast.
     void add_address(const TestDevice& device, const std::string& address_with_length) const;
+    // Gives the device many addresses at once, as a hostile host would: `ipv4` of the
+    // test network (from .100 up, at most 150) and `ipv6` link-local ones (fe80::1:N,
+    // no duplicate detection). Returns them in the normal form of peer addresses.
+    std::vector<std::string> add_many_addresses(const TestDevice& device, int ipv4, int ipv6) const;
 
 private:
     void teardown();

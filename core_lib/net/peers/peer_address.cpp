@@ -1,5 +1,7 @@
 #include "core_lib/net/peers/peer_address.h"
 
+#include <algorithm>
+
 #include <boost/asio/ip/address_v6.hpp>
 
 namespace vandrel {
@@ -34,5 +36,16 @@ std::string normalize_peer_address(const std::string& text) {
 }
 
 bool is_peer_address(const std::string& text) { return !text.empty() && normalize_peer_address(text) == text; }
+
+std::string address_group(const std::string& text) {
+    const std::string normal = normalize_peer_address(text);
+    if (normal.empty() || normal.front() != '[') return normal;
+    boost::system::error_code ec;
+    boost::asio::ip::address_v6::bytes_type bytes =
+        boost::asio::ip::make_address_v6(normal.substr(1, normal.size() - 2), ec).to_bytes();
+    if (ec) return "";
+    std::fill(bytes.begin() + 8, bytes.end(), 0);
+    return "[" + boost::asio::ip::address_v6(bytes).to_string() + "]/64";
+}
 
 }  // namespace vandrel

@@ -20,4 +20,9 @@ std::string peer_address_text(const boost::asio::ip::address& address);
 // True only for a non-empty text that already is in the normal form.
 bool is_peer_address(const std::string& text);
 
+// The group a per-address limit counts an address in: an IPv4 address alone, an IPv6
+// address by its /64 ("[fe80:0:0:1::]/64"), since a host can hold a whole /64 at no cost.
+// Takes any text normalize_peer_address takes; "" for anything else.
+std::string address_group(const std::string& text);
+
 }  // namespace vandrel

@@ -74,5 +74,23 @@ TEST(PeerAddress, FromSocketAddresses) {
     EXPECT_EQ(peer_address_text(scoped), "[fe80::1]");
 }
 
+TEST(PeerAddress, LimitsCountIPv4AloneAndIPv6ByItsSlash64) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"10.0.0.5", "10.0.0.5"},
+        {"::ffff:10.0.0.5", "10.0.0.5"},
+        {"[fe80::1%3]", "[fe80::]/64"},
+        {"fe80::abcd:1:2:3", "[fe80::]/64"},
+        {"2001:db8:1:2:aaaa::1", "[2001:db8:1:2::]/64"},
+        {"[2001:DB8:1:2:ffff:ffff:ffff:ffff]", "[2001:db8:1:2::]/64"},
+        {"2001:db8:1:3::1", "[2001:db8:1:3::]/64"},
+        {"from_ui", ""},
+        {"", ""},
+    };
+    for (const auto& [input, group] : cases) {
+        SCOPED_TRACE(input);
+        EXPECT_EQ(address_group(input), group);
+    }
+}
+
 }  // namespace
 }  // namespace vandrel
