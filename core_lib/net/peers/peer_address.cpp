@@ -38,7 +38,7 @@ std::string normalize_peer_address(const std::string& text) {
 bool is_peer_address(const std::string& text) { return !text.empty() && normalize_peer_address(text) == text; }
 
 std::string address_group(const std::string& text) {
-    const std::string normal = normalize_peer_address(text);
+    std::string normal = normalize_peer_address(text);
     if (normal.empty() || normal.front() != '[') return normal;
     boost::system::error_code ec;
     boost::asio::ip::address_v6::bytes_type bytes =
