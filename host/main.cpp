@@ -11,10 +11,12 @@
 #include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <iostream>
 #include <memory>
 #include <string>
 
+#include "MeskRuntimeComponent/data_folder_lock.h"
 #include "MeskRuntimeComponent/dispatcher.h"
 #include "MeskRuntimeComponent/hotspot.h"
 #include "MeskRuntimeComponent/keep_awake.h"
@@ -124,6 +126,20 @@ int main(int argc, char** argv) {
     };
     core_config setup;
     setup.platform = std::make_shared<LinuxPlatformServices>(ui, config);
+    // A second process on the same folder would share the store with the first and bind
+    // nothing: it ends here, before anything reads the store. Held until this returns.
+    std::unique_ptr<data_folder_lock> folder_lock;
+    try {
+        const std::string folder = setup.platform->get_data_folder_path();
+        folder_lock = std::make_unique<data_folder_lock>(folder);
+        if (folder_lock->result() == data_folder_lock::outcome::taken) {
+            std::cerr << data_folder_taken_message(folder) << "\n";
+            return 1;
+        }
+    } catch (const std::exception& e) {
+        // The core reports a data folder it cannot make.
+        std::cerr << "data folder not locked: " << e.what() << "\n";
+    }
     // A core bound to a loopback address is one of several on this machine and sends
     // nothing beyond it: the machine's radio is not its to open.
     if (!loopback_only(network)) {

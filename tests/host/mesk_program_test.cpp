@@ -57,8 +57,9 @@ protected:
         return reply.ok && reply.body == R"({"status": "success"})";
     }
 
-    std::unique_ptr<ChildProcess> start_bound(const std::string& address, const std::string& root) {
-        auto env = vandrel::testing::environment_with({
+    // The environment of a mesk whose folders are all under `root`.
+    static std::vector<std::string> environment_under(const std::string& root) {
+        return vandrel::testing::environment_with({
             "HOME=" + root + "/home",
             "XDG_DATA_HOME=" + root + "/data",
             "XDG_CACHE_HOME=" + root + "/cache",
@@ -66,7 +67,11 @@ protected:
             "DISPLAY=",
             "WAYLAND_DISPLAY=",
         });
-        auto child = std::make_unique<ChildProcess>(std::vector<std::string>{MESK_BINARY, "--bind", address}, env);
+    }
+
+    std::unique_ptr<ChildProcess> start_bound(const std::string& address, const std::string& root) {
+        auto child = std::make_unique<ChildProcess>(std::vector<std::string>{MESK_BINARY, "--bind", address},
+                                                    environment_under(root));
         startup_lines.clear();
         EXPECT_TRUE(child->wait_for_line("event core_started", 60s, &startup_lines)) << "no core_started";
         return child;
@@ -233,6 +238,33 @@ TEST_F(MeskProgram, ACategoryFolderPickAnswersTheFolderDialogAndNotALaterFilesPi
     EXPECT_EQ(out.event("folder_access_error")["folder"].string_value(), root_ + "/share/");
     mesk->write_line(":quit");
     EXPECT_TRUE(mesk->wait_exit(20s));
+}
+
+TEST_F(MeskProgram, ASecondMeskOnTheSameDataFolderSaysSoAndEndsBeforeItStarts) {
+    auto first = start();
+    const std::string id = request(*first, "/who_am_i", "{}")["device_id"].string_value();
+    ASSERT_EQ(id.size(), 64u);
+
+    // Another address, so that only the folder is shared; both output streams read.
+    ChildProcess second({"/bin/sh", "-c", "exec \"$0\" --bind \"$1\" 2>&1", MESK_BINARY, own_loopback_address()},
+                        environment_under(root_));
+    std::vector<std::string> lines;
+    while (auto line = second.read_line(30s)) lines.push_back(*line);
+    const auto status = second.wait_exit(20s);
+    ASSERT_TRUE(status) << "the second one runs on";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) != 0);
+    const std::string said = "another mesk is already using " + data_folder();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), said), lines.end()) << "not said: " << said;
+    for (const auto& line : lines) EXPECT_NE(line.rfind("event ", 0), 0u) << "it started: " << line;
+
+    EXPECT_EQ(request(*first, "/who_am_i", "{}")["device_id"].string_value(), id) << "the first one was disturbed";
+    // A process that dies holds nothing: the next one starts on the folder.
+    first->send_signal(SIGKILL);
+    ASSERT_TRUE(first->wait_exit(20s));
+    auto third = start();
+    EXPECT_EQ(request(*third, "/who_am_i", "{}")["device_id"].string_value(), id);
+    third->write_line(":quit");
+    EXPECT_TRUE(third->wait_exit(20s));
 }
 
 TEST_F(MeskProgram, RefusesOptionsItDoesNotKnow) {
