@@ -6,8 +6,10 @@
 // work and joins the workers.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
+#include <mutex>
 
 #include "core_lib/foundation/current.h"
 #include "core_lib/foundation/job_pool.h"
@@ -20,6 +22,16 @@ inline constexpr std::size_t request_queue_limit = 1024;
 inline constexpr std::size_t chat_queue_limit = 64;
 inline constexpr unsigned background_workers = 4;
 inline constexpr std::size_t background_queue_limit = 4096;
+
+// The last answer of the platform to whether this device can run a hotspot
+// (hotspot_control.h), guarded by its mutex.
+struct hotspot_feature_cache {
+    std::mutex mutex;
+    bool known = false;
+    bool present = false;
+    bool asking = false;  // a look is queued or running
+    std::chrono::steady_clock::time_point read_at;
+};
 
 class api_state {
 public:
@@ -39,6 +51,8 @@ public:
     // it before it starts): true when a run started, false while one is going. Empty:
     // this core has no self test.
     std::function<bool()> start_self_test;
+
+    hotspot_feature_cache hotspot_feature;
 
     job_pool requests{request_workers, request_queue_limit};
     job_pool chats{1, chat_queue_limit};

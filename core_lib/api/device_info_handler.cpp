@@ -16,7 +16,7 @@ std::string handle_get_device_info(Json, std::string) {
     info["sys_info"] = get_device_model();
     info["os"] = platform_name();
     info["app_version"] = app_version();
-    info["has_hotspot_feature"] = has_hotspot_feature();
+    info["has_hotspot_feature"] = cached_hotspot_feature();
     info["hotspot_is_running"] = is_hotspot_started();
     info["hotspot_ssid"] = get_hotspot_ssid();
     info["hotspot_password"] = get_hotspot_passphrase();

@@ -87,6 +87,8 @@ void core_start() {
     step("web share", [] {
         if (get_run_web_share_on_startup()) set_web_mode(true);
     });
+    // Asked off the start-up's path; the interface is told when it is known.
+    step("hotspot feature", [] { (void)cached_hotspot_feature(); });
     step("hotspot", [] {
         if (get_run_wifi_direct_on_startup()) start_hotspot();
     });

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <future>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,35 @@ namespace vandrel::api_test {
 namespace {
 
 const std::string success = R"({"status": "success"})";
+
+// A hotspot whose feature check waits until the test lets it answer, as NetworkManager
+// may for many seconds.
+class SlowFeatureBackend : public testing::SimulatedHotspotBackend {
+public:
+    bool HasFeature() const override {
+        std::unique_lock<std::mutex> lock(gate_mutex_);
+        ++asked_;
+        gate_.wait(lock, [this] { return open_; });
+        return SimulatedHotspotBackend::HasFeature();
+    }
+    void open() {
+        {
+            std::lock_guard<std::mutex> lock(gate_mutex_);
+            open_ = true;
+        }
+        gate_.notify_all();
+    }
+    int asked() const {
+        std::lock_guard<std::mutex> lock(gate_mutex_);
+        return asked_;
+    }
+
+private:
+    mutable std::mutex gate_mutex_;
+    mutable std::condition_variable gate_;
+    bool open_ = false;
+    mutable int asked_ = 0;
+};
 
 class DeviceHandlersTest : public ApiTest {
 protected:
@@ -140,6 +172,27 @@ TEST_F(DeviceHandlersTest, DeviceInfoSnapshot) {
     EXPECT_EQ(info["hotspot_ssid"], Json(""));
     EXPECT_EQ(info["run_on_startup"], Json(true));
     EXPECT_EQ(info["webshare_password"].string_value().size(), 4u);
+}
+
+TEST_F(DeviceHandlersTest, DeviceInfoNeverWaitsForTheHotspotFeatureCheck) {
+    auto slow = std::make_shared<SlowFeatureBackend>();
+    current_platform::get().set_hotspot(std::make_shared<WlanHostedNetworkHelper>(slow));
+    store.ui().clear();
+    auto first = std::async(std::launch::async, [this] { return call("/get_device_info"); });
+    const bool answered = first.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    store.ui().clear();  // of what the first reads of the settings told
+    slow->open();        // a call that waits ends either way
+    ASSERT_TRUE(answered) << "the answer waited for the feature check";
+    EXPECT_EQ(first.get()["has_hotspot_feature"], Json(false)) << "told before it was known";
+
+    // Once known it is told, and answered from then on without asking again.
+    settle();
+    EXPECT_EQ(events_of("device_updated").size(), 1u);
+    EXPECT_EQ(call("/get_device_info")["has_hotspot_feature"], Json(true));
+    EXPECT_EQ(call("/get_device_info")["has_hotspot_feature"], Json(true));
+    settle();
+    EXPECT_EQ(slow->asked(), 1);
+    EXPECT_EQ(events_of("device_updated").size(), 1u);
 }
 
 TEST_F(DeviceHandlersTest, TogglesFlipAndFlipBack) {
