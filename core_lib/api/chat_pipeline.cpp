@@ -104,6 +104,27 @@ std::string check_offered_files(const Json& files) {
     return "";
 }
 
+// "" when the chat's own id and its receiver are within the id limit; else the error code.
+std::string check_chat_ids(const chat_fields& fields) {
+    return fields.id.size() > limits::id_bytes || fields.receiver.size() > limits::id_bytes ? error_too_long : "";
+}
+
+// "" when the chat's text is within the limit; else the error code.
+std::string check_chat_text(const Json& data) {
+    const std::size_t size = data.is_string() ? data.string_value().size() : data.dump().size();
+    return size > limits::text_chat_bytes ? error_too_long : "";
+}
+
+// The interface's own chat meets what every peer asks of it, or it would be kept and
+// offered again and again to peers that refuse it: its ids, its text, the files it
+// offers. A download it records goes to no peer.
+std::string check_outgoing_chat(const chat_fields& fields, const Json& chat) {
+    std::string refusal = check_chat_ids(fields);
+    if (!refusal.empty() || fields.type == "download") return refusal;
+    if (fields.type == "upload") return check_offered_files(chat["data"]["files"]);
+    return check_chat_text(chat["data"]);
+}
+
 }  // namespace
 
 std::string check_chat_format(const Json& chat, const std::string& origin) {
@@ -112,17 +133,17 @@ std::string check_chat_format(const Json& chat, const std::string& origin) {
     if (fields.sender.empty()) return "empty_sender";
     if (fields.receiver.empty()) return "empty_receiver";
     if (!is_safe_id(fields.id)) return error_invalid_id;
-    if (is_local_origin(origin)) return "";
+    if (is_local_origin(origin)) return check_outgoing_chat(fields, chat);
 
-    if (fields.id.size() > limits::id_bytes || fields.receiver.size() > limits::id_bytes) return error_too_long;
+    std::string refusal = check_chat_ids(fields);
+    if (!refusal.empty()) return refusal;
     const std::string sender_refusal = check_peer_id(fields.sender);
     if (!sender_refusal.empty()) return sender_refusal == "empty_id" ? "empty_sender" : sender_refusal;
     // A peer speaks for itself, to this device, and offers files only as a download.
     if (fields.receiver != get_userid() || fields.type == "upload") return error_forbidden;
     const Json& data = chat["data"];
     if (fields.type == "download") return check_offered_files(data["files"]);
-    const std::size_t size = data.is_string() ? data.string_value().size() : data.dump().size();
-    return size > limits::text_chat_bytes ? error_too_long : "";
+    return check_chat_text(data);
 }
 
 std::string check_chat_request(const Json& chat, const std::string& origin) {

@@ -5,12 +5,12 @@
 // stored or that another sender holds, and from a peer a text over its limit, too many
 // files, a sender that is not the device proven at the request's address, a chat for
 // another device or an offered upload, are each answered with their error code and
-// nothing is kept. Every chat is stored before the reply, so that a device that stops
-// right after its "success" still has it: a request of at most 100 serialised
-// characters on the caller's thread, a longer one on the chat lane, in the order of
-// arrival ("busy" when its queue is full or the lane did not reach it within
-// chat_lane_wait; it is kept then all the same, and a peer's delivery that is tried
-// again finds it stored).
+// nothing is kept. The interface's own chats meet the same limits (ids, text, offered
+// files) with the same codes, since every peer would refuse them. Every chat is stored before the reply, so that a
+// device that stops right after its "success" still has it: a request of at most 100 serialised characters on the
+// caller's thread, a longer one on the chat lane, in the order of arrival ("busy" when its queue is full or the lane
+// did not reach it within chat_lane_wait; it is kept then all the same, and a peer's delivery that is tried again finds
+// it stored).
 #pragma once
 
 #include <chrono>
@@ -35,7 +35,8 @@ std::string handle_create_chat(Json chat, std::string origin);
 // origin, proves it (a call to that address).
 std::string check_chat_request(const Json& chat, const std::string& origin);
 
-// The checks of check_chat_request that need neither the store nor the network.
+// The checks of check_chat_request that need neither the store nor the network, the
+// limits included.
 std::string check_chat_format(const Json& chat, const std::string& origin);
 
 // Stores the chat and its transfer, records its analytics event, tells the interface

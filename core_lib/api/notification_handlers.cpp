@@ -1,5 +1,7 @@
 #include "core_lib/api/notification_handlers.h"
 
+#include <vector>
+
 #include "core_lib/api/api_origin.h"
 #include "core_lib/api/api_reply.h"
 #include "core_lib/api/chat_pipeline.h"
@@ -13,15 +15,31 @@
 
 namespace vandrel {
 
+namespace {
+
+// "" when every text of a notification is within the limit a peer keeps; else the code.
+std::string check_notification_texts(const std::vector<const std::string*>& texts) {
+    for (const std::string* text : texts) {
+        if (text->size() > limits::notification_text_bytes) return error_too_long;
+    }
+    return "";
+}
+
+}  // namespace
+
 std::string mirror_text(const std::string& title, const std::string& description) {
     return "App: " + title + "\n" + description;
 }
 
 std::string handle_add_notification(Json params, std::string) {
-    mirror_queue().enqueue(Json(Json::object{{"title", params["title"].string_value()},
-                                             {"description", params["description"].string_value()},
-                                             {"device_id", get_userid()},
-                                             {"device_alias", get_alias()}}));
+    const std::string& title = params["title"].string_value();
+    const std::string& description = params["description"].string_value();
+    const std::string alias = get_alias();
+    // Every peer would refuse it: refused here, before it is queued.
+    const std::string refusal = check_notification_texts({&title, &description, &alias});
+    if (!refusal.empty()) return reply_error_code(refusal);
+    mirror_queue().enqueue(Json(Json::object{
+        {"title", title}, {"description", description}, {"device_id", get_userid()}, {"device_alias", alias}}));
     return reply_success();
 }
 
@@ -31,9 +49,8 @@ std::string handle_mirror_notification(Json params, std::string origin) {
     const std::string& alias = params["device_alias"].string_value();
     const std::string& device_id = params["device_id"].string_value();
     if (!is_local_origin(origin)) {
-        for (const std::string* text : {&title, &description, &alias}) {
-            if (text->size() > limits::notification_text_bytes) return reply_error_code(error_too_long);
-        }
+        const std::string refusal = check_notification_texts({&title, &description, &alias});
+        if (!refusal.empty()) return reply_error_code(refusal);
     }
     const std::string text = mirror_text(title, description);
     Json chat(Json::object{{"id", random_string()},

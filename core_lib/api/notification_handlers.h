@@ -1,5 +1,6 @@
 // Notification mirroring: "/add_notification" queues one of this device's
-// notifications for the mirror loop; "/mirror_notification" shows a peer's mirrored
+// notifications for the mirror loop (a text over the 4 KiB that peers keep is refused
+// with "too_long", as a peer would); "/mirror_notification" shows a peer's mirrored
 // notification and keeps it as an incoming text chat from that peer.
 #pragma once
 
