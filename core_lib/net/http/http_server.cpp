@@ -258,6 +258,7 @@ private:
             request.headers.try_emplace(to_lower(std::string(field.name_string())), std::string(field.value()));
         }
         keep_alive = message.keep_alive();
+        head_only = message.method() == http::verb::head;
         version = message.version();
         parser.reset();
         if (upgrade) return hand_over(std::move(request));
@@ -323,6 +324,7 @@ private:
     void send(http_answer answer) {
         close_after = answer.close || !keep_alive;
         unsigned status = answer.status >= 100 && answer.status <= 999 ? answer.status : 500;
+        if (head_only) answer.rest.reset();
         if (!answer.rest) return send_whole(status, std::move(answer));
 
         head.emplace();
@@ -350,6 +352,8 @@ private:
 
     // The whole answer in one buffer and one write: the header, then the body as one
     // chunk (none when it is empty) and the last chunk, or the body after a length.
+    // A HEAD gets the header of that answer and nothing after it, or the client would
+    // read the body as the start of its next answer.
     void send_whole(unsigned status, http_answer answer) {
         http::response<http::empty_body> header;
         header.result(status);
@@ -358,15 +362,15 @@ private:
         if (answer.chunked) {
             header.chunked(true);
         } else {
-            header.content_length(answer.body.size());
+            // A HEAD of a streamed answer tells the length its GET would send.
+            header.content_length(head_only ? answer.content_length.value_or(answer.body.size()) : answer.body.size());
         }
         header.keep_alive(!close_after);
         std::ostringstream text;
         text << header.base();
         wire = text.str();
-        if (!answer.chunked) {
-            wire += answer.body;
-        } else {
+        if (!head_only && !answer.chunked) wire += answer.body;
+        if (!head_only && answer.chunked) {
             if (!answer.body.empty()) wire += beast::buffers_to_string(http::make_chunk(net::buffer(answer.body)));
             wire += beast::buffers_to_string(http::make_chunk_last());
         }
@@ -463,6 +467,7 @@ private:
     beast::flat_buffer buffer;
     std::optional<http::request_parser<http::string_body>> parser;
     bool keep_alive = false;
+    bool head_only = false;  // the request being answered is a HEAD
     unsigned version = 11;
     bool close_after = false;
 

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <functional>
+#include <optional>
+
 #include "core_lib/foundation/json.h"
 #include "core_lib/foundation/sha256.h"
 #include "core_lib/platform/platform_services.h"
@@ -25,6 +29,60 @@ Json parsed(const std::string& text) {
 
 // Each row from an address of its own, so that no row's wrong code counts against another.
 std::string row_address(std::size_t row) { return "127.0.3." + std::to_string(10 + row); }
+
+// Writes `requests` at once on one connection and gives every byte the server sends
+// until it closes the connection (or 10 s pass).
+std::string pipelined(std::uint16_t port, const std::string& requests) {
+    namespace net = boost::asio;
+    namespace beast = boost::beast;
+    net::io_context io;
+    beast::tcp_stream stream(io);
+    std::string received;
+    std::array<char, 16384> piece{};
+    std::function<void()> read_more = [&] {
+        stream.async_read_some(net::buffer(piece), [&](beast::error_code ec, std::size_t n) {
+            received.append(piece.data(), n);
+            if (!ec) read_more();
+        });
+    };
+    stream.expires_after(10s);
+    stream.async_connect(net::ip::tcp::endpoint(net::ip::make_address("127.0.0.1"), port), [&](beast::error_code ec) {
+        if (ec) return;
+        net::async_write(stream, net::buffer(requests), [&](beast::error_code write_ec, std::size_t) {
+            if (!write_ec) read_more();
+        });
+    });
+    io.run_for(12s);
+    return received;
+}
+
+// Takes one whole answer off the front of `bytes`; nothing when none is there. An
+// answer to a HEAD has no body, whatever its header says.
+std::optional<raw_reply> take_answer(std::string& bytes, bool to_head) {
+    namespace beast = boost::beast;
+    namespace http = beast::http;
+    http::response_parser<http::string_body> parser;
+    parser.skip(to_head);
+    parser.eager(true);
+    parser.body_limit(std::uint64_t{1} << 30);
+    std::size_t used = 0;
+    beast::error_code ec;
+    while (!parser.is_done() && used < bytes.size()) {
+        const std::size_t n = parser.put(boost::asio::buffer(bytes.data() + used, bytes.size() - used), ec);
+        if (ec == http::error::need_more && n == 0) break;
+        if (ec && ec != http::error::need_more) return std::nullopt;
+        used += n;
+    }
+    if (!parser.is_done()) return std::nullopt;
+    bytes.erase(0, used);
+    raw_reply reply;
+    reply.ok = true;
+    reply.status = parser.get().result_int();
+    for (const auto& field : parser.get()) reply.fields.emplace_back(field.name_string(), field.value());
+    reply.body = parser.get().body();
+    reply.chunked = parser.get().chunked();
+    return reply;
+}
 
 class WebShareServer : public WebShareTest {};
 
@@ -227,6 +285,52 @@ TEST_F(WebShareServer, RangesServeWhatTheyAskFor) {
         if (r.status == 206) {
             EXPECT_EQ(reply.names(), r.first == 0 ? from_zero : from_later);
         }
+    }
+}
+
+TEST_F(WebShareServer, HeadGetsTheHeaderOfGetAndNoBody) {
+    const std::string id = share("clip.bin", patterned_bytes(100000));
+    struct row {
+        std::string target;
+        std::vector<std::pair<std::string, std::string>> headers;
+        bool kept_alive;  // the GET of it keeps the connection open
+    };
+    const std::vector<row> rows = {
+        {"/http_mode_api/v1/os", {}, true},
+        {"/http_mode_api/v1/protected_check_code", {}, true},  // refused
+        {"/", {}, false},
+        {"/file/v1/" + id + "?code=" + code_, {}, false},
+        {"/file/v1/" + id + "?code=" + code_, {{"Range", "bytes=100-199"}}, false},
+        {"/file/v1/" + id + "?code=" + code_, {{"Range", "bytes=200000-"}}, true},
+        {"/nothing.html", {}, true},
+    };
+    const std::string next = "GET /http_mode_api/v1/hello_world HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.target + (r.headers.empty() ? "" : " " + r.headers[0].second));
+        const raw_reply get = raw_get(port_, r.target, r.headers);
+        ASSERT_TRUE(get.ok);
+        std::string head = "HEAD " + r.target + " HTTP/1.1\r\nHost: x\r\n";
+        for (const auto& [name, value] : r.headers) head += name + ": " + value + "\r\n";
+        std::string bytes = pipelined(port_, head + "\r\n" + next);
+        const auto answer = take_answer(bytes, true);
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer->status, get.status);
+        EXPECT_EQ(answer->names(), get.names());
+        for (const auto& [name, value] : get.fields) {
+            if (to_lower(name) != "connection") {
+                EXPECT_EQ(answer->field(name), value) << name;
+            }
+        }
+        // What follows the header is the next answer, or the end when the GET closes too.
+        if (!r.kept_alive) {
+            EXPECT_EQ(bytes, "");
+            continue;
+        }
+        const auto after = take_answer(bytes, false);
+        ASSERT_TRUE(after) << "after the header came: " << bytes.substr(0, 64);
+        EXPECT_EQ(after->status, 200u);
+        EXPECT_EQ(after->body, R"({"status": "success"})");
+        EXPECT_EQ(bytes, "");
     }
 }
 
