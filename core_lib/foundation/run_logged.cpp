@@ -5,14 +5,16 @@
 
 namespace vandrel {
 
-void run_logged(const std::string& name, const std::function<void()>& body) noexcept {
+bool run_logged(const std::string& name, const std::function<void()>& body) noexcept {
     try {
         body();
+        return true;
     } catch (const std::exception& e) {
         std::cerr << name << " failed: " << e.what() << "\n";
     } catch (...) {
         std::cerr << name << " failed: unknown error\n";
     }
+    return false;
 }
 
 }  // namespace vandrel

@@ -14,6 +14,10 @@
 
 namespace vandrel {
 
+// A loop's pass that failed (the store locked by another program, say) is tried again
+// after this, not at its next period.
+inline constexpr std::chrono::seconds failed_pass_retry{5};
+
 class service_threads {
 public:
     service_threads() = default;

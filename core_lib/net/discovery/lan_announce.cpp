@@ -9,6 +9,7 @@
 #include "core_lib/foundation/announce_datagram.h"
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/foundation/peer_limits.h"
+#include "core_lib/foundation/run_logged.h"
 #include "core_lib/net/http/io_manager.h"
 #include "core_lib/net/net_state.h"
 #include "core_lib/net/peers/peer_address.h"
@@ -172,19 +173,25 @@ bool handle_announce(const std::string& payload, const std::string& from_address
 void lan_announce_loop() {
     net_state& running = current_net::get();
     std::int64_t last_burst = 0;
+    bool retry = false;
     while (!core_stopping()) {
-        if (now_ms() - last_burst <= burst_period_ms && !lan_announce_flag().exchange(false)) {
+        if (!retry && now_ms() - last_burst <= burst_period_ms && !lan_announce_flag().exchange(false)) {
             if (!running.threads.sleep_for(flag_check)) return;
             continue;
         }
         lan_announce_flag() = false;
         last_burst = now_ms();
-        const std::string datagram = make_datagram();
-        for (int i = 0; i < burst_sends; ++i) {
-            if (core_stopping()) return;
-            for (const std::string& address : get_broadcast_addresses()) queue_udp_datagram(address, datagram);
-            if (!running.threads.sleep_for(burst_pause)) return;
-        }
+        // A failing burst (the store, the platform) is tried again shortly; the loop
+        // goes on, or this device would be found by nobody until restarted.
+        retry = !run_logged("lan announce", [&running] {
+            const std::string datagram = make_datagram();
+            for (int i = 0; i < burst_sends; ++i) {
+                if (core_stopping()) return;
+                for (const std::string& address : get_broadcast_addresses()) queue_udp_datagram(address, datagram);
+                if (!running.threads.sleep_for(burst_pause)) return;
+            }
+        });
+        if (retry && !running.threads.sleep_for(failed_pass_retry)) return;
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "core_lib/foundation/clock_random.h"
 #include "core_lib/foundation/json.h"
+#include "core_lib/foundation/run_logged.h"
 #include "core_lib/net/net_state.h"
 #include "core_lib/net/peers/peer_directory.h"
 #include "core_lib/platform/hotspot_service.h"
@@ -57,9 +58,11 @@ void network_watch_loop() {
     network_watch_state state;
     while (!core_stopping()) {
         const std::int64_t started = now_ms();
-        check_network_change(state, started);
-        if (core_stopping()) return;
-        send_device_updated(state);
+        // A failing platform call ends this look, not the watch: the next comes at its time.
+        run_logged("network watch", [&state, started] {
+            check_network_change(state, started);
+            if (!core_stopping()) send_device_updated(state);
+        });
         const std::int64_t left = started + check_period_ms - now_ms();
         if (left > 0 && !running.threads.sleep_for(std::chrono::milliseconds(left))) return;
     }

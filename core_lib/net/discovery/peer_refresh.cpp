@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "core_lib/foundation/clock_random.h"
+#include "core_lib/foundation/run_logged.h"
 #include "core_lib/foundation/thread_pool.h"
 #include "core_lib/net/http/https_client.h"
 #include "core_lib/net/net_state.h"
@@ -26,19 +27,24 @@ void refresh_peers_loop() {
     net_state& running = current_net::get();
     ThreadPool pool(ping_workers);
     std::int64_t last_pass = 0;
+    bool retry = false;
     while (!core_stopping()) {
-        if (now_ms() - last_pass <= refresh_period_ms && !peer_refresh_flag().exchange(false)) {
+        if (!retry && now_ms() - last_pass <= refresh_period_ms && !peer_refresh_flag().exchange(false)) {
             if (!running.threads.sleep_for(flag_check)) break;
             continue;
         }
         peer_refresh_flag() = false;
         last_pass = now_ms();
-        std::vector<std::string> addresses = db_get_recent_peer_ips();
-        addresses.push_back(hotspot_gateway_address);
-        for (const std::string& address : addresses) {
-            if (core_stopping()) break;
-            pool.enqueue([address] { ping_peer(address); });
-        }
+        // A failing pass ends the pass, not the loop: it is tried again shortly.
+        retry = !run_logged("peer refresh", [&pool] {
+            std::vector<std::string> addresses = db_get_recent_peer_ips();
+            addresses.push_back(hotspot_gateway_address);
+            for (const std::string& address : addresses) {
+                if (core_stopping()) break;
+                pool.enqueue([address] { ping_peer(address); });
+            }
+        });
+        if (retry && !running.threads.sleep_for(failed_pass_retry)) break;
     }
     // The pool's destructor runs what is queued: those pings see the stop and end at once.
 }

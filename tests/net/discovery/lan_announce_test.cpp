@@ -26,6 +26,7 @@
 #include "core_lib/store/settings.h"
 #include "tests/support/net_test_support.h"
 #include "tests/support/network_platform.h"
+#include "tests/support/store_locker.h"
 #include "tests/support/stub_peer.h"
 #include "tests/support/temp_services.h"
 #include "tests/support/temp_store.h"
@@ -287,6 +288,24 @@ TEST_F(LanAnnounce, ABurstGoesToEveryBroadcastAddressAndClearsTheFlag) {
         EXPECT_EQ(device->receive(), make_datagram());
     }
     EXPECT_FALSE(lan_announce_flag());
+}
+
+TEST_F(LanAnnounce, ABurstThatFindsTheStoreLockedIsSentOnceItIsFree) {
+    testing::network_doubles doubles = testing::install_network_doubles();
+    doubles.platform->set_broadcast_addresses({"127.0.0.2"});
+    udp_device device("127.0.0.2", port);
+    ASSERT_TRUE(device.bound());
+    testing::store_locker locker(store);
+    ASSERT_TRUE(locker.locked()) << "the other program did not get its lock";
+    lan_announce_flag() = true;
+    services->net().threads.start("lan announce", lan_announce_loop);
+    // The announce names this device, which the locked store cannot tell.
+    EXPECT_EQ(device.receive(3s), std::nullopt);
+
+    ASSERT_TRUE(locker.release());
+    const auto sent = device.receive(60s);
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(*sent, make_datagram());
 }
 
 TEST_F(LanAnnounce, QueuedDatagramsGoToTheAnnouncePortOfTheirAddressOnly) {

@@ -2,12 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "core_lib/net/net_state.h"
 #include "core_lib/net/peers/peer_directory.h"
+#include "core_lib/platform/platform_state.h"
 #include "core_lib/store/service_flags.h"
 #include "tests/support/network_platform.h"
 #include "tests/support/stub_peer.h"
@@ -140,6 +145,34 @@ TEST_F(NetworkWatch, TheLoopNoticesANewNetworkWithinItsPeriod) {
     ASSERT_TRUE(testing::wait_until([&] { return store.ui().count("peers_updated") == 1; }));
     EXPECT_TRUE(peer_ip_snapshot().empty());
     ASSERT_TRUE(testing::wait_until([] { return flags_raised(); }));
+}
+
+// A platform whose addresses cannot be read for its first few looks.
+class failing_network_platform : public testing::network_platform {
+public:
+    std::vector<std::string> get_broadcast_addresses() override {
+        if (failures.load() > 0) {
+            --failures;
+            throw std::runtime_error("no addresses now");
+        }
+        return network_platform::get_broadcast_addresses();
+    }
+    std::atomic<int> failures{0};
+};
+
+TEST_F(NetworkWatch, ALookThatFailsEndsThatLookAndNotTheLoop) {
+    testing::temp_services services;
+    auto failing = std::make_shared<failing_network_platform>();
+    failing->set_data_folder(doubles.platform->get_data_folder_path());
+    failing->set_local_folder(doubles.platform->get_local_folder_path());
+    failing->set_broadcast_addresses({"192.168.1.255"});
+    failing->set_wifi("Home", "aa:bb:cc:00:00:01");
+    failing->failures = 2;
+    current_platform::get().set_services(failing);
+    lower_flags();
+    services.net().threads.start("network watch", network_watch_loop);
+    ASSERT_TRUE(
+        testing::wait_until([&] { return failing->failures.load() == 0 && flags_raised(); }, std::chrono::seconds(60)));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core_lib/foundation/json.h"
@@ -14,6 +15,7 @@
 #include "core_lib/store/service_flags.h"
 #include "core_lib/store/settings.h"
 #include "tests/support/net_test_support.h"
+#include "tests/support/store_locker.h"
 #include "tests/support/stub_peer.h"
 #include "tests/support/temp_services.h"
 #include "tests/support/temp_store.h"
@@ -109,6 +111,24 @@ TEST_F(PeerRefresh, TheLoopPingsTheStoredAddressesWhenTheFlagIsRaised) {
     peer_refresh_flag() = true;
     ASSERT_TRUE(wait_until([&] { return r->count(ping) == 2 && self->count(ping) == 2; }));
     EXPECT_EQ(peer_ip_snapshot(), (std::map<std::string, std::string>{{"peer-r", "127.0.0.2"}}));
+}
+
+// The store locked by another program while the core starts: the pass fails, and the
+// loop tries again until it can read the addresses.
+TEST_F(PeerRefresh, APassThatFindsTheStoreLockedIsTriedAgainOnceItIsFree) {
+    db_upsert_device("peer-r", "old/os", "Old Name", "127.0.0.2");
+    testing::store_locker locker(store);
+    ASSERT_TRUE(locker.locked()) << "the other program did not get its lock";
+    peer_refresh_flag() = true;
+    services->net().threads.start("peer refresh", refresh_peers_loop);
+    ASSERT_TRUE(wait_until([] { return !peer_refresh_flag(); }));
+    // Long enough for the store to give up waiting for the lock.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    EXPECT_EQ(r->count(ping), 0);
+
+    ASSERT_TRUE(locker.release());
+    ASSERT_TRUE(wait_until([&] { return r->count(ping) >= 1; }, std::chrono::seconds(60)));
+    ASSERT_TRUE(wait_until([] { return get_peer_ip("peer-r") == "127.0.0.2"; }));
 }
 
 }  // namespace
