@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core_lib/foundation/peer_limits.h"
 #include "core_lib/store/shared_pending.h"
 #include "tests/net/web_share/web_share_fixture.h"
 
@@ -69,6 +70,55 @@ TEST_F(WebShareNotices, APageThatSendsTooMuchIsClosed) {
     page.send_text(std::string(std::size_t{64} * 1024, 'x'));
     EXPECT_TRUE(page.wait_closed(5s));
     ASSERT_TRUE(server_holds(0));
+}
+
+TEST_F(WebShareNotices, OpenPagesAreCappedPerAddressAndInAll) {
+    std::vector<std::unique_ptr<test_page>> pages;
+    for (std::size_t i = 0; i < limits::web_pages_per_address; ++i) {
+        pages.push_back(std::make_unique<test_page>(port_, "/", "127.0.8.1"));
+        ASSERT_TRUE(pages.back()->open()) << "page " << i;
+    }
+    EXPECT_FALSE(test_page(port_, "/", "127.0.8.1").open()) << "one more from the same address";
+    // Other addresses up to the cap of all pages, then no more from anywhere.
+    for (std::size_t i = pages.size(); i < limits::web_pages; ++i) {
+        const std::string address = "127.0.9." + std::to_string(1 + i / limits::web_pages_per_address);
+        pages.push_back(std::make_unique<test_page>(port_, "/", address));
+        ASSERT_TRUE(pages.back()->open()) << "page " << i << " from " << address;
+    }
+    ASSERT_TRUE(server_holds(limits::web_pages));
+    EXPECT_FALSE(test_page(port_, "/", "127.0.10.1").open()) << "a new address over the cap of all";
+    const std::vector<std::pair<std::string, std::string>> upgrade = {
+        {"Connection", "Upgrade"},
+        {"Upgrade", "websocket"},
+        {"Sec-WebSocket-Version", "13"},
+        {"Sec-WebSocket-Key", "dGhlIHNhbXBsZSBub25jZQ=="}};
+    EXPECT_EQ(testing::web_test::raw_get(port_, "/", upgrade, "127.0.10.1").status, 503u) << "and told so";
+    // Refused pages leave the page's own fetches served, and the notices go on.
+    EXPECT_EQ(testing::web_test::raw_get(port_, "/", {}, "127.0.10.1").status, 200u);
+    share("new.txt", "new");
+    EXPECT_TRUE(pages.front()->wait_for_frames(1, 2s));
+    // A page that leaves gives its place back.
+    pages.pop_back();
+    ASSERT_TRUE(server_holds(limits::web_pages - 1));
+    EXPECT_TRUE(test_page(port_, "/", "127.0.10.1").open());
+}
+
+TEST_F(WebShareNotices, APageSendingFramesFasterThanASmallRateIsClosed) {
+    test_page calm(port_, "/");
+    test_page flooding(port_, "/", "127.0.11.1");
+    ASSERT_TRUE(calm.open());
+    ASSERT_TRUE(flooding.open());
+    for (unsigned i = 0; i < limits::page_frame_burst * 10; ++i) flooding.send_text("x");
+    EXPECT_TRUE(flooding.wait_closed(5s));
+    ASSERT_TRUE(server_holds(1));
+    // A page within the rate stays.
+    for (int i = 0; i < 5; ++i) {
+        calm.send_text("ping from the page");
+        std::this_thread::sleep_for(200ms);
+    }
+    share("new.txt", "new");
+    EXPECT_TRUE(calm.wait_for_frames(1, 2s));
+    EXPECT_FALSE(calm.wait_closed(100ms));
 }
 
 TEST_F(WebShareNotices, ChangesWhileNoPageIsOpenAreNotKeptForLaterPages) {
