@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <thread>
 
@@ -202,8 +203,15 @@ TEST_F(ManyAddressesWebShare, EveryCodeTriedFromAllAddressesFindsNothing) {
         done = true;
     });
     int fetches = 0;
+    const auto started = clock_type::now();
     const std::vector<std::string> failed = browse_until(done, &fetches);
     attack.join();
+    // For the hostile-load bench.
+    std::cout << "web-share guesses: " << tried << " codes from " << sources_.size() << " addresses in "
+              << std::chrono::duration_cast<std::chrono::seconds>(clock_type::now() - started).count()
+              << " s: " << statuses[200] << " accepted, " << statuses[401] << " wrong, " << statuses[429]
+              << " refused, " << statuses[0] << " failed; honest fetches " << fetches - static_cast<int>(failed.size())
+              << "/" << fetches << " answered, victim RSS " << victim_rss_kb() / 1024 << " MB\n";
 
     EXPECT_EQ(tried, 10000) << "the attack did not get through its codes in time";
     EXPECT_EQ(statuses[200], 0) << "the code was found and a shared file read";
@@ -263,6 +271,9 @@ TEST_F(ManyAddressesWebShare, HeldAndFloodingWebSocketsLeaveThePageToOthers) {
     int fetches = 0;
     const std::vector<std::string> failed = browse_until(done, &fetches);
     attack.join();
+    std::cout << "web-share websockets: " << held << " of 512 held, " << refused << " refused, " << closed_by_flood
+              << " closed by the victim during the flood; honest fetches " << fetches - static_cast<int>(failed.size())
+              << "/" << fetches << " answered, victim RSS " << victim_rss_kb() / 1024 << " MB\n";
 
     EXPECT_GT(held, 0);
     EXPECT_LE(held, static_cast<int>(vandrel::limits::web_pages));
