@@ -53,7 +53,7 @@ web_code_guard::verdict web_code_guard::check(const std::string& address, const 
         auto found = records_.find(group);
         const bool group_locked = found != records_.end() && now < found->second.locked_until;
         const bool all_locked = now < lockdown_until_;
-        if ((group_locked || all_locked) && !is_known(address, given, now)) {
+        if ((group_locked || all_locked) && !let_through(address, given, now)) {
             if (retry_after != nullptr) {
                 clock::time_point until = all_locked ? lockdown_until_ : clock::time_point{};
                 if (group_locked) until = std::max(until, found->second.locked_until);
@@ -93,10 +93,14 @@ std::chrono::seconds web_code_guard::spend_budget(clock::time_point now) {
     return length;
 }
 
-bool web_code_guard::is_known(const std::string& address, const std::string& code, clock::time_point now) const {
+bool web_code_guard::let_through(const std::string& address, const std::string& code, clock::time_point now) {
     auto found = known_.find(address);
-    return found != known_.end() && now - found->second.last_right < known_for && !code.empty() &&
-           same_code(code, found->second.code);
+    if (found == known_.end()) return false;
+    if (now - found->second.last_right < known_for && !code.empty() && same_code(code, found->second.code)) return true;
+    // Anything else from it loses the pass: a host behind the same address gets no
+    // guesses through a lock.
+    known_.erase(found);
+    return false;
 }
 
 void web_code_guard::remember(const std::string& address, const std::string& code, clock::time_point now) {

@@ -5,8 +5,8 @@
 // `wrong_codes_per_window` wrong codes within `budget_window`, every code is refused for
 // a lock-down of `first_lockdown`, doubling with each lock-down until a day passes
 // without one, so a host with many addresses tries a few hundred codes a day at most.
-// An address that gave the current code within `known_for` is still checked while locked,
-// so a page already open keeps working. A right code clears its group's record. At most
+// An address that gave the current code within `known_for` is let through a lock with that
+// code, so a page already open keeps working; any other code from it ends that. A right code clears its group's record. At most
 // `max_addresses` group records are kept: when full, the one whose lock ends first goes.
 // Thread-safe.
 #pragma once
@@ -67,7 +67,9 @@ private:
     // Counts a wrong code against the budget of all addresses; the length of the
     // lock-down it starts, or zero.
     std::chrono::seconds spend_budget(clock::time_point now);
-    bool is_known(const std::string& address, const std::string& code, clock::time_point now) const;
+    // Whether a lock lets the address through: it gave this code lately. Anything else
+    // from it during a lock forgets it.
+    bool let_through(const std::string& address, const std::string& code, clock::time_point now);
     void remember(const std::string& address, const std::string& code, clock::time_point now);
     record& record_of(const std::string& group);
 

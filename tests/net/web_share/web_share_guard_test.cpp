@@ -197,6 +197,7 @@ TEST_F(WebCodeLockdown, EveryCodeFromManyAddressesDoesNotFitInADay) {
 TEST_F(WebCodeLockdown, APageThatGaveTheCodeKeepsWorkingThroughLocks) {
     EXPECT_EQ(guess("fe80::1", "4711"), verdict::right);
     EXPECT_EQ(guess("10.3.0.1", "4711"), verdict::right);
+    EXPECT_EQ(guess("10.3.0.2", "4711"), verdict::right);
     // Others of its /64 lock the group, then many addresses lock everything.
     for (int i = 2; i < 7; ++i) guess("fe80::" + std::to_string(i), "0000");
     spread_wrong(web_code_guard::wrong_codes_per_window - 5);
@@ -205,7 +206,9 @@ TEST_F(WebCodeLockdown, APageThatGaveTheCodeKeepsWorkingThroughLocks) {
     EXPECT_EQ(guess("10.3.0.1", "4711"), verdict::right);
     // It cannot guess through them, and a new code must be given anew.
     EXPECT_EQ(guess("10.3.0.1", "1111"), verdict::locked);
-    EXPECT_EQ(guard.check("10.3.0.1", "5555", "5555"), verdict::locked);
+    EXPECT_EQ(guess("10.3.0.1", "4711"), verdict::locked) << "a wrong code through a lock loses the pass";
+    EXPECT_EQ(guess("10.3.0.2", "4711"), verdict::right) << "before the lock";
+    EXPECT_EQ(guard.check("10.3.0.2", "5555", "5555"), verdict::locked);
     EXPECT_EQ(guess("fe80::2", "4711"), verdict::locked);
     // Known for a while only.
     now += web_code_guard::known_for;

@@ -73,12 +73,22 @@ TEST_F(WebShareNotices, APageThatSendsTooMuchIsClosed) {
 }
 
 TEST_F(WebShareNotices, OpenPagesAreCappedPerAddressAndInAll) {
+    // The status a new page from the address gets to its upgrade.
+    const auto upgrade_status = [this](const std::string& address) {
+        return testing::web_test::raw_get(port_, "/",
+                                          {{"Connection", "Upgrade"},
+                                           {"Upgrade", "websocket"},
+                                           {"Sec-WebSocket-Version", "13"},
+                                           {"Sec-WebSocket-Key", "dGhlIHNhbXBsZSBub25jZQ=="}},
+                                          address)
+            .status;
+    };
     std::vector<std::unique_ptr<test_page>> pages;
     for (std::size_t i = 0; i < limits::web_pages_per_address; ++i) {
         pages.push_back(std::make_unique<test_page>(port_, "/", "127.0.8.1"));
         ASSERT_TRUE(pages.back()->open()) << "page " << i;
     }
-    EXPECT_FALSE(test_page(port_, "/", "127.0.8.1").open()) << "one more from the same address";
+    EXPECT_EQ(upgrade_status("127.0.8.1"), 503u) << "one more from the same address";
     // Other addresses up to the cap of all pages, then no more from anywhere.
     for (std::size_t i = pages.size(); i < limits::web_pages; ++i) {
         const std::string address = "127.0.9." + std::to_string(1 + i / limits::web_pages_per_address);
@@ -86,13 +96,7 @@ TEST_F(WebShareNotices, OpenPagesAreCappedPerAddressAndInAll) {
         ASSERT_TRUE(pages.back()->open()) << "page " << i << " from " << address;
     }
     ASSERT_TRUE(server_holds(limits::web_pages));
-    EXPECT_FALSE(test_page(port_, "/", "127.0.10.1").open()) << "a new address over the cap of all";
-    const std::vector<std::pair<std::string, std::string>> upgrade = {
-        {"Connection", "Upgrade"},
-        {"Upgrade", "websocket"},
-        {"Sec-WebSocket-Version", "13"},
-        {"Sec-WebSocket-Key", "dGhlIHNhbXBsZSBub25jZQ=="}};
-    EXPECT_EQ(testing::web_test::raw_get(port_, "/", upgrade, "127.0.10.1").status, 503u) << "and told so";
+    EXPECT_EQ(upgrade_status("127.0.10.1"), 503u) << "a new address over the cap of all";
     // Refused pages leave the page's own fetches served, and the notices go on.
     EXPECT_EQ(testing::web_test::raw_get(port_, "/", {}, "127.0.10.1").status, 200u);
     share("new.txt", "new");
