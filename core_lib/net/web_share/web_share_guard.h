@@ -6,9 +6,8 @@
 // a lock-down of `first_lockdown`, doubling with each lock-down until a day passes
 // without one, so a host with many addresses tries a few hundred codes a day at most.
 // An address that gave the current code within `known_for` is let through a lock with that
-// code, so a page already open keeps working; any other code from it ends that. A right code clears its group's record. At most
-// `max_addresses` group records are kept: when full, the one whose lock ends first goes.
-// Thread-safe.
+// code, so a page already open keeps working; any other code from it ends that. A right code clears its group's record.
+// At most `max_addresses` group records are kept: when full, the one whose lock ends first goes. Thread-safe.
 #pragma once
 
 #include <chrono>
