@@ -60,5 +60,7 @@ inline constexpr std::size_t web_pages_per_address = 4;
 // Frames a page may send (it needs none): a burst, then so many a second; more closes it.
 inline constexpr unsigned page_frame_burst = 20;
 inline constexpr unsigned page_frames_per_second = 10;
+// Bytes read from a page a second, whatever its frames hold.
+inline constexpr std::size_t page_read_bytes_per_second = std::size_t{16} * 1024;
 
 }  // namespace vandrel::limits

@@ -36,6 +36,8 @@ http::request<http::empty_body> upgrade_request_of(const http_request& request) 
     return message;
 }
 
+using page_stream = beast::basic_stream<net::ip::tcp, net::any_io_executor, beast::simple_rate_policy>;
+
 // Frames a page sent, against a burst and a rate refilled as time goes.
 class frame_budget {
 public:
@@ -63,7 +65,10 @@ private:
 class notice_client : public std::enable_shared_from_this<notice_client> {
 public:
     notice_client(upgraded_connection connection, std::shared_ptr<web_share_notices> hub)
-        : ws_(std::move(connection.socket)), admitted_(std::move(connection.admitted)), hub_(std::move(hub)) {}
+        : ws_(std::move(connection.socket)), admitted_(std::move(connection.admitted)), hub_(std::move(hub)) {
+        // Frames without payload never end a read: the bytes themselves are rationed.
+        ws_.next_layer().rate_policy().read_limit(limits::page_read_bytes_per_second);
+    }
 
     ~notice_client() { hub_->closed(this); }
 
@@ -163,7 +168,7 @@ private:
         });
     }
 
-    websocket::stream<beast::tcp_stream> ws_;
+    websocket::stream<page_stream> ws_;
     std::shared_ptr<void> admitted_;
     std::shared_ptr<web_share_notices> hub_;
     beast::flat_buffer incoming_;

@@ -4,7 +4,8 @@
 // dropped. Open pages are capped in all and per address group (limits::web_pages,
 // web_pages_per_address): an upgrade over a cap is answered 503 and closed. Frames that
 // pages send are read and ignored; a page that sends more than a small rate of them
-// (limits::page_frame_burst, page_frames_per_second) is closed. A connection lives on
+// (limits::page_frame_burst, page_frames_per_second) is closed, and what any page sends
+// is read at a bounded rate (limits::page_read_bytes_per_second). A connection lives on
 // the server's io_context and ends with it.
 #pragma once
 

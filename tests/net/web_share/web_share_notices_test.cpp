@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/asio/read_until.hpp>
+#include <boost/asio/streambuf.hpp>
+#include <boost/asio/write.hpp>
+
 #include "core_lib/foundation/peer_limits.h"
 #include "core_lib/store/shared_pending.h"
 #include "tests/net/web_share/web_share_fixture.h"
@@ -123,6 +127,44 @@ TEST_F(WebShareNotices, APageSendingFramesFasterThanASmallRateIsClosed) {
     share("new.txt", "new");
     EXPECT_TRUE(calm.wait_for_frames(1, 2s));
     EXPECT_FALSE(calm.wait_closed(100ms));
+}
+
+TEST_F(WebShareNotices, FramesWithoutPayloadAreReadOnlyAtABoundedRate) {
+    // A page that sends one message of empty fragments without end: no read ever ends, so
+    // only the bytes themselves can be rationed.
+    namespace net = boost::asio;
+    net::io_context io;
+    net::ip::tcp::socket socket(io);
+    socket.connect({net::ip::make_address("127.0.0.1"), port_});
+    const std::string upgrade =
+        "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
+        "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
+    net::write(socket, net::buffer(upgrade));
+    net::streambuf answer;
+    net::read_until(socket, answer, "\r\n\r\n");
+    ASSERT_TRUE(server_holds(1));
+    // A text frame that is not the last, then empty continuations, each masked.
+    net::write(socket, net::buffer(std::string("\x01\x80\x00\x00\x00\x00", 6)));
+    std::string frames;
+    while (frames.size() < std::size_t{64} * 1024) frames += std::string("\x00\x80\x00\x00\x00\x00", 6);
+    socket.non_blocking(true);
+    std::size_t accepted = 0;
+    std::size_t at = 0;
+    const auto end = std::chrono::steady_clock::now() + 2s;
+    while (std::chrono::steady_clock::now() < end) {
+        boost::system::error_code ec;
+        const std::size_t n = socket.write_some(net::buffer(frames.data() + at, frames.size() - at), ec);
+        if (ec == net::error::would_block) {
+            std::this_thread::sleep_for(1ms);
+            continue;
+        }
+        ASSERT_FALSE(ec) << ec.message();
+        accepted += n;
+        // The buffer is whole frames alike, so going round it keeps the frames whole.
+        at = (at + n) % frames.size();
+    }
+    // The socket buffers of both ends hold a few MiB; the rest was never read.
+    EXPECT_LT(accepted, std::size_t{32} * 1024 * 1024);
 }
 
 TEST_F(WebShareNotices, ChangesWhileNoPageIsOpenAreNotKeptForLaterPages) {
