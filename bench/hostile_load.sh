@@ -14,3 +14,12 @@ build="${BUILD:-build}"
 cmake --build "$build" -j "$(nproc)" --target host_tests mesk >/dev/null
 MESK_LOAD_SECONDS="${SECONDS_OF_LOAD:-60}" \
   "$build/tests/host_tests" --gtest_filter='MeskUnderLoad.*' | grep -E '^pings|^handshake flood|OK|FAILED'
+
+# --- Web share against one host with many addresses (150 IPv4, 2,000 IPv6 link-local) ---
+# Every code tried once from all those addresses in turn, then 512 WebSockets held and
+# flooded with frames, each while an honest browser on another host fetches the page, its
+# API and a shared file: prints the guesses accepted, wrong and refused, the WebSockets
+# held, refused and closed, the honest fetches answered and the victim's resident memory.
+# Needs root (the end-to-end suite's network namespaces).
+cmake --build "$build" -j "$(nproc)" --target e2e_tests mesk >/dev/null
+"$build/tests/e2e/e2e_tests" --gtest_filter='ManyAddressesWebShare.*' | grep -E '^web-share|OK|FAILED'

@@ -52,4 +52,15 @@ inline constexpr std::size_t pending_proofs = 64;
 // How long a proof (a ping to the claimed address) may take.
 inline constexpr std::chrono::milliseconds proof_time{5000};
 
+// Pages of the web share with their notice WebSocket open: in all, and per address
+// group (limits count an IPv6 /64 as one address). Well under the connections of a
+// server, so the page's own fetches always find room.
+inline constexpr std::size_t web_pages = 64;
+inline constexpr std::size_t web_pages_per_address = 4;
+// Frames a page may send (it needs none): a burst, then so many a second; more closes it.
+inline constexpr unsigned page_frame_burst = 20;
+inline constexpr unsigned page_frames_per_second = 10;
+// Bytes read from a page a second, whatever its frames hold.
+inline constexpr std::size_t page_read_bytes_per_second = std::size_t{16} * 1024;
+
 }  // namespace vandrel::limits

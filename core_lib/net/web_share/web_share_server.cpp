@@ -13,6 +13,7 @@
 #include "core_lib/net/transfer/file_service.h"
 #include "core_lib/net/transfer/input_stream.h"
 #include "core_lib/net/web_share/web_share_api.h"
+#include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/service_flags.h"
 #include "core_lib/store/settings.h"
 #include "core_lib/store/shared_pending.h"
@@ -279,7 +280,10 @@ web_share_server::~web_share_server() {
 std::unique_ptr<web_share_server> run_web_mode_server(const web_share_setup& setup, std::string& error) {
     auto manager = std::make_unique<io_manager>("web share server", std::chrono::milliseconds(50), server_io_threads());
     auto pages = std::make_shared<web_share_notices>();
-    auto guard = std::make_shared<web_code_guard>();
+    auto guard = std::make_shared<web_code_guard>(web_code_guard::clock::now, [](std::chrono::seconds length) {
+        std::cerr << "web share: too many wrong codes, every code refused for " << length.count() << " s\n";
+        send_to_ui(lockdown_event(length));
+    });
     http_server_config config;
     config.host = setup.host;
     config.port = setup.port;

@@ -4,7 +4,9 @@
 // the header "x_mesk_web_mode_code"), the shared files under "/file/v1/ID" (the code in
 // that header or in a `code` query parameter, for links and media elements) with byte
 // ranges, and a WebSocket on any path that tells open pages when the shared files
-// change. Wrong codes lock their address out for a while (web_share_guard.h). It runs on
+// change. Wrong codes lock their address group, or past a budget every address, out for
+// a while, and a lock-down of every address is told to the interface as
+// "web_share_locked" (web_share_guard.h). It runs on
 // manager threads of its own with the limits and caps of the REST server; destroying
 // it closes the listener and every connection at once.
 #pragma once

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "core_lib/foundation/json.h"
+#include "core_lib/foundation/peer_limits.h"
 #include "core_lib/foundation/sha256.h"
 #include "core_lib/platform/platform_services.h"
 #include "core_lib/store/app_version.h"
@@ -408,6 +409,28 @@ TEST_F(WebShareServer, FiveWrongCodesLockTheirAddressOutAndNoOther) {
               200u);
 }
 
+TEST_F(WebShareServer, WrongCodesFromManyAddressesLockEveryAddressOutAndTellTheInterface) {
+    const std::string id = share("clip.bin", "clip bytes");
+    const std::vector<std::pair<std::string, std::string>> wrong = {{"x_mesk_web_mode_code", wrong_code()}};
+    // A browser that gave the code before.
+    EXPECT_EQ(raw_get(port_, "/file/v1/" + id + "?code=" + code_, {}, "127.0.12.1").status, 200u);
+    // Fewer than five wrong codes from each address: no address is locked out alone.
+    for (int i = 0; i < web_code_guard::wrong_codes_per_window; ++i) {
+        const std::string address = "127.0.13." + std::to_string(1 + i / 3);
+        EXPECT_EQ(raw_get(port_, "/http_mode_api/v1/protected_check_code", wrong, address).status, 401u)
+            << "guess " << i + 1;
+    }
+    for (const std::string address : {"127.0.14.1", "127.0.13.1"}) {
+        const raw_reply refused = raw_get(port_, "/file/v1/" + id + "?code=" + code_, {}, address);
+        EXPECT_EQ(refused.status, 429u) << address;
+        EXPECT_EQ(refused.field("Retry-After"), "60");
+    }
+    EXPECT_EQ(store_.ui().count("web_share_locked"), 1u);
+    EXPECT_EQ(raw_get(port_, "/file/v1/" + id + "?code=" + code_, {}, "127.0.12.1").body, "clip bytes")
+        << "the browser that gave the code keeps its page";
+    EXPECT_EQ(raw_get(port_, "/", {}, "127.0.14.1").status, 200u) << "what needs no code is still served";
+}
+
 TEST_F(WebShareServer, NamesInTheDispositionCannotBreakTheHeader) {
     struct row {
         std::string name;
@@ -433,9 +456,16 @@ TEST_F(WebShareServer, NamesInTheDispositionCannotBreakTheHeader) {
 TEST_F(WebShareServer, ConnectionsAreCappedPerAddressPagesIncluded) {
     const std::size_t cap = peer_server_limits().max_connections_per_address;
     std::vector<std::unique_ptr<test_page>> pages;
-    for (std::size_t i = 0; i < cap; ++i) {
+    for (std::size_t i = 0; i < limits::web_pages_per_address; ++i) {
         pages.push_back(std::make_unique<test_page>(port_, "/", "127.0.5.1"));
         ASSERT_TRUE(pages.back()->open()) << "page " << i;
+    }
+    // Plain connections fill the rest of the address's share.
+    std::vector<std::unique_ptr<test::test_connection>> plain;
+    for (std::size_t i = pages.size(); i < cap; ++i) {
+        plain.push_back(std::make_unique<test::test_connection>(port_, false, "127.0.0.1", 5s, "127.0.5.1"));
+        const auto reply = plain.back()->request("GET", "/http_mode_api/v1/hello_world");
+        ASSERT_EQ(reply.status, 200u) << "connection " << i;
     }
     // One more from the same address is closed at once; another address is served.
     test::test_connection over(port_, false, "127.0.0.1", 5s, "127.0.5.1");
