@@ -16,10 +16,12 @@
 #include "core_lib/net/peers/peer_api.h"
 #include "core_lib/net/peers/peer_directory.h"
 #include "core_lib/net/peers/self_calls.h"
+#include "core_lib/net/transfer/output_stream.h"
 #include "core_lib/platform/platform_services.h"
 #include "core_lib/selftest/self_test_run.h"
 #include "core_lib/store/downloads.h"
 #include "core_lib/store/peer_addresses.h"
+#include "core_lib/store/received_files.h"
 #include "core_lib/store/settings.h"
 
 namespace vandrel {
@@ -166,12 +168,12 @@ void send_to_self(self_test_run& run, loopback_file& file, const std::string& ow
                          fetch["status"].string_value());
 }
 
-// Bytes on disk of the file, whole or still under its temporary name.
+// Bytes on disk of the file, whole or still in its partial file.
 std::uint64_t bytes_arrived(const loopback_file& file) {
-    const std::string name = safe_file_name(file.name);
+    if (file.file_id.empty()) return 0;
     std::uint64_t bytes = 0;
-    for (const std::string& each : {name, temporary_file_name(name)}) {
-        const std::string path = file_on_disk(download_target_for_file(each));
+    for (const std::string& path :
+         {file_on_disk(db_received_file_path(file.file_id)), partial_file_path(file.name, file.file_id)}) {
         std::error_code error;
         const std::uintmax_t size = path.empty() ? 0 : std::filesystem::file_size(path, error);
         if (!error) bytes += size;
