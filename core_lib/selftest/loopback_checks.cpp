@@ -181,8 +181,13 @@ std::uint64_t bytes_arrived(const loopback_file& file) {
     return bytes;
 }
 
+// Where the store says the file arrived; "" until it did.
+std::string arrived_at(const loopback_file& file) {
+    return file.file_id.empty() ? "" : db_received_file_path(file.file_id);
+}
+
 bool arrived(const loopback_file& file) {
-    const std::string target = download_target_for_file(file.name);
+    const std::string target = arrived_at(file);
     return !file_on_disk(target).empty() && get_file_size(target) == file.size;
 }
 
@@ -236,7 +241,7 @@ void check_file_transfers(self_test_run& run, const std::string& own_id) {
     if (run.stopping()) return;
 
     for (const loopback_file& file : files) {
-        const std::string target = download_target_for_file(file.name);
+        const std::string target = arrived_at(file);
         report.assert_true("files", " file exists " + target, readable(target));
         report.assert_equals("files", "file size matches for downloads " + target, static_cast<std::int64_t>(file.size),
                              static_cast<std::int64_t>(get_file_size(target)));
