@@ -124,7 +124,7 @@ std::string download_target_for_file(FutureAccessList& list, const DownloadFolde
     if (folder.empty()) return {};
     const std::string token = list.add(folder);
     if (token.empty()) return {};
-    return token + "||" + clean;
+    return token + "|" + safe_folder_path(name) + "|" + clean;
 }
 
 }  // namespace vandrel

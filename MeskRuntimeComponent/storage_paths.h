@@ -60,8 +60,9 @@ std::string others_folder(const FutureAccessList& list, const std::string& other
 // The folder that receives a file of that name.
 std::string folder_for_mime_category(const DownloadFolders& folders, const std::string& name);
 
-// "token||name" for a received file: name = safe_file_name(name), the folder by its
-// MIME category, added to the list. "" when that folder cannot be granted.
+// "token|folders|name" for a received file: name = safe_file_name(name), folders =
+// safe_folder_path(name) (the received relative folders, "" for none), the granted folder
+// by the name's MIME category, added to the list. "" when that folder cannot be granted.
 std::string download_target_for_file(FutureAccessList& list, const DownloadFolders& folders, const std::string& name);
 
 }  // namespace vandrel

@@ -163,6 +163,9 @@ ip netns exec "${names[0]}" nginx -p "$work" -c "$work/nginx.conf" -g 'daemon of
 nginx_pid=$!
 sleep 0.5
 
+# A file is arriving in the folder: its partial folder holds one.
+arriving() { [ -n "$(ls -A "$1/.mesk_partial" 2>/dev/null)" ]; }
+
 best_mesk="" best_curl="" best_curl_sync=""
 max_rss_a=0
 max_rss_b=0
@@ -172,14 +175,13 @@ for run in $(seq 1 "$runs"); do
   sync
   name="big-$run.bin"
   ln "$big" "$(pictures 0)/$name"
-  temporary="$(downloads 1)/$name.tmp.bin"
   done_text="\"download_completed\", \"chat_id\".*\"filepath\": \"$name\""
   before=$(count_lines 1 "$done_text")
   offer 1 "$(pictures 0)/$name"
   started=""
   deadline=$(($(now_ms) + 300000))
   while [ "$(count_lines 1 "$done_text")" -le "$before" ]; do
-    [ -z "$started" ] && [ -e "$temporary" ] && started=$(now_ms)
+    [ -z "$started" ] && arriving "$(downloads 1)" && started=$(now_ms)
     a=$(rss_kb "${pids[0]}")
     b=$(rss_kb "${pids[1]}")
     [ "$a" -gt "$max_rss_a" ] && max_rss_a=$a
@@ -256,14 +258,14 @@ for i in 1 2 3; do
 done
 for i in 1 2 3; do
   deadline=$(($(now_ms) + 60000))
-  until [ -e "$(downloads "$i")/three-$i.bin.tmp.bin" ]; do
+  until arriving "$(downloads "$i")"; do
     [ "$(now_ms)" -lt "$deadline" ] || { echo "file_transfer: device $i did not start its download" >&2; exit 1; }
     sleep 0.01
   done
 done
 busy_pings=$(pings 2)
 still=0
-for i in 1 2 3; do [ -e "$(downloads "$i")/three-$i.bin.tmp.bin" ] && still=$((still + 1)); done
+for i in 1 2 3; do arriving "$(downloads "$i")" && still=$((still + 1)); done
 
 # ---- figures --------------------------------------------------------------------------
 echo

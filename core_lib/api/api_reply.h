@@ -32,6 +32,8 @@ inline const std::string error_too_long = "too_long";
 inline const std::string error_too_many_files = "too_many_files";
 inline const std::string error_invalid_id = "invalid_id";
 inline const std::string error_id_taken = "id_taken";
+// An offered file's "filesize" is not a decimal byte count.
+inline const std::string error_invalid_file_size = "invalid_file_size";
 inline const std::string error_not_same_wifi = "_both_devices_are_not_connected_to_the_same_wifi";
 
 }  // namespace vandrel

@@ -77,7 +77,7 @@ Json::array prepare_download_entries(const Json::array& received, const std::str
         }
         const Json& entry = received[i];
         const std::string& file_name = entry["filename"].string_value();
-        entries.push_back(Json::object{{"filename", safe_file_name(file_name)},
+        entries.push_back(Json::object{{"filename", safe_relative_path(file_name)},
                                        {"filesize", entry["filesize"].string_value()},
                                        {"fileurl", download_target_for_file(file_name)},
                                        {"isDirectory", entry["isDirectory"].string_value()},
@@ -94,12 +94,14 @@ std::string check_offered_files(const Json& files) {
         const std::string& id = entry["id"].string_value();
         if (id.size() > limits::id_bytes) return error_too_long;
         if (!is_safe_id(id)) return error_invalid_id;
-        if (entry["filename"].string_value().size() > limits::file_name_bytes ||
-            entry["filesize"].string_value().size() > limits::size_text_bytes ||
-            entry["fileurl"].string_value().size() > limits::file_url_bytes ||
+        // A long name is kept cut to the limits of a received path (safe_relative_path),
+        // never a reason to refuse the other files.
+        if (entry["fileurl"].string_value().size() > limits::file_url_bytes ||
             entry["isDirectory"].string_value().size() > limits::size_text_bytes) {
             return error_too_long;
         }
+        // A size that is no byte count would complete an empty file.
+        if (!is_byte_count(entry["filesize"].string_value())) return error_invalid_file_size;
     }
     return "";
 }

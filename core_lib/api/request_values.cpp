@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 
 namespace vandrel {
 
@@ -54,6 +55,14 @@ std::uint64_t read_offset(const Json& value) {
     const decimal_digits digits = read_digits(value.string_value());
     if (!digits.any_digit) return 0;
     return digits.overflow ? largest_offset : std::min(digits.value, largest_offset);
+}
+
+bool is_byte_count(const std::string& text) {
+    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size() && value <= largest_offset;
 }
 
 }  // namespace vandrel

@@ -18,6 +18,10 @@ inline constexpr std::uint64_t largest_offset = static_cast<std::uint64_t>(std::
 // character. No digits, a '-' sign or a value beyond 64 bits give 0.
 std::uint64_t parse_u64_or_zero(const std::string& text);
 
+// Whether the text is a byte count as file entries carry it: decimal digits only, at
+// least one, and no more than the store keeps exactly (largest_offset).
+bool is_byte_count(const std::string& text);
+
 // A JSON number (its integer value, negatives as 0) or a decimal text as above.
 std::uint64_t read_count(const Json& value);
 

@@ -1,5 +1,8 @@
 #include "core_lib/foundation/file_names.h"
 
+#include <algorithm>
+
+#include "core_lib/foundation/sha256.h"
 #include "core_lib/foundation/text_utils.h"
 
 namespace vandrel {
@@ -42,6 +45,7 @@ std::string safe_file_name(const std::string& name, std::size_t max_bytes) {
     if (slash != std::string::npos) clean = clean.substr(slash + 1);
     clean = printable_utf8(clean);
     if (clean.empty() || clean == "." || clean == "..") clean = "file";
+    if (to_lower(clean) == partial_folder_name) clean = "_" + clean;
     if (clean.size() <= max_bytes) return clean;
 
     const auto dot = clean.rfind('.');
@@ -64,12 +68,37 @@ std::string file_extension_of(const std::string& name) {
     return cut_utf8(dot == std::string::npos ? name : name.substr(dot + 1), max_kept_extension_bytes);
 }
 
-std::string temporary_file_name(const std::string& safe_name) {
-    return safe_name + ".tmp." + file_extension_of(safe_name);
+std::string safe_folder_path(const std::string& name) {
+    const std::string file = safe_file_name(name);
+    const auto slash = name.rfind('/');
+    if (slash == std::string::npos) return "";
+    std::string folders;
+    std::size_t start = 0;
+    while (start < slash) {
+        const std::size_t end = std::min(name.find('/', start), slash);
+        const std::string step = name.substr(start, end - start);
+        start = end + 1;
+        // The same rule as for the name, so no step is "..", absolute or split.
+        const std::string clean = printable_utf8(sanitize_file_name(step));
+        if (clean.empty() || clean == "." || clean == "..") continue;
+        const std::string safe = safe_file_name(step);
+        const std::size_t grown = folders.size() + (folders.empty() ? 0 : 1) + safe.size();
+        if (grown + 1 + file.size() > max_relative_path_bytes) break;
+        folders += (folders.empty() ? "" : "/") + safe;
+    }
+    return folders;
 }
 
-std::string backup_file_name(const std::string& safe_name, std::uint64_t size) {
-    return safe_name + ".mesk_backup_" + std::to_string(size) + "." + file_extension_of(safe_name);
+std::string safe_relative_path(const std::string& name) {
+    const std::string folders = safe_folder_path(name);
+    return folders.empty() ? safe_file_name(name) : folders + "/" + safe_file_name(name);
+}
+
+std::string partial_file_name(const std::string& file_id) { return sha256_hex(file_id); }
+
+std::string backup_file_name(const std::string& safe_name, std::uint64_t size, unsigned attempt) {
+    const std::string count = attempt == 0 ? "" : "_" + std::to_string(attempt);
+    return safe_name + ".mesk_backup_" + std::to_string(size) + count + "." + file_extension_of(safe_name);
 }
 
 }  // namespace vandrel

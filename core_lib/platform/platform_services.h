@@ -36,6 +36,7 @@ public:
     // Folders and files. Folder paths end in "/".
     virtual std::string get_data_folder_path() = 0;
     virtual std::string get_local_folder_path() = 0;
+    // The storage path a received file of that (relative) name takes, its folders kept.
     virtual std::string download_target_for_file(const std::string& file_name) = 0;
     virtual std::uint64_t get_file_size(const std::string& storage_path) = 0;
 

@@ -16,10 +16,12 @@
 #include "core_lib/net/peers/peer_api.h"
 #include "core_lib/net/peers/peer_directory.h"
 #include "core_lib/net/peers/self_calls.h"
+#include "core_lib/net/transfer/output_stream.h"
 #include "core_lib/platform/platform_services.h"
 #include "core_lib/selftest/self_test_run.h"
 #include "core_lib/store/downloads.h"
 #include "core_lib/store/peer_addresses.h"
+#include "core_lib/store/received_files.h"
 #include "core_lib/store/settings.h"
 
 namespace vandrel {
@@ -166,12 +168,12 @@ void send_to_self(self_test_run& run, loopback_file& file, const std::string& ow
                          fetch["status"].string_value());
 }
 
-// Bytes on disk of the file, whole or still under its temporary name.
+// Bytes on disk of the file, whole or still in its partial file.
 std::uint64_t bytes_arrived(const loopback_file& file) {
-    const std::string name = safe_file_name(file.name);
+    if (file.file_id.empty()) return 0;
     std::uint64_t bytes = 0;
-    for (const std::string& each : {name, temporary_file_name(name)}) {
-        const std::string path = file_on_disk(download_target_for_file(each));
+    for (const std::string& path :
+         {file_on_disk(db_received_file_path(file.file_id)), partial_file_path(file.name, file.file_id)}) {
         std::error_code error;
         const std::uintmax_t size = path.empty() ? 0 : std::filesystem::file_size(path, error);
         if (!error) bytes += size;
@@ -179,8 +181,13 @@ std::uint64_t bytes_arrived(const loopback_file& file) {
     return bytes;
 }
 
+// Where the store says the file arrived; "" until it did.
+std::string arrived_at(const loopback_file& file) {
+    return file.file_id.empty() ? "" : db_received_file_path(file.file_id);
+}
+
 bool arrived(const loopback_file& file) {
-    const std::string target = download_target_for_file(file.name);
+    const std::string target = arrived_at(file);
     return !file_on_disk(target).empty() && get_file_size(target) == file.size;
 }
 
@@ -234,7 +241,7 @@ void check_file_transfers(self_test_run& run, const std::string& own_id) {
     if (run.stopping()) return;
 
     for (const loopback_file& file : files) {
-        const std::string target = download_target_for_file(file.name);
+        const std::string target = arrived_at(file);
         report.assert_true("files", " file exists " + target, readable(target));
         report.assert_equals("files", "file size matches for downloads " + target, static_cast<std::int64_t>(file.size),
                              static_cast<std::int64_t>(get_file_size(target)));

@@ -13,11 +13,14 @@
 #include "core_lib/foundation/file_names.h"
 #include "core_lib/net/peers/peer_directory.h"
 #include "core_lib/net/transfer/download_queue.h"
+#include "core_lib/net/transfer/output_stream.h"
 #include "core_lib/net/transfer/transfer_slots.h"
 #include "core_lib/platform/platform_services.h"
+#include "core_lib/store/chat_views.h"
 #include "core_lib/store/config.h"
 #include "core_lib/store/devices.h"
 #include "core_lib/store/peer_addresses.h"
+#include "core_lib/store/received_files.h"
 #include "core_lib/store/removals.h"
 #include "core_lib/store/settings.h"
 
@@ -34,14 +37,18 @@ constexpr auto settle_quiet = 1s;
 constexpr auto settle_limit = 5s;
 constexpr auto settle_poll = 100ms;
 
-// Where on disk the loop-back puts a received file of that name, and its temporary file.
-std::vector<std::string> received_paths(const std::string& file_name) {
+// Where on disk the loop-back's download of that id put its file, once it arrived, and
+// its partial file.
+std::vector<std::string> received_paths(const std::string& download_id, const std::string& file_name) {
     std::vector<std::string> paths;
-    const std::string name = safe_file_name(file_name);
-    for (const std::string& each : {name, temporary_file_name(name)}) {
-        const std::string target = download_target_for_file(each);
-        const std::string path = target.empty() ? "" : resolve_storage_path(target);
+    const Json files = db_get_download_file_urls(download_id, 10, 0);
+    for (const Json& file : files.array_items()) {
+        const std::string& id = file["id"].string_value();
+        const std::string arrived = db_received_file_path(id);
+        const std::string path = arrived.empty() ? "" : resolve_storage_path(arrived);
         if (!path.empty()) paths.push_back(path);
+        const std::string partial = partial_file_path(file_name, id);
+        if (!partial.empty()) paths.push_back(partial);
     }
     return paths;
 }
@@ -119,7 +126,7 @@ void self_test_footprint::stop_unsettled_transfers() {
         if (settled_.count(id) != 0) continue;
         stop_download(id);
         stopped_upload_id().add(id);
-        for (std::string& path : received_paths(name)) paths.push_back(std::move(path));
+        for (std::string& path : received_paths(id, name)) paths.push_back(std::move(path));
     }
     if (paths.empty()) return;
     // The transfer threads end a stopped file at its next piece; once nothing of it
@@ -162,6 +169,12 @@ void self_test_footprint::restore() {
         if (!wait_for_chat_lane(chat_lane_limit)) throw std::runtime_error("chats still being processed");
     });
     each.run("transfers", [this] { stop_unsettled_transfers(); });
+    // While the rows still say where the files went.
+    for (const auto& loopback : loopbacks_) {
+        each.run("received files", [&] {
+            for (const std::string& path : received_paths(loopback.first, loopback.second)) remove_file(path);
+        });
+    }
     for (const auto& chat : chats_) each.run("chats", [&] { db_delete_chat(chat.first, chat.second); });
     for (const auto& upload : uploads_) each.run("uploads", [&] { db_delete_upload(upload.first, upload.second); });
     for (const auto& download : downloads_) {
@@ -175,11 +188,6 @@ void self_test_footprint::restore() {
                              fake_device_["alias"].string_value(), fake_device_["last_ip"].string_value());
         }
     });
-    for (const auto& loopback : loopbacks_) {
-        each.run("received files", [&] {
-            for (const std::string& path : received_paths(loopback.second)) remove_file(path);
-        });
-    }
     for (const std::string& path : files_) remove_file(path);
     each.run("alias", [this] {
         const std::string now = get_alias();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core_lib/api/chat_pipeline.h"
+#include "core_lib/foundation/file_names.h"
 #include "core_lib/net/peers/peer_directory.h"
 #include "core_lib/store/chats.h"
 #include "core_lib/store/devices.h"
@@ -208,15 +209,17 @@ TEST_F(ChatPipelineTest, AnEmptyUploadCountsNothing) {
 
 TEST_F(ChatPipelineTest, ADownloadGetsCleanNamesLocalTargetsAndQueuedRows) {
     set_downloads_pending(false);
-    const Json data =
-        Json::object{{"files", Json::array{file_entry("f1", "a<b>.txt", "7"), file_entry("f2", "clip.mp4", "x")}}};
+    const Json data = Json::object{
+        {"files", Json::array{file_entry("f1", "a<b>.txt", "7"), file_entry("f2", "trip/../one/clip.mp4", "0")}}};
     call("/create_chat", chat_request("d1", "peer-a", own_id, data, "download"), peer_address);
     settle();
 
+    // The names keep their folders, each step made safe.
     EXPECT_EQ(
         store.rows("select id, filename, filesize, fileurl, status, download_id from files_to_receive order by id"),
-        (std::vector<std::vector<std::string>>{{"f1", "ab.txt", "7", "token||a<b>.txt", "queued", "d1"},
-                                               {"f2", "clip.mp4", "x", "token||clip.mp4", "queued", "d1"}}));
+        (std::vector<std::vector<std::string>>{
+            {"f1", "ab.txt", "7", "token||a<b>.txt", "queued", "d1"},
+            {"f2", "trip/one/clip.mp4", "0", "token||trip/../one/clip.mp4", "queued", "d1"}}));
     { EXPECT_TRUE(get_downloads_pending()); }
     EXPECT_EQ(store.platform().toasts().at(0).second, "files to get:2");
     const std::vector<Json> recorded = analytics("file_download");
@@ -226,6 +229,40 @@ TEST_F(ChatPipelineTest, ADownloadGetsCleanNamesLocalTargetsAndQueuedRows) {
     EXPECT_EQ(recorded[0]["mime_type"].string_value(), "video/mp4");
     // Three files handled at once: no progress notice.
     EXPECT_TRUE(events_of("feedback_for_peer").empty());
+}
+
+TEST_F(ChatPipelineTest, AnOfferedSizeThatIsNoByteCountRefusesTheOffer) {
+    for (const std::string size : {"abc", "", "-1", "1.5", " 7", "+7", "7 ", "0x10", "99999999999999999999"}) {
+        SCOPED_TRACE(size);
+        const Json data =
+            Json::object{{"files", Json::array{file_entry("f0", "a.txt", "1"), file_entry("f1", "b", size)}}};
+        const Json reply = call("/create_chat", chat_request("d1", "peer-a", own_id, data, "download"), peer_address);
+        EXPECT_EQ(reply["status"].string_value(), "error");
+        EXPECT_EQ(reply["error_code"].string_value(), "invalid_file_size");
+    }
+    settle();
+    EXPECT_EQ(store.text("select count(*) from files_to_receive"), "0");
+    EXPECT_EQ(chat_count(), 0);
+    const Json largest = Json::object{{"files", Json::array{file_entry("f2", "c", "9223372036854775807")}}};
+    EXPECT_EQ(call("/create_chat", chat_request("d2", "peer-a", own_id, largest, "download"), peer_address)["status"]
+                  .string_value(),
+              "success");
+}
+
+TEST_F(ChatPipelineTest, ALongNameIsKeptWithinThePathLimitsAndTheOfferTaken) {
+    std::string deep;  // eight folders of 38 characters
+    for (int i = 0; i < 8; ++i) deep += std::string(37, static_cast<char>('a' + i)) + std::to_string(i) + "/";
+    const std::string long_step = std::string(300, 's') + "/" + std::string(300, 'n') + ".txt";
+    const Json data =
+        Json::object{{"files", Json::array{file_entry("f1", deep + "short.txt", "1"), file_entry("f2", long_step, "1"),
+                                           file_entry("f3", "x", "1")}}};
+    const Json reply = call("/create_chat", chat_request("d1", "peer-a", own_id, data, "download"), peer_address);
+    EXPECT_EQ(reply["status"].string_value(), "success") << reply.dump();
+    settle();
+    EXPECT_EQ(store.text("select filename from files_to_receive where id = 'f1'"), deep + "short.txt");
+    const std::string kept = store.text("select filename from files_to_receive where id = 'f2'");
+    EXPECT_EQ(kept, std::string(max_file_name_bytes, 's') + "/" + std::string(max_file_name_bytes - 4, 'n') + ".txt");
+    EXPECT_EQ(store.text("select count(*) from files_to_receive"), "3");
 }
 
 TEST_F(ChatPipelineTest, ADownloadTheStoreRefusesLeavesNoChat) {

@@ -144,7 +144,7 @@ TEST_F(BrokenLink, ALinkDownAndUpInTheMiddleOfAFile) {
     const std::string name = "across an outage.bin";
     const std::string id = offer_file(name, size, 21);
     ASSERT_FALSE(id.empty());
-    const std::string temporary = downloads_folder(receiver()) + name + ".tmp.bin";
+    const std::string temporary = partial_file(downloads_folder(receiver()), id);
     ASSERT_TRUE(wait_for_size(temporary, size / 5, 60s)) << "the transfer did not get going";
 
     set_link(*net_, sender(), false);

@@ -6,7 +6,7 @@
 // offered file completes (the sender's "/resend" is what a user presses for a file that
 // ended in an error) and its sender's store shows it sent whole, every chat the
 // interface had confirmed arrives once, is marked sent and reaches the receiver's
-// interface once, and no ".tmp." file is left. The kill suite and the soak drive it.
+// interface once, and no partial file is left. The kill suite and the soak drive it.
 #pragma once
 
 #include <chrono>

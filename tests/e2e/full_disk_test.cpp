@@ -80,7 +80,7 @@ TEST_F(FullDisk, AFileThatDoesNotFitFailsClearlyAndCompletesOnceThereIsRoom) {
     EXPECT_EQ(stored_status(receiver, id), "error");
     EXPECT_TRUE(b.events_within("download_completed", 0ms).empty());
     EXPECT_FALSE(std::filesystem::exists(received + name));
-    const std::string temporary = received + name + ".tmp.bin";
+    const std::string temporary = partial_file(received, id);
     const std::uint64_t held = file_size(temporary).value_or(0);
     EXPECT_GT(held, 0u);
     EXPECT_LT(held, file_size_bytes);

@@ -1,7 +1,7 @@
 // Three devices chat and offer files to each other while their programs are killed
 // (SIGKILL) at moments drawn from a seed; after each kill and at the end the stores
 // pass their integrity check, files reported complete equal their sources, every file
-// completes, every confirmed chat arrives once and no ".tmp." file is left (see
+// completes, every confirmed chat arrives once and no partial file is left (see
 // fault_workload.h). Each seed is one test; MESK_KILL_SEEDS ("1 2") replaces the seeds,
 // MESK_KILL_ACTIVE_MS the time the work and the kills go on, MESK_KILL_COUNT the kills
 // (bench/kill_suite.sh runs many seeds).

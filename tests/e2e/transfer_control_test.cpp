@@ -57,7 +57,7 @@ protected:
         return *made;
     }
 
-    std::string temporary(const std::string& name) const { return downloads_folder(b()) + name + ".tmp.bin"; }
+    std::string temporary(const std::string& file_id) const { return partial_file(downloads_folder(b()), file_id); }
     Json error_on_b(const std::string& id) { return mesk_b_->event("download_error", 30s, file_is(id)); }
     bool completes_on_b(const std::string& name, const std::string& id) {
         if (mesk_b_->event("download_completed", 60s, file_is(id)).is_null()) return false;
@@ -80,7 +80,7 @@ TEST_F(TransferControl, TheSenderPausesOneFileOrStopsTheUploadUntilItResumes) {
     const offer first = offer_to_b({paths[0], paths[1]});
     const std::string paused = first.file_ids.at("paused.bin");
     const std::string other = first.file_ids.at("other.bin");
-    ASSERT_TRUE(wait_for_size(temporary("paused.bin"), 1u << 20, 60s));
+    ASSERT_TRUE(wait_for_size(temporary(paused), 1u << 20, 60s));
 
     // One file paused: only its answer ends, and a new request for it is refused.
     EXPECT_EQ(
@@ -110,7 +110,7 @@ TEST_F(TransferControl, TheSenderPausesOneFileOrStopsTheUploadUntilItResumes) {
     limit_rate(*net_, a(), "40mbit");
     const offer second = offer_to_b({paths[2]});
     const std::string stopped = second.file_ids.at("stopped.bin");
-    ASSERT_TRUE(wait_for_size(temporary("stopped.bin"), 1u << 20, 60s));
+    ASSERT_TRUE(wait_for_size(temporary(stopped), 1u << 20, 60s));
     ask_a("/stop_upload", Json::object{{"id", second.chat_id}});
     ended = error_on_b(stopped);
     ASSERT_FALSE(ended.is_null());
@@ -132,7 +132,7 @@ TEST_F(TransferControl, TheReceiverStopsADownloadAndTakesItUpAgain) {
     const offer offered = offer_to_b(paths);
     const std::string running = offered.file_ids.at("running.bin");
     const std::string later = offered.file_ids.at("later.bin");
-    ASSERT_TRUE(wait_for_size(temporary("running.bin"), 1u << 20, 60s));
+    ASSERT_TRUE(wait_for_size(temporary(running), 1u << 20, 60s));
 
     EXPECT_EQ(ask_b("/stop_download", Json::object{{"id", offered.chat_id}})["status"].string_value(), "success");
     const Json ended = error_on_b(running);
@@ -141,7 +141,7 @@ TEST_F(TransferControl, TheReceiverStopsADownloadAndTakesItUpAgain) {
     EXPECT_EQ(stored_status(b(), running), "error");
     EXPECT_EQ(stored_status(b(), later), "stopped");
     EXPECT_TRUE(mesk_b_->event("download_completed", 2s, file_is(later)).is_null()) << "a stopped file was fetched";
-    const std::uint64_t held = file_size(temporary("running.bin")).value_or(0);
+    const std::uint64_t held = file_size(temporary(running)).value_or(0);
     EXPECT_GT(held, 0u);
 
     // The running file queued again goes on from what it holds; then the whole download.

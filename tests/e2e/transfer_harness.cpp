@@ -14,6 +14,8 @@
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Statement.h>
 
+#include "core_lib/foundation/file_names.h"
+
 namespace vandrel::testing {
 
 namespace {
@@ -205,13 +207,15 @@ bool wait_for_status(const TestDevice& device, const std::string& file_id, const
     }
 }
 
+std::string partial_file(const std::string& folder, const std::string& file_id) {
+    return folder + partial_folder_name + "/" + partial_file_name(file_id);
+}
+
 std::vector<std::string> temporary_files(const std::string& folder) {
     std::vector<std::string> names;
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.find(".tmp.") != std::string::npos) names.push_back(name);
-    }
+    for (const auto& entry : std::filesystem::directory_iterator(folder + partial_folder_name, ec))
+        names.push_back(entry.path().filename().string());
     return names;
 }
 

@@ -71,7 +71,9 @@ std::string stored_status(const TestDevice& device, const std::string& file_id,
 bool wait_for_status(const TestDevice& device, const std::string& file_id, const std::string& wanted,
                      std::chrono::milliseconds limit);
 
-// Names in the folder that hold ".tmp.".
+// Where the receiving folder keeps the file of that id while it arrives.
+std::string partial_file(const std::string& folder, const std::string& file_id);
+// Names of the files still arriving (or left over) in the folder's partial files.
 std::vector<std::string> temporary_files(const std::string& folder);
 
 // Whether the event's "file_id" is `id`.

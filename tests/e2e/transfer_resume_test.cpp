@@ -82,7 +82,7 @@ TEST_F(TransferResume, ASenderKilledMidFileIsResumedFromWhereItStopped) {
     const auto offered = offer_files(session(0), ids_[1], {pictures_folder(device(0)) + name});
     ASSERT_TRUE(offered);
     const std::string id = offered->file_ids.at(name);
-    const std::string temporary = downloads_folder(device(1)) + name + ".tmp.bin";
+    const std::string temporary = partial_file(downloads_folder(device(1)), id);
 
     ASSERT_TRUE(wait_for_size(temporary, big_size * 3 / 10, 60s)) << "the transfer did not get going";
     kill(0);
@@ -124,7 +124,7 @@ TEST_F(TransferResume, AReceiverKilledMidFileGoesOnWhenItStartsAgain) {
     const auto offered = offer_files(session(0), ids_[1], {pictures_folder(device(0)) + name});
     ASSERT_TRUE(offered);
     const std::string id = offered->file_ids.at(name);
-    const std::string temporary = downloads_folder(device(1)) + name + ".tmp.bin";
+    const std::string temporary = partial_file(downloads_folder(device(1)), id);
 
     ASSERT_TRUE(wait_for_size(temporary, big_size * 3 / 10, 60s)) << "the transfer did not get going";
     kill(1);
@@ -160,7 +160,7 @@ TEST_F(TransferResume, AStalledSenderTimesOutAndTheQueueMovesOn) {
     const auto from_a = offer_files(session(0), ids_[1], {pictures_folder(device(0)) + stalled});
     ASSERT_TRUE(from_a);
     const std::string id = from_a->file_ids.at(stalled);
-    ASSERT_TRUE(wait_for_size(downloads_folder(device(1)) + stalled + ".tmp.bin", 1u << 20, 60s));
+    ASSERT_TRUE(wait_for_size(partial_file(downloads_folder(device(1)), id), 1u << 20, 60s));
     const auto from_c = offer_files(session(2), ids_[1], {pictures_folder(device(2)) + waiting});
     ASSERT_TRUE(from_c);
     ASSERT_FALSE(

@@ -138,7 +138,7 @@ class DownloadTargetTest : public StoragePathTest {
 protected:
     std::string folder_of_target(const std::string& target) {
         const auto parsed = parse_storage_path(target);
-        if (!parsed || !parsed->relid.empty()) return "bad target " + target;
+        if (!parsed) return "bad target " + target;
         const auto folder = list.folder_for(parsed->token);
         return folder ? *folder : "unknown token";
     }
@@ -150,22 +150,27 @@ TEST_F(DownloadTargetTest, TheFolderFollowsTheMimeCategoryAndTheNameIsTheSafeNam
     struct Case {
         std::string name;
         std::string folder;
+        std::string relid;  // the received folders, kept under the folder
         std::string file;
     };
     const Case cases[] = {
-        {"holiday/IMG_0001.jpg", folders.pictures, "IMG_0001.jpg"},
-        {"song.mp3", folders.music, "song.mp3"},
-        {"clip.mp4", folders.videos, "clip.mp4"},
-        {"report.pdf", folders.others, "report.pdf"},
-        {"../../.profile", folders.others, ".profile"},
-        {"no extension", folders.others, "no extension"},
-        {"", folders.others, "file"},
+        {"holiday/IMG_0001.jpg", folders.pictures, "holiday", "IMG_0001.jpg"},
+        {"song.mp3", folders.music, "", "song.mp3"},
+        {"clip.mp4", folders.videos, "", "clip.mp4"},
+        {"report.pdf", folders.others, "", "report.pdf"},
+        {"../../.profile", folders.others, "", ".profile"},
+        {"/abs/../a:b/c.txt", folders.others, "abs/ab", "c.txt"},
+        {"no extension", folders.others, "", "no extension"},
+        {"", folders.others, "", "file"},
     };
     for (const auto& c : cases) {
         const std::string target = download_target_for_file(list, folders, c.name);
         EXPECT_EQ(folder_of_target(target), c.folder) << c.name;
+        EXPECT_EQ(parse_storage_path(target).value_or(StoragePath{}).relid, c.relid) << c.name;
         EXPECT_EQ(parse_storage_path(target).value_or(StoragePath{}).name, c.file) << c.name;
-        EXPECT_EQ(resolve_storage_path(list, target), c.folder + "/" + c.file) << c.name;
+        const std::string parent = c.folder + (c.relid.empty() ? "" : "/" + c.relid);
+        std::filesystem::create_directories(parent);
+        EXPECT_EQ(resolve_storage_path(list, target), parent + "/" + c.file) << c.name;
     }
     // The same folder keeps one token, however many files go there.
     EXPECT_EQ(parse_storage_path(download_target_for_file(list, folders, "x.png"))->token,

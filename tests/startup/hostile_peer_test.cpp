@@ -161,9 +161,9 @@ protected:
     Json chat(const std::string& id, const std::string& sender, const Json& data, const std::string& type = "text") {
         return Json::object{{"id", id}, {"sender", sender}, {"receiver", own_id}, {"type", type}, {"data", data}};
     }
-    Json offered_file(const std::string& id, const std::string& name) {
+    Json offered_file(const std::string& id, const std::string& name, const std::string& size = "3") {
         return Json::object{
-            {"id", id}, {"filename", name}, {"filesize", "3"}, {"fileurl", "t|r|x"}, {"isDirectory", "0"}};
+            {"id", id}, {"filename", name}, {"filesize", size}, {"fileurl", "t|r|x"}, {"isDirectory", "0"}};
     }
     void settle() { ASSERT_TRUE(wait_for_background_jobs(20s)); }
 
@@ -312,9 +312,10 @@ TEST_F(HostilePeer, RefusedChatsAndNoticesAreAnsweredAsSuchAndShownNowhere) {
          chat("d1", b_id, Json::object{{"files", Json::array(limits::files_per_request + 1, offered_file("f", "a"))}},
               "download"),
          "too_many_files"},
-        {"file name too long", "/create_chat",
-         chat("d2", b_id, Json::object{{"files", Json::array{offered_file("f1", std::string(300, 'n'))}}}, "download"),
-         "too_long"},
+        {"file size not a number", "/create_chat",
+         chat("d2", b_id, Json::object{{"files", Json::array{offered_file("f0", "a"), offered_file("f1", "b", "abc")}}},
+              "download"),
+         "invalid_file_size"},
         {"unsafe file id", "/create_chat",
          chat("d3", b_id, Json::object{{"files", Json::array{offered_file("../f", "a")}}}, "download"), "invalid_id"},
         {"notice without sender", "/mirror_notification", Json::object{{"title", "T"}}, "empty_sender"},
@@ -353,7 +354,7 @@ TEST_F(HostilePeer, FileIdsOfAnotherSenderAreRefusedNotDropped) {
     EXPECT_TRUE(chats_with("peerC").empty());
 }
 
-// Attack 13: names of offered files are stored as the one safe name.
+// Attack 13: names of offered files are stored as the one safe relative path.
 TEST_F(HostilePeer, OfferedFileNamesAreStoredAsTheirSafeName) {
     const Json offer = Json::object{{"files", Json::array{offered_file("f1", "/etc/passwd"), offered_file("f2", ".."),
                                                           offered_file("f3", "bad\x01name\x1f.txt")}}};
@@ -366,7 +367,8 @@ TEST_F(HostilePeer, OfferedFileNamesAreStoredAsTheirSafeName) {
             "/info_file", Json(Json::object{{"id", id}, {"type", "download"}}).dump(), "from_ui"))["filename"]
                             .string_value());
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"passwd", "file", "badname.txt"}));
+    // Folders stay, relative to the folder that receives the file.
+    EXPECT_EQ(names, (std::vector<std::string>{"etc/passwd", "file", "badname.txt"}));
 }
 
 // Attack 5: a peer's picture over the limit is not kept.

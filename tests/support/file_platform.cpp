@@ -40,7 +40,7 @@ void file_platform::set_thumbnail(std::string path) {
 std::string file_platform::download_target_for_file(const std::string& file_name) {
     std::lock_guard<std::mutex> lock(files_mutex_);
     if (!download_folder_) return "";
-    return "received||" + safe_file_name(file_name);
+    return "received|" + safe_folder_path(file_name) + "|" + safe_file_name(file_name);
 }
 
 std::string file_platform::resolve_storage_path(const std::string& storage_path) {

@@ -1,6 +1,6 @@
 // A recording platform whose storage paths are real files of a test folder, for the
 // suites that move files: "TOKEN|RELID|NAME" names ROOT/TOKEN/RELID/NAME, and a received
-// file of any kind goes to ROOT/received/ (its download target is "received||NAME")
+// file of any kind goes to ROOT/received/ (its download target is "received|FOLDERS|NAME")
 // unless the test takes the download folder away. Thumbnails are a file the test names;
 // package files ("ms-appx:///PATH") are ROOT/package/PATH.
 #pragma once

@@ -309,35 +309,13 @@ void downloader::start_file_download(const std::string& file_id, const std::stri
     d.total_bytes = decimal_or_zero(file["filesize"].string_value());
     d.done = false;
 
-    const std::string name = safe_file_name(d.filepath);
-    const std::string target = download_target_for_file(name);
-    // A file of that name that is there already, and its size.
-    const bool exists = !target.empty() && !find_file_in_folder(target).empty();
-    const std::uint64_t existing = exists ? get_file_size(target) : 0;
-    d.bytes_transferred = existing;
+    // Only the store says a file arrived (complete files are never queued again): a file
+    // of the same name and size in the folder is some other file, kept where it is.
+    d.bytes_transferred = 0;
     d.other_files = db_get_download_progress(download_id, file_id);
     d.last_progress_ms = 0;
     d.last_flush_ms = d.last_data_ms = now_ms();
 
-    if (exists && existing == d.total_bytes) {
-        // Received before: nothing to fetch. The end of the file tells the rest.
-        set_status(d, "complete");
-        trigger_resend();
-        db_set_file_to_receive_progress(existing, file_id);
-        Json::object record{{"action", "update_bytes_transferred"},
-                            {"file_id", d.file_id},
-                            {"chat_id", d.chat_id},
-                            {"bytes_transferred", std::to_string(existing)},
-                            {"total_bytes", std::to_string(existing)},
-                            {"device", d.device},
-                            {"filepath", resolve_storage_path(target)},
-                            {"other_files", d.other_files}};
-        send_to_ui(Json(record).dump());
-        record["action"] = "download_completed";
-        send_to_ui(Json(std::move(record)).dump());
-        d.done = true;
-        return;
-    }
     const auto fail = [this, &d](const std::string& word, const char* status) {
         set_error_once(d, word);
         post_error(d);
@@ -349,21 +327,17 @@ void downloader::start_file_download(const std::string& file_id, const std::stri
         d.error = "DEVICE_NOT_CONNECTED";
         return fail(d.error, nullptr);
     }
-    // A finished file of another size in the way goes aside, under its size.
-    if (exists && !d.rename_to(backup_file_name(name, existing))) return fail("unknown backup error", "");
-    const std::string temporary = temporary_file_name(name);
-    if (!d.create(temporary)) return fail("unknown open file error", "error");
+    const std::string partial = partial_file_path(d.filepath, file_id);
+    if (!d.create()) return fail("unknown open file error", "error");
     std::optional<std::uint64_t> offset = d.size();
-    if (!offset) return fail("could not get filesize for " + temporary, "error");
-    // Bytes of a larger file, or of another transfer of the same name, are no part of
-    // this one: it starts again from its first byte.
-    if (*offset > d.total_bytes || (*offset > 0 && d.begun_for_other(file_id))) {
+    if (!offset) return fail("could not get filesize for " + partial, "error");
+    // Bytes of a larger file are no part of this one: it starts again from its first byte.
+    if (*offset > d.total_bytes) {
         if (!d.discard()) return fail("unknown delete error", "error");
-        if (!d.create(temporary)) return fail("unknown file open error", "error");
+        if (!d.create()) return fail("unknown file open error", "error");
         offset = d.size();
-        if (!offset) return fail("could not get filesize for " + temporary, "error");
+        if (!offset) return fail("could not get filesize for " + partial, "error");
     }
-    d.mark_begun_for(file_id);
     d.bytes_transferred = *offset;
 
     boost::system::error_code ec;

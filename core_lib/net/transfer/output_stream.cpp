@@ -3,34 +3,71 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "core_lib/foundation/file_names.h"
 #include "core_lib/foundation/text_utils.h"
 #include "core_lib/platform/platform_services.h"
 #include "core_lib/platform/ui_event_channel.h"
+#include "core_lib/store/received_files.h"
 
 namespace vandrel {
 
 namespace {
 
-const char* const owner_attribute = "user.mesk.file_id";
+// Backup names tried for one file before it counts as having no free name.
+constexpr unsigned backup_attempts = 1000;
+
+// Makes each folder of `relative` ("a/b") under `root` (ending in "/"); false when a step
+// is there as something other than a folder (a file, a link).
+bool make_folders(const std::string& root, const std::string& relative) {
+    std::string path = root;
+    for (const std::string& step : split(relative, "/")) {
+        if (step.empty()) continue;
+        path += step;
+        if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) return false;
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+        path += "/";
+    }
+    return true;
+}
+
+// Renames `from` to `to` unless something stands at `to` (false, errno EEXIST).
+bool rename_no_replace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system that cannot promise it: look first.
+    struct stat info {};
+    if (::lstat(to.c_str(), &info) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
 
 }  // namespace
 
 std::string received_file_folder(const std::string& name) {
     try {
-        const std::string target = download_target_for_file(name);
+        // The last component only: the kind's folder, whatever folders the name has.
+        const std::string target = download_target_for_file(safe_file_name(name));
         if (target.empty()) return "";
         const std::string path = resolve_storage_path(target);
         return path.empty() ? "" : parent_folder_of_path(path);
     } catch (const std::exception&) {
         return "";
     }
+}
+
+std::string partial_file_path(const std::string& name, const std::string& file_id) {
+    const std::string folder = received_file_folder(name);
+    if (folder.empty()) return "";
+    return folder + partial_folder_name + "/" + partial_file_name(file_id);
 }
 
 winrt_file_output::~winrt_file_output() { close_file(); }
@@ -40,24 +77,18 @@ void winrt_file_output::close_file() {
     fd_ = -1;
 }
 
-bool winrt_file_output::rename_to(const std::string& new_name) {
-    const std::string name = safe_file_name(filepath);
-    const std::string folder = received_file_folder(name);
-    if (folder.empty()) return false;
-    return std::rename((folder + name).c_str(), (folder + file_name_of_path(new_name)).c_str()) == 0;
-}
-
-bool winrt_file_output::create(const std::string& name) {
+bool winrt_file_output::create() {
     close_file();
     open_path_.clear();
-    const std::string folder = received_file_folder(name);
-    if (folder.empty()) {
+    const std::string path = partial_file_path(filepath, file_id);
+    if (path.empty()) {
         error = no_download_folder_error;
         return false;
     }
-    const std::string path = folder + file_name_of_path(name);
+    const std::string folder = parent_folder_of_path(path);
     // Opened if it is there, so that what an earlier attempt wrote is kept and grown.
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST)
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd_ < 0) {
         error = std::strerror(errno);
         if (error.empty()) error = "unknown file transfer error";
@@ -65,6 +96,26 @@ bool winrt_file_output::create(const std::string& name) {
     }
     open_path_ = path;
     return true;
+}
+
+bool winrt_file_output::place() {
+    const std::vector<std::string> target = split(download_target_for_file(filepath), "|");
+    const std::string root = received_file_folder(filepath);
+    if (target.size() != 3 || root.empty() || !make_folders(root, target[1])) return false;
+    const std::string folder = root + (target[1].empty() ? "" : target[1] + "/");
+    for (unsigned attempt = 0; attempt <= backup_attempts; ++attempt) {
+        const std::string name = attempt == 0 ? target[2] : backup_file_name(target[2], total_bytes, attempt - 1);
+        const std::string storage_path = target[0] + "|" + target[1] + "|" + name;
+        // Another peer's file, even one the user removed since: its chat still opens it.
+        if (db_received_file_at(storage_path, file_id)) continue;
+        if (rename_no_replace(open_path_, folder + name)) {
+            db_set_file_received_at(file_id, storage_path);
+            return true;
+        }
+        // What is in the way stays as it is; anything else is no name problem.
+        if (errno != EEXIST && errno != ENOTEMPTY && errno != EISDIR) return false;
+    }
+    return false;
 }
 
 std::uint32_t winrt_file_output::write(const char* bytes, std::uint32_t length) {
@@ -94,11 +145,13 @@ bool winrt_file_output::finish() {
     const bool on_disk = fd_ >= 0 && ::fdatasync(fd_) == 0;
     close_file();
     if (!on_disk) return false;
-    const std::string name = safe_file_name(filepath);
-    const std::string folder = parent_folder_of_path(open_path_);
-    if (std::rename(open_path_.c_str(), (folder + name).c_str()) != 0) return false;
-    // The name it had while it arrived belongs to no transfer now.
-    ::removexattr((folder + name).c_str(), owner_attribute);
+    bool placed = false;
+    try {
+        placed = place();
+    } catch (const std::exception&) {
+        // The store could not be asked: the file stays where it is for a later attempt.
+    }
+    if (!placed) return false;
     open_path_.clear();
     send_to_ui(
         Json(Json::object{
@@ -123,20 +176,6 @@ std::optional<std::uint64_t> winrt_file_output::size() const {
     struct stat info {};
     if (fd_ < 0 || ::fstat(fd_, &info) != 0) return std::nullopt;
     return static_cast<std::uint64_t>(info.st_size);
-}
-
-bool winrt_file_output::begun_for_other(const std::string& owner) const {
-    if (fd_ < 0) return false;
-    char held[256];
-    const ssize_t n = ::fgetxattr(fd_, owner_attribute, held, sizeof held);
-    // No mark (a file system without attributes, or a file from elsewhere): nothing
-    // says it is another transfer's.
-    if (n < 0) return false;
-    return std::string(held, static_cast<std::size_t>(n)) != owner;
-}
-
-void winrt_file_output::mark_begun_for(const std::string& owner) const {
-    if (fd_ >= 0) ::fsetxattr(fd_, owner_attribute, owner.data(), owner.size(), 0);
 }
 
 }  // namespace vandrel

@@ -5,7 +5,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "core_lib/foundation/file_names.h"
 #include "core_lib/foundation/json.h"
 #include "core_lib/net/net_state.h"
 #include "core_lib/net/peers/peer_api.h"
@@ -191,8 +191,10 @@ protected:
         return offsets;
     }
     void put(const std::string& name, const std::string& bytes) const {
+        std::filesystem::create_directories(std::filesystem::path(received + name).parent_path());
         std::ofstream(received + name, std::ios::binary) << bytes;
     }
+    static std::string partial(const std::string& id) { return std::string(".mesk_partial/") + partial_file_name(id); }
     bool exists(const std::string& name) const { return std::filesystem::exists(received + name); }
 
     testing::temp_store store;
@@ -211,7 +213,7 @@ protected:
     bool running = false;
 };
 
-TEST_F(DownloadClient, FetchesEachFileUnderItsTemporaryNameAndPutsItInPlace) {
+TEST_F(DownloadClient, FetchesEachFileIntoItsPartialFileAndPutsItInPlace) {
     const std::string big = patterned(100000);
     offer("down-1", "f-big", "big file.bin", big);
     offer("down-1", "f-one", "one.txt", "1");
@@ -221,8 +223,7 @@ TEST_F(DownloadClient, FetchesEachFileUnderItsTemporaryNameAndPutsItInPlace) {
     EXPECT_EQ(read_all(received + "big file.bin"), big);
     EXPECT_EQ(read_all(received + "one.txt"), "1");
     EXPECT_TRUE(exists("empty.txt")) << "an empty file is a file too";
-    for (const auto& entry : std::filesystem::directory_iterator(received))
-        EXPECT_EQ(entry.path().filename().string().find(".tmp."), std::string::npos) << entry.path();
+    EXPECT_TRUE(std::filesystem::is_empty(received + ".mesk_partial")) << "no partial file is left";
 
     const std::vector<Json> completed = events("download_completed", "f-big");
     ASSERT_EQ(completed.size(), 1u);
@@ -241,74 +242,62 @@ TEST_F(DownloadClient, FetchesEachFileUnderItsTemporaryNameAndPutsItInPlace) {
     EXPECT_TRUE(events("download_error").empty());
 }
 
-TEST_F(DownloadClient, ResumesFromTheTemporaryFileWhenItIsThisTransfers) {
+TEST_F(DownloadClient, ResumesOnlyWhatWasBegunForThisFileId) {
     const std::string bytes = patterned(4000);
-    const std::string long_name = std::string(176, 'n') + ".bin";  // its temporary name is longer than a safe name
+    const std::string long_name = std::string(176, 'n') + ".bin";
     struct resume_case {
         std::string id;
         std::string name;
-        std::string temporary;
-        std::string held;   // what the temporary file holds before
-        std::string owner;  // whose transfer it was begun for ("" unmarked)
+        std::string left;  // a file left in the received folder before
+        std::string held;  // what it holds
         std::string offset;
     };
     const resume_case cases[] = {
-        {"f-part", "part.bin", "part.bin.tmp.bin", bytes.substr(0, 1000), "f-part", "1000"},
-        {"f-unmarked", "unmarked.bin", "unmarked.bin.tmp.bin", bytes.substr(0, 1500), "", "1500"},
-        {"f-long", long_name, long_name + ".tmp.bin", bytes.substr(0, 700), "f-long", "700"},
-        {"f-larger", "larger.bin", "larger.bin.tmp.bin", std::string(5000, 'x'), "f-larger", "0"},
-        {"f-foreign", "foreign.bin", "foreign.bin.tmp.bin", std::string(1000, 'x'), "f-someone-else", "0"},
+        {"f-part", "part.bin", partial("f-part"), bytes.substr(0, 1000), "1000"},
+        {"f-long", long_name, partial("f-long"), bytes.substr(0, 700), "700"},
+        {"f-larger", "larger.bin", partial("f-larger"), std::string(5000, 'x'), "0"},
+        // Another transfer's partial file, and a received file under the name earlier
+        // versions gave a partial file: neither is any part of this one, and both stay.
+        {"f-other", "other.bin", partial("f-someone-else"), std::string(1000, 'x'), "0"},
+        {"f-named", "named.bin", "named.bin.tmp.bin", std::string(1000, 'x'), "0"},
     };
-    // Where the file system keeps no marks, a temporary file cannot be told apart.
-    put("probe", "");
-    const bool marks = ::setxattr((received + "probe").c_str(), "user.mesk.file_id", "x", 1, 0) == 0;
-    std::vector<const resume_case*> run;
     for (const auto& c : cases) {
-        if (!marks && !c.owner.empty() && c.owner != c.id) continue;
-        run.push_back(&c);
-        put(c.temporary, c.held);
-        if (marks && !c.owner.empty()) {
-            ASSERT_EQ(
-                ::setxattr((received + c.temporary).c_str(), "user.mesk.file_id", c.owner.data(), c.owner.size(), 0),
-                0);
-        }
+        put(c.left, c.held);
         offer("down-1", c.id, c.name, bytes);
     }
     start();
-    for (const auto* case_ : run) {
-        const auto& c = *case_;
+    for (const auto& c : cases) {
         ASSERT_TRUE(ends_as(c.id, "complete")) << c.id;
         EXPECT_EQ(requested_offsets(c.id), std::vector<std::string>{c.offset}) << c.id;
         EXPECT_EQ(read_all(received + c.name), bytes) << c.id;
-        EXPECT_FALSE(exists(c.temporary)) << c.id;
+        EXPECT_FALSE(exists(partial(c.id))) << c.id;
     }
+    EXPECT_EQ(read_all(received + partial("f-someone-else")), std::string(1000, 'x'));
+    EXPECT_EQ(read_all(received + "named.bin.tmp.bin"), std::string(1000, 'x'));
     // The first record already counts what was there.
     EXPECT_EQ(events("update_bytes_transferred", "f-part").front()["bytes_transferred"].string_value(), "4000");
 }
 
-TEST_F(DownloadClient, AFinishedFileOfAnotherSizeGoesAsideAndOneOfTheSameSizeCountsAsReceived) {
+TEST_F(DownloadClient, AFileInTheWayStaysAndTheNewOneIsFetchedUnderABackupName) {
     put("photo.jpg", std::string(2000, 'o'));
-    put("blank.txt", "");
-    put("same.bin", "SAME");
+    put("same.bin", "SAME");  // the same name and size as the one offered, other bytes
     offer("down-1", "f-photo", "photo.jpg", patterned(4000));
-    offer("down-1", "f-blank", "blank.txt", "filled");
     offer("down-1", "f-same", "same.bin", "abcd");
+    offer("down-1", "f-sub", "trip/one/README.txt", "one");
+    offer("down-1", "f-sub2", "trip/two/README.txt", "two");
     start();
-    for (const char* id : {"f-photo", "f-blank", "f-same"}) ASSERT_TRUE(ends_as(id, "complete")) << id;
-    EXPECT_EQ(read_all(received + "photo.jpg"), patterned(4000));
-    EXPECT_EQ(read_all(received + "photo.jpg.mesk_backup_2000.jpg"), std::string(2000, 'o'));
-    EXPECT_EQ(read_all(received + "blank.txt"), "filled");
-    EXPECT_TRUE(exists("blank.txt.mesk_backup_0.txt"));
-
+    for (const char* id : {"f-photo", "f-same", "f-sub", "f-sub2"}) ASSERT_TRUE(ends_as(id, "complete")) << id;
+    EXPECT_EQ(read_all(received + "photo.jpg"), std::string(2000, 'o'));
+    EXPECT_EQ(read_all(received + "photo.jpg.mesk_backup_4000.jpg"), patterned(4000));
     EXPECT_EQ(read_all(received + "same.bin"), "SAME");
-    EXPECT_TRUE(requested_offsets("f-same").empty()) << "nothing fetched";
-    const std::vector<Json> progress = events("update_bytes_transferred", "f-same");
-    ASSERT_EQ(progress.size(), 2u);
-    EXPECT_EQ(progress[0]["bytes_transferred"].string_value(), "4");
-    EXPECT_EQ(progress[0]["filepath"].string_value(), received + "same.bin");
-    const std::vector<Json> completed = events("download_completed", "f-same");
-    ASSERT_EQ(completed.size(), 1u);
-    EXPECT_EQ(completed[0]["total_bytes"].string_value(), "4");
+    EXPECT_EQ(requested_offsets("f-same"), std::vector<std::string>{"0"}) << "fetched, not taken as received";
+    EXPECT_EQ(read_all(received + "same.bin.mesk_backup_4.bin"), "abcd");
+    EXPECT_EQ(store.text("select fileurl from files_to_receive where id = 'f-same'"),
+              "received||same.bin.mesk_backup_4.bin");
+    EXPECT_EQ(read_all(received + "trip/one/README.txt"), "one");
+    EXPECT_EQ(read_all(received + "trip/two/README.txt"), "two");
+    EXPECT_EQ(store.text("select fileurl from files_to_receive where id = 'f-sub2'"), "received|trip/two|README.txt");
+    EXPECT_EQ(events("download_completed").size(), 4u);
 }
 
 TEST_F(DownloadClient, EachFailureEndsItsFileWithItsWordAndTheQueueGoesOn) {
@@ -335,7 +324,7 @@ TEST_F(DownloadClient, EachFailureEndsItsFileWithItsWordAndTheQueueGoesOn) {
         ASSERT_EQ(errors.size(), 1u) << c.id;
         EXPECT_EQ(errors[0].dump(), R"({"action": "download_error", "chat_id": "down-1", "error": ")" + c.word +
                                         R"(", "file_id": ")" + c.id + R"("})");
-        const std::string kept = read_all(received + c.id + ".bin.tmp.bin");
+        const std::string kept = read_all(received + partial(c.id));
         EXPECT_LE(kept.size(), c.kept) << c.id;
         EXPECT_EQ(kept, bytes.substr(0, kept.size())) << c.id;
         EXPECT_FALSE(exists(c.id + ".bin")) << c.id;
@@ -396,16 +385,16 @@ TEST_F(DownloadClient, AStopEndsTheRunningFileAndStopsTheRestOfItsDownload) {
     EXPECT_TRUE(stopped_download_id().ids().empty()) << "the stop was taken";
 }
 
-TEST_F(DownloadClient, AFileThatCannotTakeItsNameStaysUnderItsTemporaryName) {
-    std::filesystem::create_directories(received + "taken.bin/inside");
-    offer("down-1", "f-taken", "taken.bin", "content");
+TEST_F(DownloadClient, AFileThatCannotTakeItsNameStaysInItsPartialFile) {
+    put("taken", "a file where a folder should be");
+    offer("down-1", "f-taken", "taken/x.bin", "content");
     start();
     ASSERT_TRUE(ends_as("f-taken", "error"));
-    EXPECT_EQ(read_all(received + "taken.bin.tmp.bin"), "content");
+    EXPECT_EQ(read_all(received + partial("f-taken")), "content");
     const auto toasts = files->toasts();
-    EXPECT_NE(
-        std::find(toasts.begin(), toasts.end(), std::make_pair(std::string("rename error"), std::string("taken.bin"))),
-        toasts.end());
+    EXPECT_NE(std::find(toasts.begin(), toasts.end(),
+                        std::make_pair(std::string("rename error"), std::string("taken/x.bin"))),
+              toasts.end());
     EXPECT_TRUE(events("download_completed").empty());
 }
 
