@@ -24,8 +24,10 @@ std::string handle_stop_download(Json params, std::string) {
 }
 
 std::string handle_stop_upload(Json params, std::string) {
-    // Stays stopped until the upload is resumed or sent again.
-    stopped_upload_id().add(params["id"].string_value());
+    // Stays stopped until the upload is resumed or sent again, also across a restart.
+    const std::string& id = params["id"].string_value();
+    stopped_upload_id().add(id);
+    if (!id.empty()) db_stop_upload(id);
     return reply_success();
 }
 

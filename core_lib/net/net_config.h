@@ -31,6 +31,9 @@ struct net_config {
     std::string cloud_url = "https://cloud.mesk.internal";
     // A file being received that gets no data for this long ends ("timed out").
     std::chrono::milliseconds download_timeout{30000};
+    // A file being received that gets fewer bytes a second than this over a whole
+    // download_timeout ends the same way, so a sender that drips holds no slot.
+    std::uint64_t download_min_rate = 4096;
 };
 
 // The address the thumbnail server listens on: the bind address, else 127.0.0.1.

@@ -22,6 +22,14 @@ bool get_downloads_pending() {
     return f.downloads_pending;
 }
 
+bool take_downloads_pending() {
+    service_flags& f = flags();
+    std::lock_guard<std::mutex> lock(f.downloads_pending_mutex);
+    const bool was = f.downloads_pending;
+    f.downloads_pending = false;
+    return was;
+}
+
 std::atomic<bool>& peer_refresh_flag() { return flags().peer_refresh; }
 std::atomic<bool>& discovery_flag() { return flags().discovery; }
 std::atomic<bool>& lan_announce_flag() { return flags().announce; }

@@ -26,6 +26,9 @@ struct service_flags {
 
 void set_downloads_pending(bool value);
 bool get_downloads_pending();
+// The flag as it was; it reads false afterwards. Taken before a look at the queue, so a
+// download stored during the look sets it again for the next one.
+bool take_downloads_pending();
 
 std::atomic<bool>& peer_refresh_flag();
 std::atomic<bool>& discovery_flag();

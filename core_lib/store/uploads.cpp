@@ -95,9 +95,19 @@ void db_set_upload_status(std::string upload_id, std::string status) {
     transaction.commit();
 }
 
+void db_stop_upload(std::string upload_id) {
+    store_session session;
+    SQLite::Statement update(session.db(), "update uploads set status = 'stopped' where id = ?");
+    update.bind(1, upload_id);
+    update.exec();
+}
+
 void db_set_file_to_send_progress(std::uint64_t bytes_transferred, std::string file_id) {
     store_session session;
-    SQLite::Statement update(session.db(), "update files_to_send set bytes_transferred = ? where id = ? ");
+    // A file the receiver confirmed stays complete.
+    SQLite::Statement update(session.db(),
+                             "update files_to_send set bytes_transferred = ? where id = ? and "
+                             "coalesce(bytes_transferred, 0) < coalesce(filesize, 0)");
     update.bind(1, decimal(bytes_transferred));
     update.bind(2, file_id);
     update.exec();
@@ -141,14 +151,20 @@ void db_complete_file_to_send(const std::vector<Json>& files) {
 Json db_get_file_to_send(std::string file_id) {
     store_session session;
     SQLite::Statement select(
-        session.db(), "select id, filename, filesize, fileurl, receiver, status from files_to_send where id = ? ");
+        session.db(),
+        "select f.id, f.filename, f.filesize, f.fileurl, f.receiver, f.status, coalesce(u.status, '') from "
+        "files_to_send f left join uploads u on u.id = f.upload_id where f.id = ? ");
     select.bind(1, file_id);
     Json result;
     while (select.executeStep()) {
         result = Json::object{
-            {"id", column_text(select, 0)},       {"filename", column_text(select, 1)},
-            {"filesize", column_text(select, 2)}, {"fileurl", column_text(select, 3)},
-            {"receiver", column_text(select, 4)}, {"status", column_text(select, 5)},
+            {"id", column_text(select, 0)},
+            {"filename", column_text(select, 1)},
+            {"filesize", column_text(select, 2)},
+            {"fileurl", column_text(select, 3)},
+            {"receiver", column_text(select, 4)},
+            {"status", column_text(select, 5)},
+            {"upload_status", column_text(select, 6)},
         };
     }
     return result;

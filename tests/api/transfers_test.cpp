@@ -194,12 +194,15 @@ TEST_F(TransfersTest, AStoppedUploadStaysStoppedUntilItIsSentAgain) {
     call("/stop_upload", Json::object{{"id", "u1"}});
     call("/stop_upload", Json::object{{"id", "u2"}});
     EXPECT_EQ(stopped_upload_id().ids(), (std::vector<std::string>{"u1", "u2"}));
-    EXPECT_EQ(send_rows()[0][1], "") << "stopping writes nothing to the store";
+    EXPECT_EQ(send_rows()[0][1], "") << "the files and the chat read as before";
+    EXPECT_EQ(store.text("select status from chats where id = 'u1'"), "");
+    EXPECT_EQ(store.text("select status from uploads where id = 'u1'"), "stopped") << "kept across a restart";
 
     // No known address: the resend is reported, but done, and the loop woken.
     store.exec("update files_to_send set sent = '1'");
     EXPECT_EQ(call_text("/resend", Json::object{{"id", "u1"}}), not_same_wifi);
     EXPECT_EQ(stopped_upload_id().ids(), std::vector<std::string>{"u2"});
+    EXPECT_EQ(store.text("select status from uploads where id = 'u1'"), "");
     EXPECT_EQ(send_rows()[0][2], "0");
     EXPECT_EQ(drain_resend_wakeups(), 1u);
 

@@ -1,12 +1,15 @@
 // The receiver's download folder fills up part-way through a file: the file ends with a
 // "download_error" that names the full disk (never "download_completed"), the core goes
 // on answering, and once space is freed the sender's resend completes the file from
-// where it stopped, byte for byte. The folder is a small tmpfs of the test's own,
-// partly taken by a filler file.
+// where it stopped, byte for byte. The folder is a tmpfs of the test's own with room
+// for the file beside the 1 GiB a download leaves free, nearly all of it taken by a
+// filler once the file has begun.
 // The long form is bench/broken_links.sh.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -29,14 +32,22 @@ using namespace std::chrono_literals;
 namespace {
 
 // The file (MESK_DISK_FILE_MIB, 6 MiB unless set: bench/broken_links.sh sets more) and
-// a disk with room for all of it once a filler that takes more than half of it goes.
+// a disk with room for all of it and the reserve once the filler goes.
 std::uint64_t file_mib() {
     const char* text = std::getenv("MESK_DISK_FILE_MIB");
     return text != nullptr && *text != '\0' ? std::max<std::uint64_t>(std::stoull(text), 2) : 6;
 }
 const std::uint64_t file_size_bytes = file_mib() << 20;
-const std::uint64_t disk_size = file_size_bytes + (2ull << 20);
-const std::uint64_t filler_size = disk_size - file_size_bytes / 2;
+const std::uint64_t disk_size = (1ull << 30) + file_size_bytes + (2ull << 20);
+
+// Takes all but `left` bytes of the free space of the folder's file system.
+void fill_leaving(const std::string& path, std::uint64_t left) {
+    const auto space = std::filesystem::space(std::filesystem::path(path).parent_path());
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::posix_fallocate(fd, 0, static_cast<off_t>(space.available - left)), 0);
+    ::close(fd);
+}
 
 class FullDisk : public NetworkFixture<2> {
 protected:
@@ -62,7 +73,6 @@ TEST_F(FullDisk, AFileThatDoesNotFitFailsClearlyAndCompletesOnceThereIsRoom) {
     const TestDevice& receiver = net_->device(1);
     const std::string received = downloads_folder(receiver);
     const std::string filler = received + "filler";
-    write_random_file(filler, filler_size, 1);
     const std::string name = "does not fit.bin";
     const std::string sha = write_random_file(pictures_folder(sender) + name, file_size_bytes, 16);
     sessions_ = start_and_meet(*net_, 2);
@@ -70,9 +80,13 @@ TEST_F(FullDisk, AFileThatDoesNotFitFailsClearlyAndCompletesOnceThereIsRoom) {
     MeskSession& a = *sessions_[0];
     MeskSession& b = *sessions_[1];
 
+    limit_rate(*net_, sender, "8mbit");
     const auto offered = offer_files(a, b.id(), {pictures_folder(sender) + name});
     ASSERT_TRUE(offered);
     const std::string id = offered->file_ids.at(name);
+    // Begun with room to spare, the disk then fills under it.
+    ASSERT_FALSE(a.event("update_bytes_transferred", 60s, file_is(id)).is_null()) << "the file never began";
+    fill_leaving(filler, file_size_bytes / 4);
     const Json failed = b.event("download_error", 60s, file_is(id));
     ASSERT_FALSE(failed.is_null()) << "the receiver did not report the full disk";
     EXPECT_EQ(failed["error"].string_value(), "No space left on device");
@@ -91,6 +105,7 @@ TEST_F(FullDisk, AFileThatDoesNotFitFailsClearlyAndCompletesOnceThereIsRoom) {
     EXPECT_EQ(b.peers()[a.id()], sender.address);
 
     std::filesystem::remove(filler);
+    limit_rate(*net_, sender, "");
     const auto freed_at = std::chrono::steady_clock::now();
     a.events_within("update_bytes_transferred", 1s);
     const Json resent = a.request("/resend", Json(Json::object{{"id", offered->chat_id}}).dump());
@@ -102,7 +117,7 @@ TEST_F(FullDisk, AFileThatDoesNotFitFailsClearlyAndCompletesOnceThereIsRoom) {
     EXPECT_LE(resumed_at, held + 16384) << "the resend skipped bytes";
     const bool completed =
         !b.event("download_completed", 120s + std::chrono::seconds(file_mib()), file_is(id)).is_null();
-    std::cout << "disk: " << file_mib() << " MiB file, " << ((disk_size - filler_size) >> 10) << " KiB free: \""
+    std::cout << "disk: " << file_mib() << " MiB file, " << (file_size_bytes / 4 >> 10) << " KiB left: \""
               << failed["error"].string_value() << "\" at " << held << " bytes; "
               << (completed ? "complete " : "incomplete ")
               << std::chrono::duration<double>(std::chrono::steady_clock::now() - freed_at).count()

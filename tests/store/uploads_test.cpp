@@ -50,6 +50,13 @@ TEST_F(UploadsTest, LifecycleThroughEveryStatus) {
     EXPECT_EQ(store.text("select status from uploads where id = 'u1'"), "paused");
     EXPECT_EQ(db_get_file_to_send("f1")["status"].string_value(), "paused");
     db_set_upload_status("u1", "");
+    // A stop marks the uploads row alone, until a resume clears it.
+    db_stop_upload("u1");
+    EXPECT_EQ(db_get_file_to_send("f1")["upload_status"].string_value(), "stopped");
+    EXPECT_EQ(db_get_file_to_send("f1")["status"].string_value(), "");
+    EXPECT_EQ(store.text("select status from chats where id = 'u1'"), "");
+    db_set_upload_status("u1", "");
+    EXPECT_EQ(db_get_file_to_send("f1")["upload_status"].string_value(), "");
     db_set_file_to_send_status("f2", "u1", "paused");
     db_set_file_to_send_status("f1", "other-upload", "paused");
     EXPECT_EQ(files(), (rows_t{{"f1", "1", "40", ""}, {"f2", "1", "0", "paused"}}));
@@ -67,6 +74,9 @@ TEST_F(UploadsTest, LifecycleThroughEveryStatus) {
     db_complete_file_to_send({Json::object{{"id", "f1"}}, Json::object{{"id", "f2"}}});
     EXPECT_EQ(store.rows("select bytes_transferred from files_to_send order by id"), (rows_t{{"100"}, {"200"}}));
     EXPECT_EQ(peer(), (rows_t{{"_download_complete_b.txt", "1"}}));
+    db_set_file_to_send_progress(99, "f1");
+    EXPECT_EQ(store.text("select bytes_transferred from files_to_send where id = 'f1'"), "100")
+        << "a confirmed file stays complete";
     EXPECT_EQ(store.ui().actions(), std::vector<std::string>{"peers_updated"});
 }
 
@@ -129,7 +139,8 @@ TEST_F(UploadsTest, FileToSendRecordOrNull) {
                                                            {"filesize", "100"},
                                                            {"fileurl", "tok|rel|a.txt"},
                                                            {"receiver", "peer"},
-                                                           {"status", ""}}));
+                                                           {"status", ""},
+                                                           {"upload_status", ""}}));
     EXPECT_TRUE(db_get_file_to_send("missing").is_null());
 }
 

@@ -60,6 +60,14 @@ test_mount::test_mount(test_mount&& other) noexcept
 
 test_mount::~test_mount() { unmount(); }
 
+std::string test_mount::resize(std::uint64_t bytes) {
+    if (!mounted_) return "not mounted";
+    const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    if (::mount("tmpfs", folder_.c_str(), "tmpfs", MS_REMOUNT | MS_NOSUID | MS_NODEV, options.c_str()) != 0)
+        return failed("tmpfs remount");
+    return "";
+}
+
 void test_mount::unmount() {
     if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
     mounted_ = false;

@@ -28,6 +28,8 @@ public:
     // "" when the mount is in place.
     const std::string& mount_error() const { return error_; }
     void unmount();
+    // A tmpfs made larger or smaller in place, its files kept; "" when done, else why not.
+    std::string resize(std::uint64_t bytes);
 
 private:
     test_mount() = default;

@@ -1,5 +1,6 @@
 #include "core_lib/net/transfer/download_client.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <iostream>
@@ -24,6 +25,7 @@
 #include "core_lib/net/peers/peer_address.h"
 #include "core_lib/net/peers/peer_directory.h"
 #include "core_lib/net/peers/self_calls.h"
+#include "core_lib/net/transfer/disk_room.h"
 #include "core_lib/net/transfer/input_stream.h"
 #include "core_lib/net/transfer/transfer_slots.h"
 #include "core_lib/platform/platform_services.h"
@@ -270,37 +272,77 @@ void complete_file(winrt_file_output& d) {
     }
 }
 
-// The download thread's state: the running file and its connection.
-struct downloader {
-    net::io_context io;
-    net::executor_work_guard<net::io_context::executor_type> work = net::make_work_guard(io);
-    std::shared_ptr<winrt_file_output> current;
+// A few files at once, one per sender, so a slow sender holds up no other.
+constexpr std::size_t download_slots = 3;
+
+std::uint64_t min_rate_bytes_per_s() {
+    const net_state* net = current_net::find();
+    return net != nullptr ? net->config.download_min_rate : 4096;
+}
+
+// One file being fetched and its connection.
+struct running_file {
+    std::shared_ptr<winrt_file_output> record = std::make_shared<winrt_file_output>();
     std::shared_ptr<download_connection> connection;
-    // The start of the current file ended it and told what there was to tell.
+    std::string sender;
+    // The start of the file ended it and told what there was to tell.
     bool settled_at_start = false;
+    // The bytes held when the current rate window began, and when.
+    std::uint64_t window_bytes = 0;
+    std::int64_t window_start_ms = 0;
 
     void end_connection() {
         if (connection) connection->close();
         connection.reset();
     }
-
-    void start_file_download(const std::string& file_id, const std::string& download_id);
-    // Ends the running file when it has had no data for too long or the user stopped
-    // its download, also while no piece arrives.
-    void check_running();
-    void advance_downloads();
 };
 
-void downloader::start_file_download(const std::string& file_id, const std::string& download_id) {
-    winrt_file_output& d = *current;
+// The download thread's state: the running files, all on one io_context.
+struct downloader {
+    net::io_context io;
+    net::executor_work_guard<net::io_context::executor_type> work = net::make_work_guard(io);
+    std::vector<running_file> running;
+    // The sender whose file started last: the next look begins after it.
+    std::string last_sender;
+
+    void end_connections() {
+        for (running_file& f : running) f.end_connection();
+    }
+    bool has_room() const { return running.size() < download_slots; }
+
+    void start_file_download(running_file& f, const std::string& file_id, const std::string& download_id);
+    // Ends a running file that has had no data, or too little, for too long, or whose
+    // download the user stopped, also while no piece arrives.
+    void check_running(running_file& f, const std::vector<std::string>& stops) const;
+    // Records the outcome of a file that ended.
+    static void settle(running_file& f);
+    // Starts the next file of each sender with none running, while there is room.
+    void start_next_files();
+    void pass(bool look_at_queue);
+    // Bytes the running files other than `f` still have to write.
+    std::uint64_t still_to_write(const running_file& f) const;
+};
+
+std::uint64_t downloader::still_to_write(const running_file& f) const {
+    std::uint64_t sum = 0;
+    for (const running_file& other : running) {
+        const mesk_output& d = *other.record;
+        if (&other == &f || d.done) continue;
+        sum += d.total_bytes - std::min(d.total_bytes, d.bytes_transferred);
+    }
+    return sum;
+}
+
+void downloader::start_file_download(running_file& f, const std::string& file_id, const std::string& download_id) {
+    winrt_file_output& d = *f.record;
     const Json file = db_get_file_to_receive(file_id);
-    settled_at_start = false;
+    f.settled_at_start = false;
     d.file_id = file_id;
     d.chat_id = download_id;
     if (!file["filename"].is_string()) {
         set_status(d, "error");
         d.done = true;
-        settled_at_start = true;
+        f.settled_at_start = true;
         return;
     }
     d.filepath = file["filename"].string_value();
@@ -316,12 +358,12 @@ void downloader::start_file_download(const std::string& file_id, const std::stri
     d.last_progress_ms = 0;
     d.last_flush_ms = d.last_data_ms = now_ms();
 
-    const auto fail = [this, &d](const std::string& word, const char* status) {
+    const auto fail = [&f, &d](const std::string& word, const char* status) {
         set_error_once(d, word);
         post_error(d);
         if (status) set_status(d, status);
         d.done = true;
-        settled_at_start = true;
+        f.settled_at_start = true;
     };
     if (d.peer_address.empty()) {
         d.error = "DEVICE_NOT_CONNECTED";
@@ -338,7 +380,15 @@ void downloader::start_file_download(const std::string& file_id, const std::stri
         offset = d.size();
         if (!offset) return fail("could not get filesize for " + partial, "error");
     }
+    // Not started when what it and the other running files still need would leave the
+    // disk too little; "/download_file" takes it up again once there is room.
+    if (const std::optional<disk_space> space = disk_space_at(partial)) {
+        const std::string problem = room_problem(*space, d.total_bytes - *offset + still_to_write(f));
+        if (!problem.empty()) return fail(problem, "error");
+    }
     d.bytes_transferred = *offset;
+    f.window_bytes = *offset;
+    f.window_start_ms = now_ms();
 
     boost::system::error_code ec;
     std::string literal = d.peer_address;
@@ -351,58 +401,93 @@ void downloader::start_file_download(const std::string& file_id, const std::stri
     if (own && d.peer_address != own_loopback_address()) return fail("DEVICE_NOT_CONNECTED", "error");
     const std::uint16_t port = own ? own_rest_port() : current_net::get().peer_port.load();
     std::string key = own ? own_key_sha256() : db_get_device_key(d.device);
-    connection = std::make_shared<download_connection>(io, current);
-    connection->start(tcp::endpoint(address, port), body.dump(), std::move(key),
-                      own ? self_call_fields() : std::vector<std::pair<std::string, std::string>>());
+    f.connection = std::make_shared<download_connection>(io, f.record);
+    f.connection->start(tcp::endpoint(address, port), body.dump(), std::move(key),
+                        own ? self_call_fields() : std::vector<std::pair<std::string, std::string>>());
 }
 
-void downloader::check_running() {
-    if (!current || current->done) return;
-    mesk_output& d = *current;
-    if (now_ms() - d.last_data_ms > no_data_timeout_ms()) {
+void downloader::check_running(running_file& f, const std::vector<std::string>& stops) const {
+    mesk_output& d = *f.record;
+    if (d.done) return;
+    const std::int64_t now = now_ms();
+    const std::int64_t window_ms = no_data_timeout_ms();
+    bool too_slow = false;
+    if (now - f.window_start_ms >= window_ms) {
+        const std::uint64_t got = d.bytes_transferred - std::min(d.bytes_transferred, f.window_bytes);
+        too_slow = got * 1000 < min_rate_bytes_per_s() * static_cast<std::uint64_t>(window_ms);
+        f.window_bytes = d.bytes_transferred;
+        f.window_start_ms = now;
+    }
+    if (now - d.last_data_ms > window_ms || too_slow) {
         d.error = "timed out";
-    } else if (stopped_download_id().remove(d.chat_id)) {
+    } else if (std::find(stops.begin(), stops.end(), d.chat_id) != stops.end()) {
         d.error = "stopped_by_user";
     } else {
         return;
     }
     set_status(d, "error");
     d.done = true;
-    end_connection();
+    f.end_connection();
 }
 
-void downloader::advance_downloads() {
-    if (core_stopping()) return;
-    if (current) {
-        check_running();
-        winrt_file_output& d = *current;
-        if (!d.done) return;
-        end_connection();
-        if (!settled_at_start) {
-            db_set_file_to_receive_progress(d.bytes_transferred, d.file_id);
-            send_to_ui(download_progress_record(d));
-            // A whole file reaches the disk as it is finished; a part of one only for a
-            // later attempt.
-            if (d.bytes_transferred != d.total_bytes) d.flush();
-            if (d.bytes_transferred == d.total_bytes) {
-                complete_file(d);
-            } else {
-                set_status(d, "error");
-                set_error_once(d, "unknown error");
-                post_error(d);
-            }
-        }
-        current.reset();
-        settled_at_start = false;
+void downloader::settle(running_file& f) {
+    f.end_connection();
+    winrt_file_output& d = *f.record;
+    if (f.settled_at_start) return;
+    db_set_file_to_receive_progress(d.bytes_transferred, d.file_id);
+    send_to_ui(download_progress_record(d));
+    // A whole file reaches the disk as it is finished; a part of one only for a later
+    // attempt.
+    if (d.bytes_transferred != d.total_bytes) d.flush();
+    if (d.bytes_transferred == d.total_bytes) {
+        complete_file(d);
+    } else {
+        set_status(d, "error");
+        set_error_once(d, "unknown error");
+        post_error(d);
     }
-    for (const std::string& peer : transfer_peer_ids()) {
+}
+
+void downloader::start_next_files() {
+    std::vector<std::string> peers = transfer_peer_ids();
+    std::sort(peers.begin(), peers.end());
+    // Round robin: the senders after the one that started last come first.
+    const auto after = std::upper_bound(peers.begin(), peers.end(), last_sender);
+    std::rotate(peers.begin(), after, peers.end());
+    for (const std::string& peer : peers) {
+        if (!has_room() || core_stopping()) break;
+        const bool busy =
+            std::any_of(running.begin(), running.end(), [&](const running_file& f) { return f.sender == peer; });
+        if (busy) continue;
         const Json next = db_get_next_queued_file_to_receive(peer);
         if (!next["file_id"].is_string() || next["file_id"].string_value().empty()) continue;
-        current = std::make_shared<winrt_file_output>();
-        start_file_download(next["file_id"].string_value(), next["download_id"].string_value());
-        break;
+        running.emplace_back();
+        running.back().sender = peer;
+        last_sender = peer;
+        start_file_download(running.back(), next["file_id"].string_value(), next["download_id"].string_value());
     }
-    set_downloads_pending(false);
+}
+
+void downloader::pass(bool look_at_queue) {
+    if (core_stopping()) return;
+    // A stop is for what runs (or is queued: those the store marked) when it is given;
+    // taken here whether or not anything of it runs, so it never ends a later fetch.
+    const std::vector<std::string> stops = stopped_download_id().take_all();
+    bool ended = false;
+    for (auto it = running.begin(); it != running.end();) {
+        check_running(*it, stops);
+        if (!it->record->done) {
+            ++it;
+            continue;
+        }
+        // Erased first: a failing store leaves no file running twice.
+        running_file f = std::move(*it);
+        it = running.erase(it);
+        ended = true;
+        settle(f);
+    }
+    // A file that ended makes way for the next at once.
+    if (ended || look_at_queue) start_next_files();
 }
 
 }  // namespace
@@ -424,22 +509,22 @@ void download_loop() {
     std::int64_t idle_mark = 0;
     while (!core_stopping()) {
         const std::int64_t now = now_ms();
-        if (!state.current && now - idle_mark > idle_recheck_ms) {
+        if (state.running.empty() && now - idle_mark > idle_recheck_ms) {
             set_downloads_pending(true);
             idle_mark = now;
         }
         // A pass that fails (the store, say) is told and the loop goes on.
         try {
-            if (state.current || get_downloads_pending()) state.advance_downloads();
-            // A file that ended makes way for the next at once.
-            while (state.current && state.current->done && !core_stopping()) state.advance_downloads();
+            // The flag is taken before the look, so a file stored during it is seen at
+            // the next pass; with every slot taken it waits for one to free.
+            state.pass(state.has_room() && take_downloads_pending());
         } catch (const std::exception& e) {
             std::cerr << "download pass failed: " << e.what() << "\n";
         }
         state.io.restart();
         state.io.run_for(idle_wait);
     }
-    state.end_connection();
+    state.end_connections();
     state.work.reset();
     state.io.restart();
     state.io.run_for(std::chrono::milliseconds(100));

@@ -1,11 +1,14 @@
-// The download client: one thread of the core fetches the queued files to receive, one
-// at a time, from their senders over HTTPS ("/download/v1"), writes each through
-// winrt_file_output into its partial file (resuming from what an earlier attempt at
-// that file id left), reports progress to the interface at most every 2 s, and moves it
-// to a free final name once whole. Only files of senders in the peer directory are fetched, only from
-// a server that shows the sender's key, only the body of a 200 answer and never past
-// the file's size; 30 s without data ends a file ("timed out"). When a file ends the
-// next one starts at once; the 50 ms wait is only for idleness.
+// The download client: one thread of the core fetches the queued files to receive from
+// their senders over HTTPS ("/download/v1"), up to three at once and one at a time from
+// each sender, senders taken in turn. Each file is written through winrt_file_output
+// into its partial file (resuming from what an earlier attempt at that file id left),
+// progress goes to the interface at most every 2 s, and a whole file moves to a free
+// final name. Only files
+// of senders in the peer directory are fetched, only from a server that shows the
+// sender's key, only the body of a 200 answer and never past the file's size. A file is
+// not started when it would leave the disk too little room (disk_room.h); 30 s without
+// data, or with less than the minimum rate, ends a file ("timed out"). When a file ends
+// the next one starts at once; the 50 ms wait is only for idleness.
 #pragma once
 
 #include <memory>

@@ -60,6 +60,12 @@ http_answer first_piece(std::unique_ptr<platform::mesk_input> input, std::uint64
     return answer;
 }
 
+// What was sent, held below the file's size: the bytes may still be lost on the way or
+// on the receiver's disk, and only its "/completed_downloads" makes the file complete.
+std::uint64_t sent_progress(const platform::mesk_input& r) {
+    return r.total_bytes == 0 ? 0 : std::min(r.bytes_transferred, r.total_bytes - 1);
+}
+
 }  // namespace
 
 http_answer serve_download_request(const http_request& request) {
@@ -74,8 +80,8 @@ http_answer serve_download_request(const http_request& request) {
     if (!offered_to_requester(file_id, chat_id, request)) return chunked_answer(404);
     const Json file = db_get_file_to_send(file_id);
     // Paused, or stopped until the user resumes it: refused as a paused file is.
-    if (file["status"].string_value() == "paused" || stopped_upload_id().contains(chat_id) ||
-        paused_file_id().contains(file_id)) {
+    if (file["status"].string_value() == "paused" || file["upload_status"].string_value() == "stopped" ||
+        stopped_upload_id().contains(chat_id) || paused_file_id().contains(file_id)) {
         return chunked_answer(403);
     }
 
@@ -154,7 +160,7 @@ void upload_pump::report(bool save) {
     send_to_ui(Json(Json::object{{"action", "update_bytes_transferred"},
                                  {"file_id", r.file_id},
                                  {"chat_id", r.chat_id},
-                                 {"bytes_transferred", std::to_string(r.bytes_transferred)},
+                                 {"bytes_transferred", std::to_string(sent_progress(r))},
                                  {"total_bytes", std::to_string(r.total_bytes)},
                                  {"device", r.device},
                                  {"filepath", r.filepath},
@@ -163,7 +169,7 @@ void upload_pump::report(bool save) {
     if (!save) return;
     // The store is not for the network thread: the position is kept from the pool.
     std::string name = "upload position of " + r.file_id;
-    std::function<void()> keep = [bytes = r.bytes_transferred, id = r.file_id] {
+    std::function<void()> keep = [bytes = sent_progress(r), id = r.file_id] {
         db_set_file_to_send_progress(bytes, id);
     };
     current_net::get().transfer_bookkeeping.push(name, keep);

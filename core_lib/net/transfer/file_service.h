@@ -3,9 +3,10 @@
 // upload) and "/thumbnail/v1/KIND/ID" (the picture of a file offered or received, for
 // the interface; a peer gets only the pictures of files offered to it). An answer is
 // chunked and pumped one piece of 16384 bytes at a time, the next read only when the
-// previous piece is written; a peer upload reports its progress to the interface at most
-// every 2 s, keeps its position in the store at the end and after stalls, and ends at
-// once when the user stops the upload or pauses the file.
+// previous piece is written; a peer upload reports its progress (what was sent, below the
+// file's size until the receiver confirms it) to the interface at most every 2 s, keeps
+// its position in the store at the end and after stalls, and ends at once when the user
+// stops the upload (also a stop kept in the store) or pauses the file.
 #pragma once
 
 #include <cstddef>

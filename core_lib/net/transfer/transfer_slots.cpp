@@ -34,4 +34,11 @@ std::vector<std::string> transfer_slot::ids() const {
     return {held.begin(), held.end()};
 }
 
+std::vector<std::string> transfer_slot::take_all() {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<std::string> taken(held.begin(), held.end());
+    held.clear();
+    return taken;
+}
+
 }  // namespace vandrel

@@ -1,7 +1,8 @@
 // Stop and pause slots shared by the request handlers and the transfer threads of a
 // running core.
-// Each slot is a set of ids under its own lock: a stop or pause stays pending until a
-// resume, resend or requeue clears its id (or the transfer code consumes it).
+// Each slot is a set of ids under its own lock: a pause or an upload's stop stays pending
+// until a resume, resend or requeue clears its id; a download's stop is taken by the
+// download thread at its next look, whether or not anything of that download runs.
 #pragma once
 
 #include <mutex>
@@ -20,6 +21,8 @@ public:
     bool remove(const std::string& id);
     void clear();
     std::vector<std::string> ids() const;
+    // Every held id, and none held afterwards, in one step.
+    std::vector<std::string> take_all();
 
 private:
     mutable std::mutex mutex;
@@ -33,7 +36,8 @@ struct transfer_slots {
 };
 
 // The running core's slots.
-// Download (chat) ids the user stopped; "/stop_download" adds, requeueing clears.
+// Download (chat) ids the user stopped; "/stop_download" adds, the download thread takes
+// them (ending what runs of those downloads then), an offer or a requeue clears its id.
 transfer_slot& stopped_download_id();
 // Upload (chat) ids stopped or paused as a whole; resume and resend clear.
 transfer_slot& stopped_upload_id();

@@ -8,14 +8,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core_lib/foundation/file_names.h"
@@ -43,6 +47,9 @@ using testing::wait_until;
 
 const std::string a_id = "peer-a";
 const std::string a_address = "127.0.0.2";
+// A second sender, whose id sorts before A's.
+const std::string z_id = "peer-0";
+const std::string z_address = "127.0.0.3";
 const std::string download_path = "/download/v1";
 
 std::string patterned(std::size_t size, char salt = 0) {
@@ -64,28 +71,76 @@ Json parse(const std::string& text) {
 net_config quick_timeouts() {
     net_config config = testing::loopback_config();
     config.download_timeout = 1500ms;
+    config.download_min_rate = std::uint64_t{64} << 10;
     return config;
 }
 
-// Peer A on 127.0.0.2 (proven by the test certificate's key) offers files to this device,
-// which downloads them into the platform's "received" folder. A answers "/download/v1"
-// from the bytes the test gives each file id, in the way the test chooses.
+// The file platform, with a look at each download target the client asks for.
+class watched_platform : public testing::file_platform {
+public:
+    using file_platform::file_platform;
+    std::function<void(const std::string&)> on_target;
+    std::string download_target_for_file(const std::string& file_name) override {
+        if (on_target) on_target(file_name);
+        return file_platform::download_target_for_file(file_name);
+    }
+};
+
+// The rest of a body, `piece` bytes every `every` until it is all sent or released.
+class drip_source : public body_source {
+public:
+    drip_source(std::string rest, std::size_t piece, std::chrono::milliseconds every, const bool& released,
+                std::mutex& mutex)
+        : rest_(std::move(rest)), piece_(piece), every_(every), released_(released), mutex_(mutex) {}
+    step next_piece(std::string& piece) override {
+        std::this_thread::sleep_for(every_);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (released_) return step::abort;
+        }
+        piece = rest_.substr(0, piece_);
+        rest_.erase(0, piece.size());
+        return piece.empty() ? step::end : step::piece;
+    }
+
+private:
+    std::string rest_;
+    std::size_t piece_;
+    std::chrono::milliseconds every_;
+    const bool& released_;
+    std::mutex& mutex_;
+};
+
+// Peer A on 127.0.0.2 and peer 0 on 127.0.0.3 (each proven by the test certificate's key)
+// offer files to this device, which downloads them into the platform's "received"
+// folder. They answer "/download/v1" from the bytes the test gives each file id, in the
+// way the test chooses.
 class DownloadClient : public ::testing::Test {
 protected:
-    enum class way { whole, not_found, paused, server_error, short_body, long_body, stall, cut };
+    // drip: 16 KiB every 400 ms, below the least rate; trickle: 16 KiB every 100 ms, above
+    // it. Each piece comes well within the time without data.
+    enum class way { whole, not_found, paused, server_error, short_body, long_body, stall, cut, drip, trickle };
 
     void SetUp() override {
-        files = testing::install_file_platform(store.root() + "/files");
+        const auto previous = platform_services();
+        files = std::make_shared<watched_platform>(store.root() + "/files");
+        files->set_data_folder(previous->get_data_folder_path());
+        files->set_local_folder(previous->get_local_folder_path());
+        install_platform_services(files);
         received = files->received_folder();
         own = get_userid();
-        stubs = testing::start_stub_peers({{a_address, a_id, ""}});
-        ASSERT_EQ(stubs.size(), 1u);
+        stubs = testing::start_stub_peers({{a_address, a_id, ""}, {z_address, z_id, ""}});
+        ASSERT_EQ(stubs.size(), 2u);
         a = stubs[0].get();
+        z = stubs[1].get();
         set_peer_api_port(a->port());
-        db_upsert_device(a_id, "stub/os", "Ay", a_address);
-        db_set_device_key(a_id, certificate_key_sha256(test::test_certificate_path()));
-        set_peer_ip(a_id, a_address);
-        a->answer_with(download_path, [this](const http_request& request) { return answer(request); });
+        for (const auto& [id, address] : {std::pair{a_id, a_address}, std::pair{z_id, z_address}}) {
+            db_upsert_device(id, "stub/os", "Ay", address);
+            db_set_device_key(id, certificate_key_sha256(test::test_certificate_path()));
+            set_peer_ip(id, address);
+        }
+        for (testing::stub_peer* peer : {a, z})
+            peer->answer_with(download_path, [this](const http_request& request) { return answer(request); });
     }
 
     void TearDown() override {
@@ -138,6 +193,15 @@ protected:
                 out.content_length = rest.size();
                 break;
             }
+            case way::drip:
+            case way::trickle: {
+                constexpr std::size_t piece = 16384;
+                out.body = rest.substr(0, piece);
+                out.rest = std::make_shared<drip_source>(rest.substr(out.body.size()), piece,
+                                                         how == way::drip ? 400ms : 100ms, released, mutex);
+                out.close = true;
+                break;
+            }
         }
         return out;
     }
@@ -159,10 +223,13 @@ protected:
         std::lock_guard<std::mutex> lock(mutex);
         ways[id] = how;
     }
-    // Stores the offered files as downloads (queued) and runs the download thread.
+    // Stores the offered files as downloads (queued, from A unless the test named another
+    // sender for the download) and runs the download thread.
     void start() {
-        for (const auto& [download, list] : pending_files)
-            ASSERT_TRUE(db_store_download(list, "", download, a_id, own));
+        for (const auto& [download, list] : pending_files) {
+            const std::string sender = senders.count(download) ? senders[download] : a_id;
+            ASSERT_TRUE(db_store_download(list, "", download, sender, own));
+        }
         pending_files.clear();
         if (!running) start_download_thread();
         running = true;
@@ -199,11 +266,13 @@ protected:
 
     testing::temp_store store;
     testing::temp_services services{quick_timeouts()};
-    std::shared_ptr<testing::file_platform> files;
+    std::shared_ptr<watched_platform> files;
     std::string received;
     std::string own;
     std::vector<std::unique_ptr<testing::stub_peer>> stubs;
     testing::stub_peer* a = nullptr;
+    testing::stub_peer* z = nullptr;
+    std::map<std::string, std::string> senders;  // download id -> sender, when not A
     std::mutex mutex;
     std::condition_variable release;
     bool released = false;
@@ -454,6 +523,85 @@ TEST_F(DownloadClient, WithoutADownloadFolderTheFileFailsWithTheWordForIt) {
     EXPECT_EQ(status("f-a"), "error");
     EXPECT_EQ(events("download_error", "f-a").at(0)["error"].string_value(),
               "You have not selected a download folder. Restart the app.");
+}
+
+TEST_F(DownloadClient, SendersMoveSideBySideAndEachSendersFilesInTurn) {
+    const std::string slow = patterned(800000);
+    offer("down-a", "f-slow", "slow.bin", slow, way::trickle);
+    start();
+    ASSERT_TRUE(wait_until([&] { return requested_offsets("f-slow").size() == 1; }));
+    // Another sender's file, and A's next one, come while A's first is still moving.
+    senders["down-z"] = z_id;
+    offer("down-z", "f-z", "z.bin", "from z");
+    offer("down-a2", "f-a2", "a2.bin", "after the slow one");
+    start();
+    ASSERT_TRUE(ends_as("f-z", "complete"));
+    EXPECT_EQ(status("f-slow"), "queued") << "A's file is still moving";
+    EXPECT_TRUE(requested_offsets("f-a2").empty()) << "one file at a time from each sender";
+    ASSERT_TRUE(ends_as("f-slow", "complete"));
+    ASSERT_TRUE(ends_as("f-a2", "complete"));
+    EXPECT_EQ(read_all(received + "slow.bin"), slow);
+    EXPECT_EQ(read_all(received + "z.bin"), "from z");
+    EXPECT_TRUE(events("download_error").empty());
+}
+
+TEST_F(DownloadClient, ASenderBelowTheLeastRateIsGivenUpLikeAStalledOne) {
+    offer("down-1", "f-drip", "drip.bin", patterned(800000), way::drip);
+    start();
+    ASSERT_TRUE(wait_until([&] { return !events("download_error", "f-drip").empty(); }));
+    EXPECT_EQ(events("download_error", "f-drip").at(0)["error"].string_value(), "timed out");
+    EXPECT_EQ(status("f-drip"), "error");
+    // What came is kept for the next attempt.
+    const std::string held = store.text("select bytes_transferred from files_to_receive where id = 'f-drip'");
+    EXPECT_GT(std::stoull(held), 0u);
+    EXPECT_LT(std::stoull(held), 800000u);
+}
+
+TEST_F(DownloadClient, AStopGivenWhileNothingOfItRunsEndsNoLaterFetch) {
+    offer("down-1", "f-p", "p.bin", patterned(200000), way::paused);
+    const std::vector<Json> again = pending_files["down-1"];
+    start();
+    ASSERT_TRUE(wait_until([&] { return !events("download_error", "f-p").empty(); }));
+    EXPECT_EQ(events("download_error", "f-p").at(0)["error"].string_value(), "remote_file_paused");
+    stop_download("down-1");
+    ASSERT_TRUE(wait_until([&] { return stopped_download_id().ids().empty(); })) << "the stop was not taken";
+
+    // The sender resumes and offers it again: it is fetched whole, over several looks.
+    set_way("f-p", way::trickle);
+    ASSERT_TRUE(db_store_download(again, "", "down-1", a_id, own));
+    ASSERT_TRUE(ends_as("f-p", "complete"));
+    EXPECT_EQ(events("download_error", "f-p").size(), 1u);
+}
+
+TEST_F(DownloadClient, AFileStoredWhileTheQueueIsReadStartsAtTheNextLook) {
+    offer("down-a", "f-slow", "slow.bin", patterned(800000), way::trickle);
+    // Z's offer is stored while the client is starting A's file, after it looked at Z.
+    auto stored = std::make_shared<std::atomic<bool>>(false);
+    files->on_target = [stored, this](const std::string& name) {
+        if (name != "slow.bin" || stored->exchange(true)) return;
+        db_store_download({Json::object{{"id", "f-z"}, {"filename", "z.bin"}, {"filesize", "6"}, {"fileurl", "z"}}}, "",
+                          "down-z", z_id, own);
+    };
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        offered["f-z"] = "from z";
+    }
+    start();
+    ASSERT_TRUE(ends_as("f-z", "complete"));
+    EXPECT_EQ(status("f-slow"), "queued") << "Z waited for A's file";
+}
+
+TEST_F(DownloadClient, AFileThatWouldLeaveTooLittleRoomIsNotStarted) {
+    pending_files["down-1"].push_back(Json::object{
+        {"id", "f-huge"}, {"filename", "huge.bin"}, {"filesize", std::to_string(1ull << 60)}, {"fileurl", "x"}});
+    offer("down-1", "f-small", "small.bin", "fits");
+    start();
+    ASSERT_TRUE(wait_until([&] { return !events("download_error", "f-huge").empty(); }));
+    const std::string error = events("download_error", "f-huge").at(0)["error"].string_value();
+    EXPECT_TRUE(std::regex_match(error, std::regex("not enough space: [0-9]+ bytes needed, [0-9]+ free"))) << error;
+    EXPECT_EQ(status("f-huge"), "error");
+    EXPECT_TRUE(requested_offsets("f-huge").empty()) << "nothing of it was asked for";
+    ASSERT_TRUE(ends_as("f-small", "complete")) << "the queue goes on";
 }
 
 }  // namespace
