@@ -2,8 +2,10 @@
 // first byte is the byte limit (0: the default one). The safe name is never "", "." or
 // "..", holds no "/", no control byte and none of < > : " \ | ? *, is well-formed UTF-8,
 // stays within the limit, and is its own safe name; at the default limit the names
-// derived from it (the ".tmp." file, the backup) fit a file name's 255 bytes.
+// derived from it (the backup names) fit a file name's 255 bytes, and the relative path
+// of a received folder file keeps within its limits.
 // sanitize_file_name leaves none of the forbidden characters and no "../".
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -46,10 +48,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string safe = vandrel::safe_file_name(name, limit);
     check_safe(name, safe, limit);
     if (limit == vandrel::max_file_name_bytes) {
-        if (vandrel::temporary_file_name(safe).size() > longest_file_name ||
-            vandrel::backup_file_name(safe, std::numeric_limits<std::uint64_t>::max()).size() > longest_file_name) {
+        if (vandrel::backup_file_name(safe, std::numeric_limits<std::uint64_t>::max(), 9999).size() >
+            longest_file_name) {
             property_broken("a derived name longer than a file name may be: " + safe);
         }
+    }
+    const std::string path = vandrel::safe_relative_path(name);
+    if (path.size() > vandrel::max_relative_path_bytes || path.empty() || path.front() == '/' ||
+        path.find("//") != std::string::npos) {
+        property_broken("a relative path outside its limits: \"" + path + "\"");
+    }
+    for (std::size_t start = 0; start <= path.size();) {
+        const std::size_t end = std::min(path.find('/', start), path.size());
+        const std::string step = path.substr(start, end - start);
+        if (step == "." || step == ".." || step.size() > vandrel::max_file_name_bytes) {
+            property_broken("a relative path with an unsafe step: \"" + path + "\"");
+        }
+        start = end + 1;
     }
 
     const std::string sanitized = vandrel::sanitize_file_name(name);
