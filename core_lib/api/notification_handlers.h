@@ -1,6 +1,7 @@
 // Notification mirroring: "/add_notification" queues one of this device's
 // notifications for the mirror loop; "/mirror_notification" shows a peer's mirrored
-// notification and keeps it as an incoming text chat from that peer.
+// notification under the alias stored for the proven sender (never the one its body
+// names) and keeps it as an incoming text chat from that peer.
 #pragma once
 
 #include <string>
