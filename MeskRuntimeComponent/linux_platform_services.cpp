@@ -179,6 +179,10 @@ std::vector<std::string> LinuxPlatformServices::get_broadcast_addresses() {
     return broadcast_addresses_of(state_->config.network.interfaces());
 }
 
+std::vector<std::string> LinuxPlatformServices::get_local_networks() {
+    return local_networks_of(state_->config.network.interfaces());
+}
+
 std::string LinuxPlatformServices::get_wifi_ssid() { return wifi_ssid_of(state_->config.network.wireless_links()); }
 
 std::string LinuxPlatformServices::get_wifi_bssid() { return wifi_bssid_of(state_->config.network.wireless_links()); }

@@ -67,6 +67,7 @@ public:
     std::string get_device_model() override;
     std::vector<std::string> get_local_ips() override;
     std::vector<std::string> get_broadcast_addresses() override;
+    std::vector<std::string> get_local_networks() override;
     std::string get_wifi_ssid() override;
     std::string get_wifi_bssid() override;
 

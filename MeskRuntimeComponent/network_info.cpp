@@ -110,6 +110,18 @@ std::vector<std::string> local_ips_of(const std::vector<NetworkInterface>& inter
     return ips;
 }
 
+std::vector<std::string> local_networks_of(const std::vector<NetworkInterface>& interfaces) {
+    std::vector<std::string> networks;
+    for (const auto& item : interfaces) {
+        if (!is_accepted_interface(item)) continue;
+        // No prefix known: the address alone, never every address.
+        const int full = item.family == AddressFamily::ipv4 ? 32 : 128;
+        const int prefix = item.prefix_length > 0 ? item.prefix_length : full;
+        networks.push_back(address_text(item) + "/" + std::to_string(prefix));
+    }
+    return networks;
+}
+
 std::vector<std::string> broadcast_addresses_of(const std::vector<NetworkInterface>& interfaces) {
     std::vector<std::string> addresses;
     for (const auto& item : interfaces) {

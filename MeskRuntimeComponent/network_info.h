@@ -40,6 +40,9 @@ bool is_accepted_interface(const NetworkInterface& item);
 
 // IPv4 addresses of accepted interfaces, in list order.
 std::vector<std::string> local_ips_of(const std::vector<NetworkInterface>& interfaces);
+// "ADDRESS/PREFIX" of every accepted interface, IPv4 and IPv6, in list order; an
+// address without a prefix stands for itself alone (/32, /128).
+std::vector<std::string> local_networks_of(const std::vector<NetworkInterface>& interfaces);
 // One directed broadcast address per accepted IPv4 interface with a prefix of 2 to 32,
 // in list order, duplicates kept.
 std::vector<std::string> broadcast_addresses_of(const std::vector<NetworkInterface>& interfaces);

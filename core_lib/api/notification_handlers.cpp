@@ -11,6 +11,7 @@
 #include "core_lib/net/delivery/mirror_queue.h"
 #include "core_lib/platform/platform_services.h"
 #include "core_lib/platform/ui_event_channel.h"
+#include "core_lib/store/devices.h"
 #include "core_lib/store/settings.h"
 
 namespace vandrel {
@@ -31,6 +32,17 @@ std::string mirror_text(const std::string& title, const std::string& description
     return "App: " + title + "\n" + description;
 }
 
+namespace {
+
+std::string shown_alias(const std::string& device_id, const std::string& given, bool local) {
+    const Json device = db_get_device(device_id);
+    std::string stored = device.is_null() ? std::string() : device["alias"].string_value();
+    if (!stored.empty()) return stored;
+    return local ? given : device_id;
+}
+
+}  // namespace
+
 std::string handle_add_notification(Json params, std::string) {
     const std::string& title = params["title"].string_value();
     const std::string& description = params["description"].string_value();
@@ -46,10 +58,10 @@ std::string handle_add_notification(Json params, std::string) {
 std::string handle_mirror_notification(Json params, std::string origin) {
     const std::string& title = params["title"].string_value();
     const std::string& description = params["description"].string_value();
-    const std::string& alias = params["device_alias"].string_value();
+    const std::string& given_alias = params["device_alias"].string_value();
     const std::string& device_id = params["device_id"].string_value();
     if (!is_local_origin(origin)) {
-        const std::string refusal = check_notification_texts({&title, &description, &alias});
+        const std::string refusal = check_notification_texts({&title, &description, &given_alias});
         if (!refusal.empty()) return reply_error_code(refusal);
     }
     const std::string text = mirror_text(title, description);
@@ -64,6 +76,9 @@ std::string handle_mirror_notification(Json params, std::string origin) {
     if (!refusal.empty()) {
         return Json(Json::object{{"error_code", refusal}, {"id", chat["id"]}, {"status", "error"}}).dump();
     }
+    // A peer names itself by the alias stored for its proven id: the body's alias could
+    // be anyone's.
+    const std::string alias = shown_alias(device_id, given_alias, is_local_origin(origin));
     send_to_ui(
         Json(Json::object{
                  {"action", "mirror_notification"}, {"title", title}, {"description", description}, {"alias", alias}})

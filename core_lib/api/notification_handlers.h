@@ -1,7 +1,8 @@
 // Notification mirroring: "/add_notification" queues one of this device's
 // notifications for the mirror loop (a text over the 4 KiB that peers keep is refused
 // with "too_long", as a peer would); "/mirror_notification" shows a peer's mirrored
-// notification and keeps it as an incoming text chat from that peer.
+// notification under the alias stored for the proven sender (never the one its body
+// names) and keeps it as an incoming text chat from that peer.
 #pragma once
 
 #include <string>

@@ -25,6 +25,8 @@ inline constexpr std::size_t json_values_per_request = 20000;
 
 // A peer's avatar, as stored and as fetched.
 inline constexpr std::size_t avatar_bytes = std::size_t{1024} * 1024;
+// All stored avatars together.
+inline constexpr std::size_t avatar_total_bytes = std::size_t{8} * 1024 * 1024;
 
 // Bodies of requests to the servers that peers reach.
 inline constexpr std::uint64_t peer_body_bytes = std::uint64_t{1024} * 1024;
@@ -49,6 +51,11 @@ inline constexpr unsigned requests_running_per_address = 2;
 // Tables kept per peer: the directory, pending proofs, fetched avatars, warnings.
 inline constexpr std::size_t known_peers = 256;
 inline constexpr std::size_t pending_proofs = 64;
+// Device rows kept in the store.
+inline constexpr std::size_t stored_devices = 512;
+// New device ids one address (an IPv6 /64) may bring within new_ids_window.
+inline constexpr std::size_t new_ids_per_address = 4;
+inline constexpr std::chrono::minutes new_ids_window{60};
 // How long a proof (a ping to the claimed address) may take.
 inline constexpr std::chrono::milliseconds proof_time{5000};
 

@@ -36,6 +36,7 @@ void net_state::stop() {
     request_stop();
     stop_servers();
     threads.stop();
+    deliveries.stop();
     announce.stop();
     web_share.stop();
     proofs.stop();

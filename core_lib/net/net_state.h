@@ -14,6 +14,7 @@
 
 #include "core_lib/foundation/current.h"
 #include "core_lib/foundation/json.h"
+#include "core_lib/net/delivery/resend_loop.h"
 #include "core_lib/net/discovery/lan_announce.h"
 #include "core_lib/net/http/tls_sessions.h"
 #include "core_lib/net/net_config.h"
@@ -50,6 +51,7 @@ public:
     std::atomic<std::uint16_t> peer_port;
     service_threads threads;
     moodycamel::BlockingConcurrentQueue<bool> resend_queue;
+    resend_deliveries deliveries;
     moodycamel::BlockingConcurrentQueue<Json> mirror_queue;
     transfer_slots slots;
     avatar_fetching avatars;

@@ -25,6 +25,7 @@ std::vector<Json> get_accepted_folders() { return platform_services()->get_accep
 std::string get_device_model() { return platform_services()->get_device_model(); }
 std::vector<std::string> get_local_ips() { return platform_services()->get_local_ips(); }
 std::vector<std::string> get_broadcast_addresses() { return platform_services()->get_broadcast_addresses(); }
+std::vector<std::string> get_local_networks() { return platform_services()->get_local_networks(); }
 std::string get_wifi_ssid() { return platform_services()->get_wifi_ssid(); }
 std::string get_wifi_bssid() { return platform_services()->get_wifi_bssid(); }
 std::string get_data_folder_path() { return platform_services()->get_data_folder_path(); }

@@ -30,6 +30,8 @@ public:
     virtual std::string get_device_model() = 0;
     virtual std::vector<std::string> get_local_ips() = 0;
     virtual std::vector<std::string> get_broadcast_addresses() = 0;
+    // The networks of this device's interfaces, as "ADDRESS/PREFIX"; none by default.
+    virtual std::vector<std::string> get_local_networks() { return {}; }
     virtual std::string get_wifi_ssid() = 0;
     virtual std::string get_wifi_bssid() = 0;
 
@@ -77,6 +79,7 @@ std::vector<Json> get_accepted_folders();
 std::string get_device_model();
 std::vector<std::string> get_local_ips();
 std::vector<std::string> get_broadcast_addresses();
+std::vector<std::string> get_local_networks();
 std::string get_wifi_ssid();
 std::string get_wifi_bssid();
 std::string get_data_folder_path();

@@ -6,6 +6,7 @@
 #include "core_lib/platform/platform_services.h"
 #include "core_lib/store/db_session.h"
 #include "core_lib/store/ids.h"
+#include "core_lib/store/peer_addresses.h"
 #include "core_lib/store/settings.h"
 
 namespace vandrel {
@@ -69,7 +70,16 @@ bool db_insert_chat(std::string account, std::string id, std::string sender, std
         }
     }
     transaction.commit();
+    if (changed > 0) keep_peer_ip(sender == own_id ? receiver : sender);
     return changed > 0;
+}
+
+bool db_mark_chat_failed(std::string id) {
+    store_session session;
+    SQLite::Statement update(session.db(), "update chats set status = 'failed', date_updated = ? where id = ?");
+    update.bind(1, decimal(now_ms()));
+    update.bind(2, id);
+    return update.exec() > 0;
 }
 
 bool db_mark_chat_sent(std::string id) {
@@ -91,7 +101,7 @@ std::vector<Json> db_get_unsent_chats(std::string receiver, std::string type) {
     SQLite::Statement select(
         session.db(),
         "select id, sender, receiver, type, data, account  from chats where receiver = ? and sent != 1 "
-        "and type = ? order by date_created asc limit 10");
+        "and status != 'failed' and type = ? order by date_created asc limit 10");
     select.bind(1, receiver);
     select.bind(2, type);
     std::vector<Json> result;

@@ -18,12 +18,15 @@ namespace vandrel {
 bool db_insert_chat(std::string account, std::string id, std::string sender, std::string receiver, std::string type,
                     std::string data);
 bool db_mark_chat_sent(std::string id);
+// A chat the peer refused for good (its format or a limit): never offered again.
+// False when no such chat is stored.
+bool db_mark_chat_failed(std::string id);
 // Whether db_insert_chat would take the id from that sender: safe, and free or already
 // that sender's. Reads only.
 bool db_chat_id_free_for(std::string id, std::string sender);
 // Whether a chat of that id is stored as that sender's. Reads only.
 bool db_chat_stored(std::string id, std::string sender);
-// Undelivered chats of that type to that receiver, oldest first, at most 10:
+// Undelivered chats (neither sent nor failed) of that type to that receiver, oldest first, at most 10:
 // {"id", "sender", "receiver", "type", "data", "account"}.
 std::vector<Json> db_get_unsent_chats(std::string receiver, std::string type);
 std::string db_get_chat_receiver(std::string id);

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "core_lib/foundation/clock_random.h"
+#include "core_lib/foundation/peer_limits.h"
 #include "core_lib/platform/ui_event_channel.h"
 #include "core_lib/store/db_session.h"
 #include "core_lib/store/peer_addresses.h"
@@ -11,6 +12,12 @@
 namespace vandrel {
 
 namespace {
+
+// The condition on a row `d` of devices that no chat or transfer names it.
+constexpr const char* without_history =
+    "not exists (select 1 from chats where sender = d.id or receiver = d.id) and "
+    "not exists (select 1 from uploads where receiver = d.id) and "
+    "not exists (select 1 from downloads where sender = d.id)";
 
 void send_peers_updated() { send_to_ui(Json(Json::object{{"action", "peers_updated"}}).dump()); }
 
@@ -139,14 +146,43 @@ void db_upsert_device(std::string id, std::string sys_info, std::string alias, s
     }
 }
 
-void db_set_device_avatar(std::string id, std::string avatar) {
+bool db_set_device_avatar(std::string id, std::string avatar) {
     store_session session;
     try {
+        db_transaction transaction(session.db());
+        std::int64_t others = 0;
+        SQLite::Statement total(session.db(), "select coalesce(sum(length(avatar)), 0) from devices where id <> ?");
+        total.bind(1, id);
+        while (total.executeStep()) others = column_int64(total, 0);
+        const auto limit = static_cast<std::int64_t>(limits::avatar_total_bytes);
+        const auto size = static_cast<std::int64_t>(avatar.size());
+        if (others + size > limit) {
+            SQLite::Statement spare(
+                session.db(),
+                std::string("select id, length(avatar) from devices d where avatar <> '' and id <> ? and ") +
+                    without_history + " order by date_updated asc");
+            spare.bind(1, id);
+            std::vector<std::string> cleared;
+            while (others + size > limit && spare.executeStep()) {
+                cleared.push_back(column_text(spare, 0));
+                others -= column_int64(spare, 1);
+            }
+            if (others + size > limit) return false;
+            for (const std::string& other : cleared) {
+                SQLite::Statement clear(session.db(), "update devices set avatar = '' where id = ?");
+                clear.bind(1, other);
+                clear.exec();
+            }
+        }
         SQLite::Statement update(session.db(), "update devices set avatar = ? where id = ?");
         update.bind(1, avatar);
         update.bind(2, id);
-        update.exec();
-    } catch (const std::exception&) {}
+        const bool stored = update.exec() > 0;
+        transaction.commit();
+        return stored;
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 void db_set_device_send_notifications(int value, std::string id) {
@@ -211,6 +247,33 @@ std::string db_pin_device_key(std::string id, std::string key) {
     while (select.executeStep()) pinned = column_text(select, 0);
     transaction.commit();
     return pinned;
+}
+
+bool db_device_has_history(std::string id) {
+    store_session session;
+    SQLite::Statement select(
+        session.db(), std::string("select count(*) from (select ? as id) d where not (") + without_history + ")");
+    select.bind(1, id);
+    bool result = false;
+    while (select.executeStep()) result = column_int64(select, 0) > 0;
+    return result;
+}
+
+bool db_make_room_for_device() {
+    store_session session;
+    db_transaction transaction(session.db());
+    std::int64_t rows = 0;
+    SQLite::Statement count(session.db(), "select count(*) from devices");
+    while (count.executeStep()) rows = column_int64(count, 0);
+    const auto limit = static_cast<std::int64_t>(limits::stored_devices);
+    if (rows < limit) return true;
+    SQLite::Statement evict(session.db(),
+                            std::string("delete from devices where id in (select id from devices d where ") +
+                                without_history + " order by (key_sha256 <> '') asc, date_updated asc limit ?)");
+    evict.bind(1, rows - limit + 1);
+    const int gone = evict.exec();
+    transaction.commit();
+    return rows - gone < limit;
 }
 
 }  // namespace vandrel

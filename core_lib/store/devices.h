@@ -27,7 +27,10 @@ Json db_get_device(std::string id);
 // Writes the row when it is new or its alias or address changed, keeping the summary,
 // avatar and mirroring flag; then sends "peers_updated". Failures are swallowed.
 void db_upsert_device(std::string id, std::string sys_info, std::string alias, std::string ip);
-void db_set_device_avatar(std::string id, std::string avatar);
+// Stores the picture while all pictures together stay within limits::avatar_total_bytes;
+// to make room it clears the pictures of devices this one has no chats with, oldest
+// first. False when the picture was not stored.
+bool db_set_device_avatar(std::string id, std::string avatar);
 // Sends "peers_updated" always.
 void db_set_device_send_notifications(int value, std::string id);
 void db_touch_device(std::string id);
@@ -41,5 +44,13 @@ bool db_set_device_key(std::string id, std::string key);
 // had shown another one before.
 std::string db_pin_device_key(std::string id, std::string key);
 void db_mark_device_read(std::string id);
+
+// True when a chat or a transfer with the device is stored: what this device has with
+// a peer that newcomers never push out.
+bool db_device_has_history(std::string id);
+// Room for one more device row: while the table holds limits::stored_devices rows or
+// more, the oldest without a pinned key and then the oldest otherwise goes, never one
+// with history. False when none may go.
+bool db_make_room_for_device();
 
 }  // namespace vandrel

@@ -23,22 +23,33 @@ std::string get_peer_ip(const std::string& device_id) {
     return it == t.entries.end() ? std::string() : it->second.address;
 }
 
-bool set_peer_ip(const std::string& device_id, const std::string& address) {
+bool set_peer_ip(const std::string& device_id, const std::string& address, bool kept) {
     peer_address_table& t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
     auto it = t.entries.find(device_id);
     if (it != t.entries.end()) {
         if (it->second.address == address) return false;
-        it->second = {address, ++t.changes};
+        it->second = {address, ++t.changes, it->second.kept || kept};
         return true;
     }
     if (t.entries.size() >= limits::known_peers) {
-        auto oldest = std::min_element(t.entries.begin(), t.entries.end(),
-                                       [](const auto& a, const auto& b) { return a.second.set_at < b.second.set_at; });
+        // The oldest entry without chats goes first; a kept one only for another kept one.
+        auto older = [](const auto& a, const auto& b) {
+            return a.second.kept != b.second.kept ? !a.second.kept : a.second.set_at < b.second.set_at;
+        };
+        auto oldest = std::min_element(t.entries.begin(), t.entries.end(), older);
+        if (oldest->second.kept && !kept) return false;
         t.entries.erase(oldest);
     }
-    t.entries.emplace(device_id, peer_address_table::entry{address, ++t.changes});
+    t.entries.emplace(device_id, peer_address_table::entry{address, ++t.changes, kept});
     return true;
+}
+
+void keep_peer_ip(const std::string& device_id) {
+    peer_address_table& t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    auto it = t.entries.find(device_id);
+    if (it != t.entries.end()) it->second.kept = true;
 }
 
 bool forget_peer_ip(const std::string& device_id) {

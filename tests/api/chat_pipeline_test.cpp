@@ -325,10 +325,13 @@ TEST_F(ChatPipelineTest, APeerMaySpeakOnlyForItself) {
 }
 
 TEST_F(ChatPipelineTest, AMirroredNotificationBecomesAnIncomingTextFromTheNotifyingPeer) {
+    db_upsert_device("peer-a", "Model", "Alice", "");
+    db_upsert_device("peer-b", "Model", "Bob", "");
+    // The body names another peer's alias: the toast shows the sender's own.
     const Json reply =
         call("/mirror_notification",
              Json::object{
-                 {"title", "Mail"}, {"description", "New message"}, {"device_alias", "Bob"}, {"device_id", "peer-b"}},
+                 {"title", "Mail"}, {"description", "New message"}, {"device_alias", "Alice"}, {"device_id", "peer-b"}},
              peer_address);
     EXPECT_EQ(reply["status"].string_value(), "success");
     const std::string id = reply["id"].string_value();
@@ -348,6 +351,15 @@ TEST_F(ChatPipelineTest, AMirroredNotificationBecomesAnIncomingTextFromTheNotify
     EXPECT_EQ(toasts[0], std::make_pair(std::string("Bob"), std::string("App: Mail\nNew message")));
     EXPECT_EQ(toasts[1].second, "\"App: Mail\\nNew message\"");
     EXPECT_EQ(get_peer_ip("peer-b"), peer_address);
+}
+
+TEST_F(ChatPipelineTest, AMirroredNotificationFromAPeerWithoutStoredAliasShowsItsId) {
+    call("/mirror_notification",
+         Json::object{{"title", "T"}, {"description", "D"}, {"device_alias", "Alice"}, {"device_id", "peer-b"}},
+         peer_address);
+    const std::vector<Json> shown = events_of("mirror_notification");
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0]["alias"].string_value(), "peer-b");
 }
 
 TEST_F(ChatPipelineTest, AMirroredNotificationWithoutSenderIsNeitherShownNorStored) {

@@ -55,6 +55,9 @@ TEST(NetworkInfo, WiredAndWirelessInterfacesBothCountAndLoopbackOrDownDoNot) {
     // Two addresses on one network give the same broadcast address twice.
     EXPECT_EQ(broadcast_addresses_of(interfaces),
               (std::vector<std::string>{"192.168.1.255", "10.1.31.255", "10.1.111.255"}));
+    // The networks announces may come from: every accepted address with its prefix.
+    EXPECT_EQ(local_networks_of(interfaces), (std::vector<std::string>{"192.168.1.37/24", "fe80::1/64", "10.1.20.5/20",
+                                                                       "10.1.99.7/20", "100.64.0.2/32"}));
 }
 
 TEST(NetworkInfo, OnlyLoopbackMeansNoAddresses) {
@@ -62,6 +65,7 @@ TEST(NetworkInfo, OnlyLoopbackMeansNoAddresses) {
                                                       make_interface("lo", "::1", 128, false, true, true)};
     EXPECT_TRUE(local_ips_of(interfaces).empty());
     EXPECT_TRUE(broadcast_addresses_of(interfaces).empty());
+    EXPECT_TRUE(local_networks_of(interfaces).empty());
     EXPECT_TRUE(local_ips_of({}).empty());
 }
 

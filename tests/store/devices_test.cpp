@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core_lib/foundation/clock_random.h"
+#include "core_lib/foundation/peer_limits.h"
 #include "core_lib/net/peers/peer_directory.h"
 #include "tests/support/temp_store.h"
 
@@ -187,6 +188,63 @@ TEST_F(StoreTest, DeviceUpdatesOfAMissingIdChangeNothing) {
     db_touch_device("a");
     EXPECT_EQ(store.text("select avatar from devices"), "data:image/jpeg;base64,AA");
     EXPECT_GT(store.number("select date_updated from devices"), 0);
+}
+
+TEST_F(StoreTest, AvatarsAreBoundedInTotalAndThoseOfDevicesWithChatsStay) {
+    const std::size_t each = limits::avatar_bytes;
+    const std::size_t fit = limits::avatar_total_bytes / each;
+    // A friend with a chat, then as many strangers as the total holds.
+    store.exec("insert into devices (id, date_updated) values ('friend', 1)");
+    store.exec("insert into chats (id, sender, receiver) values ('c1', 'friend', 'me')");
+    EXPECT_TRUE(db_set_device_avatar("friend", std::string(each, 'f')));
+    for (std::size_t i = 0; i < fit; ++i) {
+        const std::string id = "s" + std::to_string(i);
+        store.exec("insert into devices (id, date_updated) values ('" + id + "', " + std::to_string(10 + i) + ")");
+        EXPECT_TRUE(db_set_device_avatar(id, std::string(each, 's'))) << i;
+        EXPECT_LE(store.number("select sum(length(avatar)) from devices"),
+                  static_cast<std::int64_t>(limits::avatar_total_bytes));
+    }
+    EXPECT_EQ(store.number("select length(avatar) from devices where id = 'friend'"), static_cast<std::int64_t>(each));
+    EXPECT_EQ(store.text("select avatar from devices where id = 's0'"), "") << "the oldest stranger's went";
+    EXPECT_EQ(store.number("select length(avatar) from devices where id = 's1'"), static_cast<std::int64_t>(each));
+
+    // When only devices with chats hold pictures, a stranger's is not taken.
+    store.exec("update devices set avatar = '' where id <> 'friend'");
+    store.exec("update devices set avatar = '" + std::string(limits::avatar_total_bytes - 10, 'f') +
+               "' where id = 'friend'");
+    EXPECT_FALSE(db_set_device_avatar("s3", std::string(100, 's')));
+    EXPECT_EQ(store.text("select avatar from devices where id = 's3'"), "");
+}
+
+TEST_F(StoreTest, AFullDeviceTableMakesRoomFromTheOldestWithoutChatsUnprovenFirst) {
+    const std::size_t full = limits::stored_devices;
+    store.exec("insert into devices (id, date_updated, key_sha256) values ('proven-old', 1, 'k')");
+    store.exec("insert into devices (id, date_updated, key_sha256) values ('friend-old', 0, '')");
+    store.exec("insert into chats (id, sender, receiver) values ('c1', 'me', 'friend-old')");
+    store.exec("insert into devices (id, date_updated, key_sha256) values ('unproven-new', 50, '')");
+    for (std::size_t i = 3; i < full; ++i) {
+        store.exec("insert into devices (id, date_updated, key_sha256) values ('p" + std::to_string(i) + "', " +
+                   std::to_string(100 + i) + ", 'k')");
+    }
+    ASSERT_EQ(store.number("select count(*) from devices"), static_cast<std::int64_t>(full));
+    const char* gone_in_order[] = {"unproven-new", "proven-old", "p3"};
+    for (const char* gone : gone_in_order) {
+        SCOPED_TRACE(gone);
+        EXPECT_TRUE(db_make_room_for_device());
+        EXPECT_EQ(store.number("select count(*) from devices"), static_cast<std::int64_t>(full - 1));
+        EXPECT_TRUE(db_get_device(gone).is_null());
+        store.exec(std::string("insert into devices (id, date_updated, key_sha256) values ('n-") + gone +
+                   "', 1000, 'k')");
+    }
+    EXPECT_FALSE(db_get_device("friend-old").is_null());
+    EXPECT_TRUE(db_device_has_history("friend-old"));
+    EXPECT_FALSE(db_device_has_history("p4"));
+
+    // Below the limit nothing goes.
+    store.exec("delete from devices where id like 'p1%'");
+    const std::int64_t rows = store.number("select count(*) from devices");
+    EXPECT_TRUE(db_make_room_for_device());
+    EXPECT_EQ(store.number("select count(*) from devices"), rows);
 }
 
 }  // namespace

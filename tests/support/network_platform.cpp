@@ -17,6 +17,16 @@ void network_platform::set_broadcast_addresses(std::vector<std::string> addresse
     broadcast_addresses_ = std::move(addresses);
 }
 
+void network_platform::set_local_networks(std::vector<std::string> networks) {
+    std::lock_guard<std::mutex> lock(network_mutex_);
+    local_networks_ = std::move(networks);
+}
+
+std::vector<std::string> network_platform::get_local_networks() {
+    std::lock_guard<std::mutex> lock(network_mutex_);
+    return local_networks_;
+}
+
 void network_platform::set_wifi(std::string ssid, std::string bssid) {
     std::lock_guard<std::mutex> lock(network_mutex_);
     ssid_ = std::move(ssid);

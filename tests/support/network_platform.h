@@ -17,10 +17,12 @@ class network_platform : public recording_platform {
 public:
     void set_local_ips(std::vector<std::string> ips);
     void set_broadcast_addresses(std::vector<std::string> addresses);
+    void set_local_networks(std::vector<std::string> networks);
     void set_wifi(std::string ssid, std::string bssid);
 
     std::vector<std::string> get_local_ips() override;
     std::vector<std::string> get_broadcast_addresses() override;
+    std::vector<std::string> get_local_networks() override;
     std::string get_wifi_ssid() override;
     std::string get_wifi_bssid() override;
 
@@ -28,6 +30,7 @@ private:
     mutable std::mutex network_mutex_;
     std::vector<std::string> local_ips_;
     std::vector<std::string> broadcast_addresses_;
+    std::vector<std::string> local_networks_;
     std::string ssid_;
     std::string bssid_;
 };

@@ -1,6 +1,7 @@
 #include "core_lib/net/discovery/lan_announce.h"
 
 #include <algorithm>
+#include <exception>
 #include <iostream>
 
 #include <boost/asio/ip/udp.hpp>
@@ -88,6 +89,28 @@ bool may_reply(announce_service& s, const std::string& address) {
     return true;
 }
 
+// Whether the source is on one of this device's networks: this host itself, a link-local
+// IPv6 address, or an address in the network of one of its interfaces.
+bool on_own_network(announce_service& s, const std::string& address) {
+    boost::system::error_code ec;
+    const std::string literal = address.front() == '[' ? address.substr(1, address.size() - 2) : address;
+    const net::ip::address ip = net::ip::make_address(literal, ec);
+    if (ec) return false;
+    if (ip.is_loopback() || (ip.is_v6() && ip.to_v6().is_link_local())) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (s.networks_at == std::chrono::steady_clock::time_point{} || now - s.networks_at >= announce_networks_age) {
+        s.networks_at = now;
+        try {
+            s.networks = get_local_networks();
+        } catch (const std::exception& e) {
+            std::cerr << "announce: cannot read the local networks: " << e.what() << "\n";
+            s.networks.clear();
+        }
+    }
+    return std::any_of(s.networks.begin(), s.networks.end(),
+                       [&](const std::string& network) { return address_in_network(address, network); });
+}
+
 // On the handling pool: the store and the directory.
 void take_announce(const std::string& id, const std::string& sys_info, const std::string& alias,
                    const std::string& address) {
@@ -155,14 +178,15 @@ void queue_udp_datagram(std::string address, std::string payload) {
 }
 
 bool handle_announce(const std::string& payload, const std::string& from_address) {
+    const std::string address = normalize_peer_address(from_address);
+    if (address.empty()) return false;
+    announce_service& s = service();
+    if (!on_own_network(s, address)) return false;
     std::string id, sys_info, alias;
     if (core_stopping() || payload.size() > announce_datagram_bytes || !parse_datagram(payload, id, sys_info, alias))
         return false;
     if (sys_info.size() > limits::alias_bytes || alias.size() > limits::alias_bytes) return false;
     if (!check_peer_id(id).empty()) return false;  // this device's own broadcast among them
-    const std::string address = normalize_peer_address(from_address);
-    if (address.empty()) return false;
-    announce_service& s = service();
     std::string name = "announce from " + address;
     std::function<void()> job = [id, sys_info, alias, address] { take_announce(id, sys_info, alias, address); };
     s.handling.push(name, job);  // a full queue drops it: the announcer repeats itself

@@ -3,7 +3,8 @@
 // networks; an announce from another device is answered with this device's own,
 // straight to the announcer, at most once every 3 s per address and within a total
 // reply rate, so that forged sources neither grow memory nor make this device flood a
-// third host. An announcer already proven at its address is stored as it describes
+// third host. A datagram whose source is on none of this device's networks (nor this
+// host itself) is dropped before anything else. An announcer already proven at its address is stored as it describes
 // itself; any other starts a proof of the address (a ping), which is what records it.
 // The socket lives on a manager thread of its own; what it receives is checked there
 // and handed to a small bounded pool, so the network thread never waits for the store.
@@ -15,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "core_lib/foundation/job_pool.h"
 
@@ -42,6 +44,10 @@ struct announce_service {
     std::map<std::string, std::int64_t> last_announce_reply;  // address -> seconds
     double reply_tokens = 0;
     std::chrono::steady_clock::time_point tokens_at{};
+    // This device's networks ("ADDRESS/PREFIX"), read again once they are older than
+    // announce_networks_age.
+    std::vector<std::string> networks;
+    std::chrono::steady_clock::time_point networks_at{};
 
     job_pool handling;
 };
@@ -51,6 +57,7 @@ inline constexpr std::int64_t announce_reply_seconds = 3;
 inline constexpr double announce_replies_per_second = 20;
 inline constexpr std::size_t announce_reply_entries = 1024;
 inline constexpr std::size_t announce_datagram_bytes = 1024;
+inline constexpr std::chrono::seconds announce_networks_age{2};
 
 // Binds the announce port (on every address, or the core's bind address) with
 // broadcast allowed and starts receiving. A port that cannot be bound is reported.
@@ -65,9 +72,9 @@ void queue_udp_datagram(std::string address, std::string payload);
 // announce flag is raised.
 void lan_announce_loop();
 
-// One received datagram: false when it was ignored (not three fields within the limits,
-// this device's own, or the core stopping). Runs the reply bookkeeping; the store and
-// directory work goes to the handling pool.
+// One received datagram: false when it was ignored (a source on none of this device's
+// networks, not three fields within the limits, this device's own, or the core stopping). Runs the reply bookkeeping;
+// the store and directory work goes to the handling pool.
 bool handle_announce(const std::string& payload, const std::string& from_address);
 
 }  // namespace vandrel

@@ -1,6 +1,7 @@
 #include "core_lib/net/peers/peer_address.h"
 
 #include <algorithm>
+#include <vector>
 
 #include <boost/asio/ip/address_v6.hpp>
 
@@ -37,8 +38,46 @@ std::string normalize_peer_address(const std::string& text) {
 
 bool is_peer_address(const std::string& text) { return !text.empty() && normalize_peer_address(text) == text; }
 
+namespace {
+
+// The address's bytes (4 or 16), or none.
+std::vector<unsigned char> address_bytes(const std::string& text) {
+    std::string literal = normalize_peer_address(text);
+    if (literal.empty()) return {};
+    if (literal.front() == '[') literal = literal.substr(1, literal.size() - 2);
+    boost::system::error_code ec;
+    const boost::asio::ip::address address = boost::asio::ip::make_address(literal, ec);
+    if (ec) return {};
+    if (address.is_v4()) {
+        const auto bytes = address.to_v4().to_bytes();
+        return {bytes.begin(), bytes.end()};
+    }
+    const auto bytes = address.to_v6().to_bytes();
+    return {bytes.begin(), bytes.end()};
+}
+
+}  // namespace
+
+bool address_in_network(const std::string& address, const std::string& network) {
+    const std::size_t slash = network.rfind('/');
+    if (slash == std::string::npos || slash + 1 >= network.size() || network.size() - slash > 4) return false;
+    int prefix = 0;
+    for (std::size_t i = slash + 1; i < network.size(); ++i) {
+        if (network[i] < '0' || network[i] > '9') return false;
+        prefix = prefix * 10 + (network[i] - '0');
+    }
+    const std::vector<unsigned char> base = address_bytes(network.substr(0, slash));
+    const std::vector<unsigned char> bytes = address_bytes(address);
+    if (base.empty() || base.size() != bytes.size() || prefix > static_cast<int>(base.size() * 8)) return false;
+    for (int bit = 0; bit < prefix; ++bit) {
+        const auto mask = static_cast<unsigned char>(0x80U >> (bit % 8));
+        if ((base[bit / 8] & mask) != (bytes[bit / 8] & mask)) return false;
+    }
+    return true;
+}
+
 std::string address_group(const std::string& text) {
-    const std::string normal = normalize_peer_address(text);
+    std::string normal = normalize_peer_address(text);
     if (normal.empty() || normal.front() != '[') return normal;
     boost::system::error_code ec;
     boost::asio::ip::address_v6::bytes_type bytes =

@@ -20,6 +20,10 @@ std::string peer_address_text(const boost::asio::ip::address& address);
 // True only for a non-empty text that already is in the normal form.
 bool is_peer_address(const std::string& text);
 
+// Whether the address (any text normalize_peer_address takes) lies in the network
+// "ADDRESS/PREFIX"; false for texts that are neither.
+bool address_in_network(const std::string& address, const std::string& network);
+
 // The group a per-address limit counts an address in: an IPv4 address alone, an IPv6
 // address by its /64 ("[fe80:0:0:1::]/64"), since a host can hold a whole /64 at no cost.
 // Takes any text normalize_peer_address takes; "" for anything else.

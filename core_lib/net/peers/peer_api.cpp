@@ -22,7 +22,8 @@ namespace {
 // This device as its own peer (the self test's loop-back): only at its own address,
 // only to its own REST server, which must show this device's key before the secret
 // goes out. Nothing is pinned or noted: this device is no peer of the store.
-std::string post_to_self(const std::string& endpoint, const std::string& body, std::uint64_t answer_limit) {
+std::string post_to_self(const std::string& endpoint, const std::string& body, std::uint64_t answer_limit,
+                         std::chrono::milliseconds deadline) {
     const std::string address = get_peer_ip(get_userid());
     const std::uint16_t port = own_rest_port();
     if (address.empty() || address != own_loopback_address() || port == 0) return "";
@@ -30,18 +31,18 @@ std::string post_to_self(const std::string& endpoint, const std::string& body, s
     if (key.empty()) return "";
     https_call_options options{self_call_fields(), key};
     https_answer answer = post_json_for_key("https://" + address + ":" + std::to_string(port) + "/api/v1" + endpoint,
-                                            body, post_json_deadline, answer_limit, options);
+                                            body, deadline, answer_limit, options);
     return answer.key_sha256 == key ? std::move(answer.body) : std::string();
 }
 
 }  // namespace
 
 std::string post_to_peer_api(const std::string& device_id, const std::string& endpoint, const std::string& body,
-                             std::uint64_t answer_limit) {
-    if (is_own_device(device_id)) return post_to_self(endpoint, body, answer_limit);
+                             std::uint64_t answer_limit, std::chrono::milliseconds deadline) {
+    if (is_own_device(device_id)) return post_to_self(endpoint, body, answer_limit, deadline);
     const std::string address = get_peer_ip(device_id);
     if (address.empty()) return "";
-    https_answer answer = post_json_for_key(peer_api_url(address, endpoint), body, post_json_deadline, answer_limit);
+    https_answer answer = post_json_for_key(peer_api_url(address, endpoint), body, deadline, answer_limit);
     if (answer.body.empty() || answer.key_sha256.empty()) return "";
     try {
         if (db_pin_device_key(device_id, answer.key_sha256) != answer.key_sha256) {

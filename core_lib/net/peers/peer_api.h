@@ -20,7 +20,8 @@ std::string peer_api_url(const std::string& address, const std::string& endpoint
 // The answer's body, or "" when the peer is not in the directory, gave no answer, or
 // answered with another key. A peer with no key pinned yet gets the one it showed.
 std::string post_to_peer_api(const std::string& device_id, const std::string& endpoint, const std::string& body,
-                             std::uint64_t answer_limit = default_answer_limit);
+                             std::uint64_t answer_limit = default_answer_limit,
+                             std::chrono::milliseconds deadline = post_json_deadline);
 
 // Tests point the running core's peer calls at a stub server's port.
 void set_peer_api_port(std::uint16_t port);

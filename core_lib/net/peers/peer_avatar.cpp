@@ -17,6 +17,8 @@ namespace {
 constexpr unsigned avatar_workers = 4;
 // The envelope around the picture's text.
 constexpr std::uint64_t avatar_answer_bytes = limits::avatar_bytes + 4096;
+// A peer that holds its answer holds one worker no longer than this.
+constexpr std::chrono::milliseconds avatar_fetch_time{10000};
 
 avatar_fetching& fetching() { return current_net::get().avatars; }
 
@@ -46,7 +48,8 @@ void request_peer_avatar(const std::string& device_id, const std::string& addres
     if (!f.fetcher || f.fetched.count(tag) || f.busy_addresses.count(address)) return;
     std::string name = "avatar fetch of " + device_id;
     std::function<void()> job = [&f, fetcher = f.fetcher, device_id, address] {
-        run_logged("avatar fetch of " + device_id, [&] { (*fetcher)(device_id); });
+        // A core that stops runs what is queued: fetches left then are skipped.
+        if (!core_stopping()) run_logged("avatar fetch of " + device_id, [&] { (*fetcher)(device_id); });
         std::lock_guard<std::mutex> done(f.mutex);
         f.busy_addresses.erase(address);
     };
@@ -61,7 +64,7 @@ void request_peer_avatar(const std::string& device_id, const std::string& addres
 }
 
 void fetch_peer_avatar(const std::string& device_id) {
-    const std::string reply = post_to_peer_api(device_id, "/get_avatar", "", avatar_answer_bytes);
+    const std::string reply = post_to_peer_api(device_id, "/get_avatar", "", avatar_answer_bytes, avatar_fetch_time);
     std::string err;
     Json answer = Json::parse(reply, err);
     if (!err.empty() || !answer["status"].is_string() || answer["status"].string_value() != "success" ||

@@ -1,8 +1,9 @@
 // Fetching a peer's profile picture when it shows up: once per peer and key for the
 // life of the core, at most one fetch per address at a time, on a small pool of its own
 // (so a silent peer holds one worker and delays no other peer's picture), never a
-// thread per sighting. A picture over limits::avatar_bytes is not taken. Failures store
-// nothing and tell nobody.
+// thread per sighting, each fetch with a short deadline. A picture over
+// limits::avatar_bytes is not taken, nor one past the total the store keeps for all
+// (db_set_device_avatar). Failures store nothing and tell nobody.
 #pragma once
 
 #include <deque>

@@ -23,7 +23,16 @@ void post_peers_updated() { send_to_ui(Json(Json::object{{"action", "peers_updat
 bool peer_seen(const std::string& device_id, const std::string& address) {
     const std::string normal = normalize_peer_address(address);
     if (device_id.empty() || normal.empty()) return false;
-    if (!set_peer_ip(device_id, normal)) return true;
+    const std::string held = get_peer_ip(device_id);
+    if (held == normal) return true;
+    // A peer this device has chats with is never pushed out of the table by newcomers.
+    bool kept = false;
+    try {
+        kept = db_device_has_history(device_id);
+    } catch (const std::exception& e) {
+        std::cerr << "peer_seen: cannot read the history of " << device_id << ": " << e.what() << "\n";
+    }
+    if (!set_peer_ip(device_id, normal, kept)) return get_peer_ip(device_id) == normal;
     // After the map step, outside its lock: each effect on its own, so that one
     // failing leaves the others.
     try {
@@ -32,7 +41,11 @@ bool peer_seen(const std::string& device_id, const std::string& address) {
         std::cerr << "peer_seen: cannot touch device " << device_id << ": " << e.what() << "\n";
     }
     post_peers_updated();
-    trigger_resend();
+    if (held.empty()) {
+        trigger_resend_for_newcomer();
+    } else {
+        trigger_resend();
+    }
     // Files of this peer that wait in the queue are fetched now, not at the next idle look.
     set_downloads_pending(true);
     // This device as its own peer (the self test) has no picture to fetch.

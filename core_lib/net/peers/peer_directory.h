@@ -13,7 +13,8 @@ namespace vandrel {
 // A peer was seen at this address. Only IP literals count ("from_ui", "test", names and
 // garbage are ignored); the address is stored in its normal form. When it differs from
 // the one held: touches the device's row, posts {"action": "peers_updated"}, wakes the
-// resend loop and the download thread, and fetches the peer's avatar on the avatar pool
+// resend loop (for a peer new to the directory, within the newcomers' pause of
+// resend_queue.h) and the download thread, and fetches the peer's avatar on the avatar pool
 // (this device, as its own peer in the self test, has none to fetch). An unchanged
 // address costs one look-up. True when the address is the one held afterwards.
 bool peer_seen(const std::string& device_id, const std::string& address);

@@ -24,6 +24,8 @@ namespace {
 constexpr unsigned proof_workers = 4;
 // A ping answer is an identity: a few texts.
 constexpr std::uint64_t ping_answer_bytes = std::uint64_t{64} * 1024;
+// Address groups whose new ids are counted at once.
+constexpr std::size_t new_id_groups = 4096;
 
 peer_proofs& proofs() { return current_net::get().proofs; }
 
@@ -39,12 +41,42 @@ void warn_key_changed(const std::string& device_id, const std::string& address) 
 
 bool fits(const Json& value, std::size_t limit) { return value.is_string() && value.string_value().size() <= limit; }
 
+// Whether a device id this store has never held may be taken from the address, and if
+// so counts it: a few per address (per /64) within the window, and a bounded table.
+bool new_id_may_come_from(const std::string& address) {
+    const std::string group = address_group(address);
+    if (group.empty()) return false;
+    const auto now = std::chrono::steady_clock::now();
+    peer_proofs& p = proofs();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    auto recent = [now](const std::chrono::steady_clock::time_point at) { return now - at < limits::new_ids_window; };
+    if (p.new_ids.size() >= new_id_groups && p.new_ids.count(group) == 0) {
+        for (auto it = p.new_ids.begin(); it != p.new_ids.end();) {
+            std::erase_if(it->second, [&](const auto at) { return !recent(at); });
+            it = it->second.empty() ? p.new_ids.erase(it) : std::next(it);
+        }
+        if (p.new_ids.size() >= new_id_groups) return false;
+    }
+    std::deque<std::chrono::steady_clock::time_point>& times = p.new_ids[group];
+    while (!times.empty() && !recent(times.front())) times.pop_front();
+    if (times.size() >= limits::new_ids_per_address) return false;
+    times.push_back(now);
+    return true;
+}
+
 // The answer of `device_id` at `address`, which showed `key`: taken when the key is the
 // one pinned for that id (or none was), then stored and noted.
 bool accept_peer(const std::string& device_id, const std::string& address, const std::string& key, const Json& alias,
                  const Json& sys_info) {
     if (!check_peer_id(device_id).empty() || key.empty()) return false;
     if (!fits(alias, limits::alias_bytes) || !fits(sys_info, limits::alias_bytes)) return false;
+    if (db_get_device(device_id).is_null()) {
+        if (!new_id_may_come_from(address)) {
+            std::cerr << "peer " << device_id << " at " << address << " refused: too many new ids from there\n";
+            return false;
+        }
+        if (!db_make_room_for_device()) return false;
+    }
     const std::string pinned = db_pin_device_key(device_id, key);
     if (pinned != key) {
         warn_key_changed(device_id, address);

@@ -4,11 +4,15 @@
 // an address where that id is not proven starts such a proof; until it succeeds the
 // claim does not hold. An answer that shows another key than the pinned one is told to
 // the interface once ("peer_key_changed") and refused until the user forgets the peer.
-// The tables behind it are bounded (limits::pending_proofs, limits::known_peers).
+// An id the store has never held is taken from one address (an IPv6 /64) at most
+// limits::new_ids_per_address times within limits::new_ids_window, and only when the
+// device table has room (db_make_room_for_device). The tables behind it are bounded
+// (limits::pending_proofs, limits::known_peers).
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -62,6 +66,8 @@ struct peer_proofs {
     double datagram_tokens = 0;
     std::chrono::steady_clock::time_point datagram_tokens_at{};
     std::set<std::string> warned;  // ids whose key changed
+    // When ids new to the store were taken, by address group, within the window.
+    std::map<std::string, std::deque<std::chrono::steady_clock::time_point>> new_ids;
     job_pool pool;
     job_pool datagram_pool;
     peer_proofs();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -332,6 +333,103 @@ TEST_F(ResendLoop, APassThatFailsInTheStoreLeavesTheLoopRunning) {
     trigger_resend();
     ASSERT_TRUE(wait_until([&] { return sent_chats() == 2; }));
     EXPECT_EQ(ids_of(b->received(create_chat)), (std::vector<std::string>{"t01", "t02"}));
+}
+
+TEST_F(ResendLoop, AChatRefusedForGoodIsMarkedFailedAndToldAndTheBatchGoesOn) {
+    const struct {
+        const char* code;
+        bool for_good;
+    } cases[] = {
+        {"too_long", true}, {"too_many_files", true}, {"invalid_id", true}, {"empty_sender", true},
+        {"id_taken", true}, {"forbidden", false},     {"busy", false},      {"internal_error", false},
+    };
+    int round = 0;
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.code);
+        store.exec("delete from chats");
+        store.ui().clear();
+        // Ten refused chats fill a batch; the eleventh is a short one typed after them.
+        const std::string prefix = "r" + std::to_string(++round) + "-";
+        add_texts(b_id, prefix, 11);
+        const std::string last = numbered(prefix, 11);
+        b->answer_with(create_chat, [code = std::string(row.code), last](const http_request& request) {
+            if (parse(request.body)["id"].string_value() == last) return answer_text(R"({"status": "success"})");
+            return answer_text(Json(Json::object{{"status", "error"}, {"error_code", code}}).dump());
+        });
+
+        resend_unsent(b_id);
+
+        std::size_t failed_events = 0;
+        for (const Json& event : store.ui().events()) {
+            if (event["action"].string_value() != "chat_failed") continue;
+            ++failed_events;
+            EXPECT_EQ(event["device_id"].string_value(), b_id);
+            EXPECT_EQ(event["error_code"].string_value(), row.code);
+            EXPECT_EQ(event["chat_id"].string_value().rfind(prefix, 0), 0u);
+        }
+        const std::int64_t failed = store.number("select count(*) from chats where status = 'failed'");
+        if (row.for_good) {
+            EXPECT_EQ(failed_events, 10u);
+            EXPECT_EQ(failed, 10);
+            EXPECT_EQ(marked_sent(), std::vector<std::string>{last}) << "the chat after them went out";
+            const std::size_t tried = b->count(create_chat);
+            resend_unsent(b_id);
+            EXPECT_EQ(b->count(create_chat), tried) << "a failed chat is never offered again";
+        } else {
+            EXPECT_EQ(failed_events, 0u);
+            EXPECT_EQ(failed, 0);
+            EXPECT_TRUE(marked_sent().empty()) << "the refused ten still hold the batch for now";
+        }
+    }
+}
+
+TEST_F(ResendLoop, AnOfferRefusedForGoodIsMarkedFailedAndToldOnce) {
+    add_upload("u1", "f", 2, 1000);
+    add_texts(b_id, "t", 1, 2000);
+    b->answer_with(create_chat, [](const http_request& request) {
+        const bool offer = parse(request.body)["type"].string_value() == "download";
+        return answer_text(offer ? R"({"status": "error", "error_code": "too_many_files"})"
+                                 : R"({"status": "success"})");
+    });
+    resend_unsent(b_id);
+    resend_unsent(b_id);
+    EXPECT_EQ(store.text("select status from chats where id = 'u1'"), "failed");
+    EXPECT_EQ(store.ui().count("chat_failed"), 1u);
+    std::size_t offers = 0;
+    for (const auto& request : b->received(create_chat)) offers += parse(request.body)["id"].string_value() == "u1";
+    EXPECT_EQ(offers, 1u);
+    EXPECT_EQ(marked_sent(), std::vector<std::string>{"t01"});
+}
+
+TEST_F(ResendLoop, APeerThatHoldsItsAnswerDelaysNoOtherPeersChats) {
+    add_texts(b_id, "b", 1);
+    add_texts(c_id, "c", 1);
+    struct gate {
+        std::mutex mutex;
+        std::condition_variable opened_cv;
+        bool opened = false;
+    };
+    auto held = std::make_shared<gate>();
+    // B sorts first and keeps its answer until the test is done with C.
+    b->answer_with(create_chat, [held](const http_request&) {
+        std::unique_lock<std::mutex> lock(held->mutex);
+        held->opened_cv.wait_for(lock, 20s, [&] { return held->opened; });
+        return answer_text(R"({"status": "success"})");
+    });
+    services.net().threads.start("resend loop", resend_loop);
+    trigger_resend();
+    ASSERT_TRUE(wait_until([&] { return b->count(create_chat) == 1; }));
+    ASSERT_TRUE(wait_until([&] { return marked_sent() == std::vector<std::string>{"c01"}; }));
+    // Wake-ups while B's pass still runs start no second pass to B.
+    for (int i = 0; i < 5; ++i) trigger_resend();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(b->count(create_chat), 1u);
+    {
+        std::lock_guard<std::mutex> lock(held->mutex);
+        held->opened = true;
+    }
+    held->opened_cv.notify_all();
+    ASSERT_TRUE(wait_until([&] { return sent_chats() == 2; }));
 }
 
 }  // namespace

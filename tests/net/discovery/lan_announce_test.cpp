@@ -19,6 +19,7 @@
 
 #include "core_lib/net/http/io_manager.h"
 #include "core_lib/net/net_state.h"
+#include "core_lib/net/peers/peer_address.h"
 #include "core_lib/net/peers/public_key.h"
 #include "core_lib/store/announce_text.h"
 #include "core_lib/store/devices.h"
@@ -318,6 +319,31 @@ TEST_F(LanAnnounce, QueuedDatagramsGoToTheAnnouncePortOfTheirAddressOnly) {
     stop_udp_announce_service();
     queue_udp_datagram("127.0.0.2", "after the stop");
     EXPECT_EQ(target.receive(300ms), std::nullopt);
+}
+
+TEST(AnnounceDatagrams, ASourceOnNoneOfThisDevicesNetworksIsDropped) {
+    testing::temp_store store;
+    testing::temp_services services{testing::loopback_config()};
+    testing::network_doubles doubles = testing::install_network_doubles();
+    doubles.platform->set_local_networks({"192.168.5.10/24", "2001:db8:1:2::10/64"});
+    const struct {
+        const char* from;
+        bool taken;
+    } cases[] = {
+        {"192.168.5.77", true}, {"::ffff:192.168.5.77", true}, {"[2001:db8:1:2::77]", true},
+        {"127.0.0.2", true},    {"[fe80::1%2]", true},         {"192.168.6.77", false},
+        {"10.0.0.5", false},    {"[2001:db8:1:3::77]", false}, {"203.0.113.9", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.from);
+        // Held at that address already, so that a taken announce starts no proof.
+        const std::string id = std::string("peer-") + (c.taken ? "near" : "far");
+        set_peer_ip(id, normalize_peer_address(c.from));
+        EXPECT_EQ(handle_announce(id + "|linux/box|Owl", c.from), c.taken);
+    }
+    ASSERT_TRUE(handling_settled());
+    EXPECT_FALSE(db_get_device("peer-near").is_null());
+    EXPECT_TRUE(db_get_device("peer-far").is_null()) << "nothing of a foreign source is stored";
 }
 
 }  // namespace

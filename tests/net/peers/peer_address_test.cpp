@@ -92,5 +92,34 @@ TEST(PeerAddress, LimitsCountIPv4AloneAndIPv6ByItsSlash64) {
     }
 }
 
+TEST(PeerAddress, WhetherAnAddressLiesInANetwork) {
+    const struct {
+        const char* address;
+        const char* network;
+        bool inside;
+    } cases[] = {
+        {"192.168.5.7", "192.168.5.1/24", true},
+        {"192.168.6.7", "192.168.5.1/24", false},
+        {"::ffff:192.168.5.7", "192.168.5.1/24", true},
+        {"10.1.2.3", "10.0.0.1/8", true},
+        {"11.1.2.3", "10.0.0.1/8", false},
+        {"10.0.0.1", "10.0.0.1/32", true},
+        {"10.0.0.2", "10.0.0.1/32", false},
+        {"172.16.0.9", "172.16.0.1/0", true},
+        {"[2001:db8:1:2::9]", "2001:db8:1:2::1/64", true},
+        {"2001:db8:1:3::9", "2001:db8:1:2::1/64", false},
+        {"192.168.5.7", "2001:db8:1:2::1/64", false},
+        {"192.168.5.7", "192.168.5.1/33", false},
+        {"192.168.5.7", "192.168.5.1", false},
+        {"192.168.5.7", "192.168.5.1/", false},
+        {"192.168.5.7", "192.168.5.1/2x", false},
+        {"from_ui", "192.168.5.1/24", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.address) + " in " + c.network);
+        EXPECT_EQ(address_in_network(c.address, c.network), c.inside);
+    }
+}
+
 }  // namespace
 }  // namespace vandrel

@@ -15,6 +15,7 @@
 #include "core_lib/net/peers/peer_api.h"
 #include "core_lib/net/peers/peer_avatar.h"
 #include "core_lib/net/peers/public_key.h"
+#include "core_lib/store/chats.h"
 #include "core_lib/store/devices.h"
 #include "core_lib/store/settings.h"
 #include "tests/support/net_test_support.h"
@@ -155,7 +156,9 @@ TEST_F(PeerDirectory, ForgottenPeerCountsAsChangedWhenSeenAgain) {
     peer_seen("peer-a", "10.0.0.5");
     EXPECT_EQ(get_peer_ip("peer-a"), "10.0.0.5");
     EXPECT_EQ(store.ui().count("peers_updated"), 3u);  // seen, forgotten, seen
-    EXPECT_EQ(drain_resend_queue(), 2);
+    // Both sightings are of a peer not held: the second one's wake-up waits out the pause.
+    EXPECT_EQ(drain_resend_queue(), 1);
+    EXPECT_TRUE(wait_for([] { return held_newcomer_wake_due(); }, newcomer_wake_pause * 3));
 
     peer_seen("peer-b", "10.0.0.6");
     notify_peers_reset();
@@ -312,6 +315,43 @@ TEST_F(PeerDirectory, TheDirectoryKeepsTheMostRecentPeersOnly) {
     EXPECT_EQ(peer_ip_snapshot().size(), limits::known_peers);
     EXPECT_EQ(get_peer_ip("p0"), "") << "the oldest went first";
     EXPECT_EQ(get_peer_ip("p" + std::to_string(limits::known_peers + 9)), "10.0.0.9");
+}
+
+TEST_F(PeerDirectory, PeersWithChatsAreNeverPushedOutByNewcomers) {
+    // The honest peer has chats and was seen first, so it is the oldest entry.
+    db_upsert_device("honest", "os", "Honest", "");
+    ASSERT_TRUE(db_insert_chat("", "h1", "honest", get_userid(), "text", "hello"));
+    peer_seen("honest", "10.0.0.2");
+    for (std::size_t i = 0; i < limits::known_peers * 2; ++i) peer_seen("new-" + std::to_string(i), "10.0.1.9");
+    EXPECT_EQ(get_peer_ip("honest"), "10.0.0.2");
+    EXPECT_EQ(peer_ip_snapshot().size(), limits::known_peers);
+
+    // A peer whose first chat came while it was held is kept from then on too.
+    set_peer_ip("later", "10.0.0.3");
+    ASSERT_TRUE(db_insert_chat("", "l1", get_userid(), "later", "text", "hi"));
+    for (std::size_t i = 0; i < limits::known_peers * 2; ++i) peer_seen("newer-" + std::to_string(i), "10.0.1.9");
+    EXPECT_EQ(get_peer_ip("later"), "10.0.0.3");
+
+    // A table of kept peers only takes no newcomer at all.
+    clear_peer_ips();
+    for (std::size_t i = 0; i < limits::known_peers; ++i) set_peer_ip("kept-" + std::to_string(i), "10.0.2.1", true);
+    EXPECT_FALSE(peer_seen("stranger", "10.0.1.9"));
+    EXPECT_EQ(get_peer_ip("kept-0"), "10.0.2.1");
+    EXPECT_TRUE(set_peer_ip("kept-more", "10.0.2.1", true)) << "a kept peer takes the place of the oldest kept";
+    EXPECT_EQ(get_peer_ip("kept-0"), "");
+}
+
+TEST_F(PeerDirectory, NewcomersWakeTheResendLoopAtMostOncePerPauseAndNoWakeIsLost) {
+    drain_resend_queue();
+    for (int i = 0; i < 200; ++i) peer_seen("burst-" + std::to_string(i), "10.0.3." + std::to_string(i % 250));
+    const int woken = drain_resend_queue();
+    EXPECT_LE(woken, 1);
+    // What the burst held back is due once the pause is over, once.
+    EXPECT_TRUE(wait_for([] { return held_newcomer_wake_due(); }, newcomer_wake_pause * 3));
+    EXPECT_FALSE(held_newcomer_wake_due());
+    // A known peer's change of address wakes the loop at once.
+    peer_seen("burst-1", "10.0.4.1");
+    EXPECT_EQ(drain_resend_queue(), 1);
 }
 
 }  // namespace
