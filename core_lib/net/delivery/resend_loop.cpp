@@ -19,7 +19,6 @@ namespace vandrel {
 
 namespace {
 
-constexpr auto wake_check = std::chrono::milliseconds(500);
 constexpr int files_per_notice = 1000;
 
 bool accepted(const std::string& answer) {
@@ -112,7 +111,8 @@ void resend_loop() {
     moodycamel::BlockingConcurrentQueue<bool>& queue = resend_queue();
     while (!core_stopping()) {
         bool wake = false;
-        if (!queue.wait_dequeue_timed(wake, wake_check)) continue;
+        // Asleep until a wake-up; the stop pushes one too.
+        queue.wait_dequeue(wake);
         if (core_stopping()) return;
         for (const std::string& peer : transfer_peer_ids()) {
             if (core_stopping()) return;
