@@ -170,7 +170,7 @@ run() {  # name method script url
   fi
 }
 
-echo "wrk -t$threads -c$connections -d$duration, keep-alive, TLS, loopback; $(nproc) CPUs"
+echo "wrk -t$threads -c$connections -d$duration, keep-alive, TLS, loopback; $(nproc) CPUs, load $(cut -d' ' -f1-3 /proc/loadavg)"
 # What each side negotiates and sends back, so differences in the figures can be read.
 for side in "mesk $mesk_port" "nginx $nginx_port"; do
   set -- $side
@@ -186,6 +186,7 @@ run nginx POST "$tmp/post.lua" "$nginx_url"
 run mesk PING "$tmp/ping.lua" "https://127.0.0.1:$mesk_port/api/v1/ping"
 
 echo
+echo "load at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-6s %-5s %10s %9s %9s %9s %9s   %s\n' server method "req/s" "mean ms" "p50 ms" "p99 ms" requests errors
 printf '%s\n' "${rows[@]}"
 echo

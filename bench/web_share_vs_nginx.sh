@@ -130,7 +130,7 @@ speed() {  # url -> MB/s (10^6 bytes)
 }
 median() { sort -n | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
 
-echo "curl, $size_mib MiB, plain HTTP on 127.0.0.1, $runs runs each (alternating); $(nproc) CPUs"
+echo "curl, $size_mib MiB, plain HTTP on 127.0.0.1, $runs runs each (alternating); $(nproc) CPUs, load $(cut -d' ' -f1-3 /proc/loadavg)"
 mesk_runs=()
 nginx_runs=()
 for i in $(seq "$runs"); do
@@ -143,5 +143,6 @@ done
 m="$(printf '%s\n' "${mesk_runs[@]}" | median)"
 n="$(printf '%s\n' "${nginx_runs[@]}" | median)"
 echo
+echo "load at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
 printf 'median: mesk %s MB/s, nginx %s MB/s\n' "$m" "$n"
 awk -v m="$m" -v n="$n" 'BEGIN { printf "mesk/nginx: %.3f\n", m / n }'

@@ -1,6 +1,8 @@
 #include "core_lib/net/net_state.h"
 
 #include "core_lib/net/peers/self_calls.h"
+#include "core_lib/store/service_flags.h"
+#include "core_lib/store/store_state.h"
 
 namespace vandrel {
 
@@ -19,6 +21,7 @@ void net_state::request_stop() {
     // Queue-driven loops wake up and see the flag.
     resend_queue.enqueue(false);
     mirror_queue.enqueue(Json());
+    if (current_store::find() != nullptr) wake_download_waiters();
 }
 
 void net_state::stop_servers() {

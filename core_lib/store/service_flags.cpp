@@ -12,8 +12,27 @@ service_flags& flags() { return current_store::get().flags; }
 
 void set_downloads_pending(bool value) {
     service_flags& f = flags();
-    std::lock_guard<std::mutex> lock(f.downloads_pending_mutex);
-    f.downloads_pending = value;
+    {
+        std::lock_guard<std::mutex> lock(f.downloads_pending_mutex);
+        f.downloads_pending = value;
+    }
+    if (value) f.downloads_raised.notify_all();
+}
+
+bool wait_downloads_pending(std::chrono::milliseconds limit, const std::function<bool()>& give_up) {
+    service_flags& f = flags();
+    std::unique_lock<std::mutex> lock(f.downloads_pending_mutex);
+    f.downloads_raised.wait_for(lock, limit, [&] { return f.downloads_pending || give_up(); });
+    return f.downloads_pending;
+}
+
+void wake_download_waiters() {
+    service_flags& f = flags();
+    {
+        // Taken so that a waiter between its test and its sleep does not miss the news.
+        std::lock_guard<std::mutex> lock(f.downloads_pending_mutex);
+    }
+    f.downloads_raised.notify_all();
 }
 
 bool get_downloads_pending() {
@@ -38,6 +57,13 @@ void raise_shared_files_changed() {
     service_flags& f = flags();
     std::lock_guard<std::mutex> lock(f.shared_files_mutex);
     f.shared_files_changed = true;
+    if (f.shared_files_listener) f.shared_files_listener();
+}
+
+void set_shared_files_listener(std::function<void()> listener) {
+    service_flags& f = flags();
+    std::lock_guard<std::mutex> lock(f.shared_files_mutex);
+    f.shared_files_listener = std::move(listener);
 }
 
 bool take_shared_files_changed() {

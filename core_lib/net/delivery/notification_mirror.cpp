@@ -11,12 +11,6 @@
 
 namespace vandrel {
 
-namespace {
-
-constexpr auto wake_check = std::chrono::milliseconds(500);
-
-}  // namespace
-
 void mirror_to_peers(const Json& notification) {
     const std::string body = notification.dump();
     for (const std::string& peer : seen_peer_ids()) {
@@ -29,7 +23,8 @@ void mirror_notification_loop() {
     moodycamel::BlockingConcurrentQueue<Json>& queue = mirror_queue();
     while (!core_stopping()) {
         Json notification;
-        if (!queue.wait_dequeue_timed(notification, wake_check)) continue;
+        // Asleep until a wake-up; the stop pushes one too.
+        queue.wait_dequeue(notification);
         if (core_stopping()) return;
         // The stop's wake-up is null; a notification is an object.
         if (!notification.is_object()) continue;

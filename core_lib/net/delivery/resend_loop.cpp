@@ -21,7 +21,6 @@ namespace vandrel {
 
 namespace {
 
-constexpr auto wake_check = std::chrono::milliseconds(500);
 constexpr int files_per_notice = 1000;
 constexpr unsigned delivery_workers = 16;
 
@@ -195,12 +194,29 @@ bool refused_for_good(const std::string& error_code) {
 
 void resend_loop() {
     moodycamel::BlockingConcurrentQueue<bool>& queue = resend_queue();
+    bool held = false;
     while (!core_stopping()) {
         bool wake = false;
-        if (!queue.wait_dequeue_timed(wake, wake_check) && !held_newcomer_wake_due()) continue;
+        // Asleep until a wake-up (the stop pushes one too), or, while a newcomer's
+        // wake-up is held back, until its pause is over.
+        bool got = true;
+        if (held) {
+            got = queue.wait_dequeue_timed(wake, newcomer_wake_pause);
+        } else {
+            queue.wait_dequeue(wake);
+        }
+        if (core_stopping()) return;
+        if (got && !wake) {
+            held = true;
+            continue;
+        }
+        if (!got && !held_newcomer_wake_due()) {
+            held = newcomer_wake_held();
+            continue;
+        }
         // Wake-ups that came meanwhile are served by this pass.
         while (queue.try_dequeue(wake)) {}
-        if (core_stopping()) return;
+        held = newcomer_wake_held();
         for (const std::string& peer : transfer_peer_ids()) {
             if (core_stopping()) return;
             start_deliveries(peer);

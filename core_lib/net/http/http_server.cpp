@@ -1,6 +1,12 @@
 #include "core_lib/net/http/http_server.h"
 
+#include <sys/sendfile.h>
+
+#include <algorithm>
+#include <array>
 #include <atomic>
+#include <cerrno>
+#include <charconv>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -403,6 +409,15 @@ private:
     void next_piece() {
         piece.clear();
         if (!chunked && remaining == 0) return finish_stream();
+        if constexpr (!is_tls) {
+            std::optional<body_source::file_span> span;
+            try {
+                span = source->rest_as_file();
+            } catch (...) {
+                // Asked piece by piece instead.
+            }
+            if (span && span->bytes > 0 && span->descriptor >= 0) return start_file(*span);
+        }
         body_source::step step = body_source::step::abort;
         try {
             step = source->next_piece(piece);
@@ -424,6 +439,74 @@ private:
                              if (ec) return self->close();
                              self->finish_stream();
                          });
+    }
+
+    // The rest of the body by sendfile: one chunk for all of it, or what the length
+    // still wants. A file that ends short closes the connection, as a short body does.
+    void start_file(body_source::file_span span) {
+        if (!chunked) span.bytes = std::min(span.bytes, remaining);
+        remaining -= chunked ? 0 : span.bytes;
+        file = span;
+        if (!chunked) return send_file_part();
+        std::array<char, 24> size{};
+        const auto end = std::to_chars(size.data(), size.data() + size.size(), span.bytes, 16).ptr;
+        wire.assign(size.data(), end);
+        wire += "\r\n";
+        lowest().expires_after(state->limits.write_timeout);
+        net::async_write(stream, net::buffer(wire),
+                         [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+                             if (ec) return self->close();
+                             self->send_file_part();
+                         });
+    }
+
+    // Sends until the socket is full or a turn's bytes are out, so that the thread's
+    // other connections get their turn; then waits for room, within the write time-out.
+    void send_file_part() {
+        static constexpr std::uint64_t turn_bytes = std::uint64_t{8} << 20;
+        tcp::socket& socket = lowest().socket();
+        beast::error_code ec;
+        socket.native_non_blocking(true, ec);
+        if (ec) return close();
+        std::uint64_t sent = 0;
+        while (file->bytes > 0 && sent < turn_bytes) {
+            auto offset = static_cast<off_t>(file->offset);
+            const ssize_t n = ::sendfile(socket.native_handle(), file->descriptor, &offset,
+                                         static_cast<std::size_t>(std::min(file->bytes, turn_bytes - sent)));
+            if (n > 0) {
+                file->offset += static_cast<std::uint64_t>(n);
+                file->bytes -= static_cast<std::uint64_t>(n);
+                sent += static_cast<std::uint64_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return wait_for_room();
+            return close();  // the file ended short, or the socket failed
+        }
+        if (file->bytes > 0) {
+            return net::post(executor(), [self = this->shared_from_this()] { self->send_file_part(); });
+        }
+        file.reset();
+        if (!chunked) return remaining > 0 ? close() : finish_stream();
+        static const std::string last = "\r\n0\r\n\r\n";
+        lowest().expires_after(state->limits.write_timeout);
+        net::async_write(stream, net::buffer(last),
+                         [self = this->shared_from_this()](beast::error_code write_ec, std::size_t) {
+                             if (write_ec) return self->close();
+                             self->finish_stream();
+                         });
+    }
+
+    void wait_for_room() {
+        file_wait.expires_after(state->limits.write_timeout);
+        file_wait.async_wait([self = this->shared_from_this()](beast::error_code ec) {
+            if (!ec) self->close();
+        });
+        lowest().socket().async_wait(tcp::socket::wait_write, [self = this->shared_from_this()](beast::error_code ec) {
+            self->file_wait.cancel();
+            if (ec || !self->file) return self->close();
+            self->send_file_part();
+        });
     }
 
     void finish_stream() {
@@ -454,6 +537,8 @@ private:
 
     void close() {
         source.reset();
+        file.reset();
+        file_wait.cancel();
         beast::error_code ignored;
         lowest().socket().shutdown(tcp::socket::shutdown_both, ignored);
         lowest().close();
@@ -477,7 +562,9 @@ private:
     std::shared_ptr<body_source> source;
     std::string piece;
     bool chunked = true;
-    std::uint64_t remaining = 0;  // bytes still due on a Content-Length stream
+    std::uint64_t remaining = 0;                 // bytes still due on a Content-Length stream
+    std::optional<body_source::file_span> file;  // what is left of a body going by sendfile
+    net::steady_timer file_wait{stream.get_executor()};
 };
 
 class listener : public std::enable_shared_from_this<listener> {

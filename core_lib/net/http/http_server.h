@@ -6,7 +6,8 @@
 // other peer. Connections are capped per server and per address, and the bodies that
 // all connections buffer together have a budget; what is over them is refused (503) or
 // closed at once. A streamed answer pulls its next piece from a body_source only when
-// the previous piece has been written: one piece in flight. Faults of one connection
+// the previous piece has been written: one piece in flight; on a plain connection a
+// body that is the rest of a file goes out by sendfile. Faults of one connection
 // (garbage, time-outs, oversized input) end that connection alone; the listener goes
 // on. A plain server may hand the connections that ask for a WebSocket upgrade to an
 // upgrade handler, which then owns them.
@@ -58,6 +59,15 @@ public:
     };
     virtual ~body_source() = default;
     virtual step next_piece(std::string& piece) = 0;
+
+    // The rest of the body as a span of an open file, which a plain connection sends
+    // with sendfile instead of pulling pieces; nullopt to be asked piece by piece.
+    struct file_span {
+        int descriptor = -1;  // stays the source's, open while it lives
+        std::uint64_t offset = 0;
+        std::uint64_t bytes = 0;
+    };
+    virtual std::optional<file_span> rest_as_file() { return std::nullopt; }
 };
 
 using http_fields = std::vector<std::pair<std::string, std::string>>;

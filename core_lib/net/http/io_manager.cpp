@@ -5,6 +5,8 @@
 #include <iostream>
 #include <optional>
 
+#include <boost/asio/post.hpp>
+
 #include "core_lib/foundation/run_logged.h"
 
 namespace vandrel {
@@ -15,12 +17,13 @@ namespace {
 // handed back from a worker then finds it awake.
 constexpr std::chrono::microseconds watch_time{50};
 
-// Runs the context's handlers until `until` (never when it is nullopt) or the context
-// stops, polling for a while after each handler before blocking.
-void run_watching(boost::asio::io_context& io, std::optional<std::chrono::steady_clock::time_point> until) {
+// Runs the context's handlers until `until` (never when it is nullopt), `leave` is set
+// or the context stops, polling for a while after each handler before blocking.
+void run_watching(boost::asio::io_context& io, std::optional<std::chrono::steady_clock::time_point> until,
+                  const std::atomic<bool>* leave = nullptr) {
     using clock = std::chrono::steady_clock;
     auto last_work = clock::now();
-    while (!io.stopped()) {
+    while (!io.stopped() && (leave == nullptr || !leave->load())) {
         const auto now = clock::now();
         if (until && now >= *until) return;
         if (io.poll() > 0) {
@@ -73,8 +76,13 @@ io_manager::~io_manager() {
 }
 
 void io_manager::add_poll_check(std::function<void()> check) {
-    std::lock_guard<std::mutex> lock(mutex);
-    checks.push_back(std::move(check));
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        checks.push_back(std::move(check));
+    }
+    // The first thread may be blocked with no checks to run: it starts slicing now.
+    checks_added = true;
+    boost::asio::post(io, [] {});
 }
 
 void io_manager::keep(std::shared_ptr<void> object) {
@@ -135,6 +143,13 @@ void io_manager::loop() {
             }
         }
         if (stopping) break;
+        if (current.empty()) {
+            // Nothing to check: the thread sleeps until a handler is due, a check is
+            // added or the manager stops.
+            run_logged_slice([this] { run_watching(io, std::nullopt, &checks_added); });
+            checks_added = false;
+            continue;
+        }
         run_logged_slice([this] { run_watching(io, std::chrono::steady_clock::now() + poll_interval); });
     }
 }

@@ -1,6 +1,7 @@
 // io_manager: io_contexts run by threads of their own, one context per thread (one of
 // each unless asked for more). The first thread loops: the per-poll checks, then the
-// first context's handlers for a poll interval; the others only run handlers of theirs.
+// first context's handlers for a poll interval; without checks it only runs handlers
+// and sleeps until one is due. The others only run handlers of theirs.
 // A thread polls its context for a few tens of microseconds after each handler before it
 // sleeps, so work handed to it on a busy server does not wait for a wake-up.
 // A connection placed on next_context() has all its handlers on that one thread, so
@@ -74,6 +75,8 @@ private:
     std::string name;
     std::chrono::milliseconds poll_interval;
     std::atomic<bool> stopping{false};
+    // Set by add_poll_check: the first thread leaves its blocking run to slice again.
+    std::atomic<bool> checks_added{false};
     std::mutex mutex;
     std::vector<std::function<void()>> checks;
     std::vector<std::function<void()>> stop_hooks;

@@ -26,6 +26,9 @@ namespace {
 
 constexpr std::int64_t progress_interval_ms = 2000;
 constexpr std::int64_t stall_save_ms = 30000;
+// A peer's file goes out in pieces this large: each piece costs a pass through the
+// connection's loop and its checks, and a stop still takes effect within one piece.
+constexpr std::size_t peer_upload_piece_bytes = 16 * transfer_piece_bytes;
 
 std::uint64_t decimal_or_zero(const std::string& text) {
     std::uint64_t value = 0;
@@ -56,7 +59,7 @@ http_answer first_piece(std::unique_ptr<platform::mesk_input> input, std::uint64
     input->bytes_transferred = offset + static_cast<std::uint64_t>(n);
     http_answer answer = chunked_answer(200, std::string(input->buffer.data(), static_cast<std::size_t>(n)));
     answer.close = true;
-    answer.rest = std::make_shared<upload_pump>(std::move(input));
+    answer.rest = std::make_shared<upload_pump>(std::move(input), peer_upload_piece_bytes);
     return answer;
 }
 
@@ -140,19 +143,29 @@ body_source::step upload_pump::next_piece(std::string& piece) {
         r.last_event_ms = now;
         report(stalled);
     }
-    // Read 16384 bytes at a time, as many as make one piece.
-    piece.clear();
-    while (piece.size() < piece_bytes_) {
-        const auto want = static_cast<std::uint32_t>(std::min(transfer_piece_bytes, piece_bytes_ - piece.size()));
-        const std::int32_t n = r.read(r.buffer.data(), want);
+    // Read straight into the piece, as few reads as fill it.
+    piece.resize(piece_bytes_);
+    std::size_t filled = 0;
+    while (filled < piece_bytes_) {
+        const auto want = static_cast<std::uint32_t>(piece_bytes_ - filled);
+        const std::int32_t n = r.read(piece.data() + filled, want);
         if (n <= 0) break;
-        r.bytes_transferred += static_cast<std::uint64_t>(n);
-        piece.append(r.buffer.data(), static_cast<std::size_t>(n));
+        filled += static_cast<std::size_t>(n);
     }
+    piece.resize(filled);
+    r.bytes_transferred += filled;
     if (!piece.empty()) return step::piece;
     r.done = true;
     if (!r.no_progress) report(true);
     return step::end;
+}
+
+std::optional<body_source::file_span> upload_pump::rest_as_file() {
+    const auto* file = dynamic_cast<const winrt_file_input*>(input_.get());
+    if (file == nullptr || !input_->no_progress || input_->done) return std::nullopt;
+    file_span span;
+    if (!file->rest_of_file(span.descriptor, span.offset, span.bytes)) return std::nullopt;
+    return span;
 }
 
 void upload_pump::report(bool save) {

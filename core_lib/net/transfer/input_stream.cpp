@@ -78,4 +78,15 @@ std::int32_t winrt_file_input::read(char* target, std::uint32_t count) {
     }
 }
 
+bool winrt_file_input::rest_of_file(int& descriptor, std::uint64_t& position, std::uint64_t& bytes) const {
+    if (fd_ < 0) return false;
+    struct stat info {};
+    const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+    if (at < 0 || ::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    descriptor = fd_;
+    position = static_cast<std::uint64_t>(at);
+    bytes = info.st_size > at ? static_cast<std::uint64_t>(info.st_size - at) : 0;
+    return true;
+}
+
 }  // namespace vandrel

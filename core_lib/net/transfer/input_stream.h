@@ -62,6 +62,9 @@ public:
 
     // The file on disk being read, "" before a successful open.
     const std::string& local_path() const { return local_path_; }
+    // The open regular file, where the next read starts and the bytes from there to
+    // its end; false when nothing is open.
+    bool rest_of_file(int& descriptor, std::uint64_t& position, std::uint64_t& bytes) const;
 
 private:
     void close();

@@ -6,6 +6,8 @@
 #include <iostream>
 #include <optional>
 
+#include <boost/asio/post.hpp>
+
 #include "core_lib/foundation/mime_types.h"
 #include "core_lib/foundation/text_utils.h"
 #include "core_lib/net/http/io_manager.h"
@@ -273,6 +275,8 @@ web_share_server::web_share_server(std::unique_ptr<io_manager> manager, std::uin
     : manager_(std::move(manager)), port_(port), pages_(std::move(pages)) {}
 
 web_share_server::~web_share_server() {
+    // No news is posted to a manager that is going.
+    if (current_store::find() != nullptr) set_shared_files_listener({});
     // The listener, every request and every page end with the manager.
     manager_.reset();
 }
@@ -293,12 +297,16 @@ std::unique_ptr<web_share_server> run_web_mode_server(const web_share_setup& set
     config.upgrade = [pages](upgraded_connection connection) { pages->accept(std::move(connection)); };
     const std::uint16_t port = start_http_server(*manager, std::move(config), error);
     if (port == 0) return nullptr;
-    manager->add_poll_check([pages] {
-        // Without a store there are no shared files to change.
-        if (current_store::find() == nullptr || !take_shared_files_changed()) return;
-        std::cerr << "web share: shared files changed, telling " << pages->open_pages() << " open pages\n";
-        pages->send_to_all(files_changed_notice());
-    });
+    // Without a store there are no shared files to change.
+    if (current_store::find() != nullptr) {
+        set_shared_files_listener([&io = manager->context(), pages] {
+            boost::asio::post(io, [pages] {
+                if (current_store::find() == nullptr || !take_shared_files_changed()) return;
+                std::cerr << "web share: shared files changed, telling " << pages->open_pages() << " open pages\n";
+                pages->send_to_all(files_changed_notice());
+            });
+        });
+    }
     return std::make_unique<web_share_server>(std::move(manager), port, std::move(pages));
 }
 

@@ -51,7 +51,7 @@ private:
 
 // Opens the listener and starts serving; null with `error` set when it cannot listen.
 // Each change of the shared files (take_shared_files_changed) sends every open page
-// one {"action": "files_to_share_changed"} within a poll of 50 ms.
+// one {"action": "files_to_share_changed"} as soon as the server's thread takes it.
 std::unique_ptr<web_share_server> run_web_mode_server(const web_share_setup& setup, std::string& error);
 
 // The routing of one request, on the server's workers.

@@ -2,8 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <future>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <set>
 #include <thread>
@@ -42,6 +52,36 @@ private:
     std::atomic<int>& calls;
 };
 
+// The rest of a file: offered whole to a plain connection, else read in pieces of 4096
+// bytes; counts the pieces asked for.
+class file_source : public body_source {
+public:
+    file_source(const std::string& path, std::atomic<int>& call_count)
+        : descriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), calls(call_count) {}
+    ~file_source() override {
+        if (descriptor >= 0) ::close(descriptor);
+    }
+    file_source(const file_source&) = delete;
+    file_source& operator=(const file_source&) = delete;
+    step next_piece(std::string& piece) override {
+        ++calls;
+        piece.resize(4096);
+        const ssize_t n = ::read(descriptor, piece.data(), piece.size());
+        piece.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        return piece.empty() ? step::end : step::piece;
+    }
+    std::optional<file_span> rest_as_file() override {
+        struct stat info {};
+        if (::fstat(descriptor, &info) != 0) return std::nullopt;
+        const off_t at = ::lseek(descriptor, 0, SEEK_CUR);
+        return file_span{descriptor, static_cast<std::uint64_t>(at), static_cast<std::uint64_t>(info.st_size - at)};
+    }
+
+private:
+    int descriptor;
+    std::atomic<int>& calls;
+};
+
 // One server on an ephemeral port of 127.0.0.1. "/stream/..." paths answer with
 // streamed bodies; every other path answers "pong".
 class HttpServer : public ::testing::Test {
@@ -73,6 +113,13 @@ protected:
                 answer.chunked = false;
                 answer.content_length = 100;
                 answer.rest = std::make_shared<counting_source>(1, 40, false, source_calls);
+            } else if (request.path == "/stream/file") {
+                // The file after a first piece; "x-length" asks for a Content-Length body.
+                answer.body = "first;";
+                const std::string length = request.header("x-length");
+                answer.chunked = length.empty();
+                if (!length.empty()) answer.content_length = 6 + std::stoull(length);
+                answer.rest = std::make_shared<file_source>(file_path, source_calls);
             } else if (request.path == "/close") {
                 answer.body = "bye";
                 answer.close = true;
@@ -96,6 +143,24 @@ protected:
         EXPECT_EQ(reply.body, "pong");
     }
 
+    // A file for "/stream/file" of `size` patterned bytes; its contents.
+    std::string make_file(std::size_t size) {
+        std::string bytes(size, '\0');
+        for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
+        file_path = ::testing::TempDir() + "http_server_file_" + std::to_string(::getpid());
+        FILE* out = std::fopen(file_path.c_str(), "wb");
+        EXPECT_NE(out, nullptr);
+        if (out != nullptr) {
+            std::fwrite(bytes.data(), 1, bytes.size(), out);
+            std::fclose(out);
+        }
+        return bytes;
+    }
+    void TearDown() override {
+        if (!file_path.empty()) std::remove(file_path.c_str());
+    }
+
+    std::string file_path;
     std::atomic<int> requests{0};
     std::atomic<int> source_calls{0};
     // Several threads, as the servers of a running core have.
@@ -121,6 +186,69 @@ TEST_F(HttpServer, StreamedChunkedAnswerPullsPiecesToTheEnd) {
         EXPECT_EQ(source_calls, 4);  // three pieces and the end
         // The connection is still good for the next request.
         EXPECT_EQ(connection.request("GET", "/ping").body, "pong");
+    }
+}
+
+// A body that is the rest of a file goes out by sendfile on a plain connection (the
+// source is never asked for a piece), chunked or by length, larger than one turn of the
+// thread; through TLS it is pumped as pieces. A file shorter than the announced length
+// closes the connection.
+TEST_F(HttpServer, RestOfAFileGoesOutWholeOnPlainConnections) {
+    const struct {
+        bool tls;
+        std::size_t size;
+        std::string length;  // "" for a chunked answer
+        bool whole;
+    } cases[] = {
+        {false, 100000, "", true},     {false, 100000, "100000", true},
+        {false, 100000, "4000", true},  // the length cuts the file
+        {false, 20u << 20, "", true},  {false, 100000, "200000", false},
+        {true, 100000, "", true},      {true, 100000, "100000", true},
+    };
+    start(false);
+    const std::uint16_t plain = port;
+    io_manager tls_manager{"tls test server", 50ms, 2};
+    http_server_config config;
+    config.host = "127.0.0.1";
+    config.tls = make_server_tls_context(test::test_certificate_path());
+    config.handler = [this](const http_request& request) {
+        http_answer answer;
+        answer.body = "first;";
+        const std::string length = request.header("x-length");
+        answer.chunked = length.empty();
+        if (!length.empty()) answer.content_length = 6 + std::stoull(length);
+        answer.rest = std::make_shared<file_source>(file_path, source_calls);
+        return answer;
+    };
+    std::string error;
+    const std::uint16_t tls_port = start_http_server(tls_manager, std::move(config), error);
+    ASSERT_NE(tls_port, 0) << error;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.tls) + " " + std::to_string(c.size) + " " + c.length);
+        const std::string bytes = make_file(c.size);
+        source_calls = 0;
+        std::map<std::string, std::string> headers;
+        if (!c.length.empty()) headers["X-Length"] = c.length;
+        test_connection connection(c.tls ? tls_port : plain, c.tls, "127.0.0.1", 30s);
+        const http_reply reply = connection.request("GET", "/stream/file", "", headers);
+        if (!c.whole) {
+            EXPECT_FALSE(reply.ok);
+            EXPECT_TRUE(connection.closed_by_server(5s));
+            continue;
+        }
+        ASSERT_TRUE(reply.ok);
+        EXPECT_EQ(reply.chunked, c.length.empty());
+        const std::size_t expected = c.length.empty() ? c.size : std::min<std::size_t>(c.size, std::stoull(c.length));
+        EXPECT_TRUE(reply.body == "first;" + bytes.substr(0, expected)) << reply.body.size();
+        if (c.tls) {
+            EXPECT_GT(source_calls, 1);
+        } else {
+            EXPECT_EQ(source_calls, 0);
+        }
+        // A plain connection goes on with its next request.
+        if (!c.tls) {
+            EXPECT_EQ(connection.request("GET", "/ping").body, "pong");
+        }
     }
 }
 
@@ -394,6 +522,36 @@ TEST(IoManager, RunsPollChecksAndSurvivesThrowingHandlers) {
     }
     EXPECT_GE(polls, 3);
     EXPECT_TRUE(after_throw);
+}
+
+// Voluntary context switches of the calling thread so far.
+long own_switches() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nvcsw;
+}
+
+// Without poll checks the first thread sleeps until a handler is due: it does not wake
+// in slices while nothing happens, and a check added later still runs.
+TEST(IoManager, SleepsWithoutChecksUntilWorkComes) {
+    io_manager manager("idle", 5ms);
+    const auto switches_on_its_thread = [&manager] {
+        std::promise<long> seen;
+        boost::asio::post(manager.context(), [&seen] { seen.set_value(own_switches()); });
+        return seen.get_future().get();
+    };
+    const long before = switches_on_its_thread();
+    std::this_thread::sleep_for(300ms);
+    const long after = switches_on_its_thread();
+    // Slices of 5 ms would have woken it about 60 times.
+    EXPECT_LE(after - before, 5);
+
+    std::promise<void> checked;
+    std::atomic<bool> once{false};
+    manager.add_poll_check([&] {
+        if (!once.exchange(true)) checked.set_value();
+    });
+    EXPECT_EQ(checked.get_future().wait_for(10s), std::future_status::ready);
 }
 
 // The contexts in turn run on threads of their own, each one at a time; stop() joins

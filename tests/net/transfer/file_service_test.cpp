@@ -125,21 +125,22 @@ protected:
     const std::string big = patterned(40000);
 };
 
-TEST_F(FileService, AnswersTheFileFromTheOffsetInPiecesOf16384Bytes) {
+// The first piece is one read of 16384 bytes; the rest go in pieces of up to 256 KiB.
+TEST_F(FileService, AnswersTheFileFromTheOffsetInBoundedPieces) {
     const struct {
         std::string offset;
         std::size_t from;
         std::vector<std::size_t> pieces;
     } cases[] = {
-        {"0", 0, {16384, 16384, 7232}},
-        {"100", 100, {16384, 16384, 7132}},
+        {"0", 0, {16384, 23616}},
+        {"100", 100, {16384, 23516}},
         {"39999", 39999, {1}},
         // An offset that is no number starts at 0.
-        {"", 0, {16384, 16384, 7232}},
-        {"abc", 0, {16384, 16384, 7232}},
-        {"-5", 0, {16384, 16384, 7232}},
-        {"1e3", 0, {16384, 16384, 7232}},
-        {"12 ", 0, {16384, 16384, 7232}},
+        {"", 0, {16384, 23616}},
+        {"abc", 0, {16384, 23616}},
+        {"-5", 0, {16384, 23616}},
+        {"1e3", 0, {16384, 23616}},
+        {"12 ", 0, {16384, 23616}},
         // At or past the end: an empty answer.
         {"40000", 40000, {}},
         {"99999999999", 40000, {}},
@@ -151,6 +152,12 @@ TEST_F(FileService, AnswersTheFileFromTheOffsetInPiecesOf16384Bytes) {
         EXPECT_EQ(answer.pieces, c.pieces) << c.offset;
         EXPECT_EQ(answer.body, big.substr(c.from)) << c.offset;
     }
+    // A file larger than a piece: every piece but the last is full.
+    const std::string large = patterned(300000);
+    offer("up-large", b_id, {{"large", "large.bin", large}});
+    const served whole = serve(b_address, ask("large", "up-large"));
+    EXPECT_EQ(whole.pieces, (std::vector<std::size_t>{16384, 262144, 21472}));
+    EXPECT_EQ(whole.body, large);
     // Past what a seek can reach: nothing either.
     const served huge = serve(b_address, ask("big", "up-b", "18446744073709551615"));
     EXPECT_TRUE(huge.body.empty());
