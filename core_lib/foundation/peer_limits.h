@@ -30,6 +30,13 @@ inline constexpr std::size_t avatar_bytes = std::size_t{1024} * 1024;
 inline constexpr std::uint64_t peer_body_bytes = std::uint64_t{1024} * 1024;
 // All bodies that the connections of one server buffer together.
 inline constexpr std::uint64_t buffered_body_bytes = std::uint64_t{32} * 1024 * 1024;
+// Of those, what one address (an IPv6 /64) may hold, and what hosts that have not proven
+// a key may hold together.
+inline constexpr std::uint64_t buffered_body_bytes_per_address = buffered_body_bytes / 8;
+inline constexpr std::uint64_t unproven_body_bytes = buffered_body_bytes / 2;
+// A body slower than this after its first body_grace is cut off.
+inline constexpr std::uint64_t min_body_bytes_per_second = std::uint64_t{16} * 1024;
+inline constexpr std::chrono::milliseconds body_grace{5000};
 inline constexpr std::uint32_t header_bytes = 16 * 1024;
 inline constexpr std::chrono::milliseconds handshake_time{5000};
 inline constexpr std::chrono::milliseconds header_time{10000};
@@ -40,16 +47,27 @@ inline constexpr std::chrono::milliseconds header_time{10000};
 inline constexpr std::size_t connections_per_server = 512;
 inline constexpr std::size_t connections_per_address = 16;
 inline constexpr std::size_t reserved_descriptors = 256;
+// Hosts that have not proven a key hold at most this share (1/N) of a server's connections.
+inline constexpr std::size_t unproven_connection_share = 2;
 
 // Request handlers: the workers of a server, and how many of them one address may
 // hold at once.
 inline constexpr unsigned request_workers = 8;
 inline constexpr unsigned requests_running_per_address = 2;
+// Of the workers, those unproven hosts may hold together; requests waiting for a worker,
+// per address, from proven peers together and from the others together.
+inline constexpr unsigned requests_running_unproven = request_workers / 2;
+inline constexpr std::size_t requests_queued_per_address = connections_per_address;
+inline constexpr std::size_t requests_queued_proven = 256;
+inline constexpr std::size_t requests_queued_unproven = 64;
 
 // Tables kept per peer: the directory, pending proofs, fetched avatars, warnings.
 inline constexpr std::size_t known_peers = 256;
 inline constexpr std::size_t pending_proofs = 64;
-// How long a proof (a ping to the claimed address) may take.
+// How long a proof (a ping to the claimed address) may take, how long a request waits
+// for one (the proof goes on after), and the proofs under way for one address or /64.
 inline constexpr std::chrono::milliseconds proof_time{5000};
+inline constexpr std::chrono::milliseconds proof_wait{3000};
+inline constexpr std::size_t proofs_per_address = 4;
 
 }  // namespace vandrel::limits

@@ -13,6 +13,7 @@
 #include "core_lib/net/net_state.h"
 #include "core_lib/platform/platform_services.h"
 #include "core_lib/platform/ui_event_channel.h"
+#include "core_lib/store/peer_addresses.h"
 
 namespace vandrel {
 
@@ -40,9 +41,17 @@ http_limits peer_server_limits() {
     chosen.header_timeout = limits::header_time;
     chosen.handshake_timeout = limits::handshake_time;
     chosen.buffered_body_bytes = limits::buffered_body_bytes;
+    chosen.buffered_body_bytes_per_address = limits::buffered_body_bytes_per_address;
+    chosen.unproven_body_bytes = limits::unproven_body_bytes;
+    chosen.min_body_bytes_per_second = limits::min_body_bytes_per_second;
+    chosen.body_grace = limits::body_grace;
     chosen.max_connections_per_address = limits::connections_per_address;
     chosen.workers = limits::request_workers;
     chosen.running_per_address = limits::requests_running_per_address;
+    chosen.running_unproven = limits::requests_running_unproven;
+    chosen.queued_per_address = limits::requests_queued_per_address;
+    chosen.queued_proven = limits::requests_queued_proven;
+    chosen.queued_unproven = limits::requests_queued_unproven;
     std::size_t open_limit = limits::connections_per_server;
     rlimit descriptors{};
     if (getrlimit(RLIMIT_NOFILE, &descriptors) == 0 && descriptors.rlim_cur != RLIM_INFINITY) {
@@ -52,6 +61,7 @@ http_limits peer_server_limits() {
         open_limit = std::min(open_limit, std::max<std::size_t>(share, limits::connections_per_address));
     }
     chosen.max_connections = open_limit;
+    chosen.max_unproven_connections = open_limit / limits::unproven_connection_share;
     return chosen;
 }
 
@@ -73,6 +83,7 @@ running_servers start_rest_servers(server_setup setup) {
         config.limits = setup.limits;
         config.common_fields = rest_common_fields();
         config.handler = make_rest_handler(setup.routes);
+        config.is_proven = setup.is_proven;
         running.rest = serve("rest server", std::move(config), running.rest_port, error);
         if (!running.rest) {
             report("could not bind to local host: " + error);
@@ -111,6 +122,8 @@ void start_servers(rest_routes routes) {
     setup.loopback_host = loopback_host(net.config);
     setup.loopback_port = net.config.loopback_port;
     setup.limits = peer_server_limits();
+    // The peer directory holds an address only for a device that proved its key there.
+    setup.is_proven = [](const std::string& address) { return !peers_at_address(address).empty(); };
     setup.routes = std::move(routes);
     net.servers = start_rest_servers(std::move(setup));
 }

@@ -23,6 +23,7 @@ struct server_setup {
     std::string loopback_host = "127.0.0.1";
     std::uint16_t loopback_port = loopback_server_port;
     http_limits limits;
+    proven_address_check is_proven;  // the REST server's; empty: none is
     rest_routes routes;
 };
 

@@ -1,10 +1,14 @@
 #include "core_lib/net/http/http_server.h"
 
+#include <algorithm>
 #include <atomic>
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
+
+#include <poll.h>
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/ssl.hpp>
@@ -34,63 +38,164 @@ std::string http_request::header(const std::string& name) const {
 
 namespace {
 
+class connection_ticket;
+
+std::int64_t steady_ms() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// What the caps count a connection under: a proven address alone, any other by its group
+// (an IPv6 /64), since a host holds a whole /64 at no cost.
+std::string limit_key(const std::string& address, bool proven) {
+    if (proven) return address;
+    std::string group = address_group(address);
+    return group.empty() ? address : group;
+}
+
+template <class Count>
+Count or_all(Count bound, Count all) {
+    return bound == 0 ? all : std::min(bound, all);
+}
+
 struct server_state {
     http_limits limits;
     http_fields common_fields;
     http_handler handler;
     upgrade_handler upgrade;
+    proven_address_check is_proven;
     std::shared_ptr<net::ssl::context> tls;
     std::shared_ptr<fair_pool> workers;
 
-    // Open connections, in all and per address; sessions end on any thread.
+    // Open connections, in all, unproven and per key, and the bodies' budget in the same
+    // ways; sessions end on any thread.
     std::mutex connections_mutex;
     std::size_t open = 0;
-    std::map<std::string, std::size_t> open_per_address;
-    // Body bytes the connections may buffer now.
-    std::atomic<std::uint64_t> buffered{0};
+    std::size_t open_unproven = 0;
+    std::size_t closing = 0;  // closed for a proven newcomer, not yet released
+    std::map<std::string, std::size_t> open_per_key;
+    std::set<connection_ticket*> unproven;
+    std::uint64_t buffered = 0;
+    std::uint64_t buffered_unproven = 0;
+    std::map<std::string, std::uint64_t> buffered_per_key;
+
+    bool proven(const std::string& address) const { return is_proven && is_proven(address); }
 
     // False when the connection is over a cap; otherwise it counts until released.
-    bool admit(const std::string& address) {
-        std::lock_guard<std::mutex> lock(connections_mutex);
-        std::size_t& mine = open_per_address[address];
-        if (open >= limits.max_connections || mine >= limits.max_connections_per_address) {
-            if (mine == 0) open_per_address.erase(address);
-            return false;
-        }
-        ++open;
-        ++mine;
-        return true;
-    }
-    void release(const std::string& address) {
-        std::lock_guard<std::mutex> lock(connections_mutex);
-        --open;
-        auto it = open_per_address.find(address);
-        if (it != open_per_address.end() && --it->second == 0) open_per_address.erase(it);
-    }
+    bool admit(connection_ticket& ticket);
+    void release(connection_ticket& ticket);
     // Reserves room for a body; false when the budget cannot hold it.
-    bool reserve(std::uint64_t bytes) {
-        std::uint64_t now = buffered.load();
-        do {
-            if (bytes > limits.buffered_body_bytes || now > limits.buffered_body_bytes - bytes) return false;
-        } while (!buffered.compare_exchange_weak(now, now + bytes));
-        return true;
-    }
-    void unreserve(std::uint64_t bytes) { buffered -= bytes; }
+    bool reserve(const connection_ticket& ticket, std::uint64_t bytes);
+    void unreserve(const connection_ticket& ticket, std::uint64_t bytes);
 };
 
-// One admitted connection, counted while it lives.
+// One connection under the server's caps, counted from admit() until it is destroyed.
 class connection_ticket {
 public:
     connection_ticket(std::shared_ptr<server_state> state, std::string address)
-        : state_(std::move(state)), address_(std::move(address)) {}
-    ~connection_ticket() { state_->release(address_); }
+        : state_(std::move(state)),
+          address_(std::move(address)),
+          proven_(state_->proven(address_)),
+          key_(limit_key(address_, proven_)) {}
+    ~connection_ticket() {
+        if (admitted_) state_->release(*this);
+    }
     connection_ticket(const connection_ticket&) = delete;
     connection_ticket& operator=(const connection_ticket&) = delete;
 
+    bool admit() { return admitted_ = state_->admit(*this); }
+    const std::string& key() const { return key_; }
+    bool proven() const { return proven_; }
+    // The connection read or wrote something.
+    void progressed() { progress_ms_.store(steady_ms(), std::memory_order_relaxed); }
+    std::int64_t progress_ms() const { return progress_ms_.load(std::memory_order_relaxed); }
+    // How the server closes the connection from another thread (it must only post).
+    void set_closer(std::function<void()> closer) {
+        std::lock_guard<std::mutex> lock(state_->connections_mutex);
+        closer_ = std::move(closer);
+    }
+
 private:
+    friend struct server_state;
     std::shared_ptr<server_state> state_;
     std::string address_;
+    bool proven_;
+    std::string key_;
+    bool admitted_ = false;
+    bool closing_ = false;  // under connections_mutex
+    std::function<void()> closer_;
+    std::atomic<std::int64_t> progress_ms_{steady_ms()};
 };
+
+bool server_state::admit(connection_ticket& ticket) {
+    std::lock_guard<std::mutex> lock(connections_mutex);
+    std::size_t& mine = open_per_key[ticket.key_];
+    const bool over_mine = mine >= limits.max_connections_per_address;
+    const bool full = open - closing >= limits.max_connections;
+    const bool over_share =
+        !ticket.proven_ && open_unproven >= or_all(limits.max_unproven_connections, limits.max_connections);
+    connection_ticket* evicted = nullptr;
+    if (!over_mine && full && ticket.proven_) {
+        // The unproven connection that made no progress longest makes room.
+        for (connection_ticket* other : unproven) {
+            if (other->closing_ || !other->closer_) continue;
+            if (!evicted || other->progress_ms() < evicted->progress_ms()) evicted = other;
+        }
+    }
+    if (over_mine || over_share || (full && !evicted)) {
+        if (mine == 0) open_per_key.erase(ticket.key_);
+        return false;
+    }
+    if (evicted) {
+        evicted->closing_ = true;
+        ++closing;
+        evicted->closer_();
+    }
+    ++open;
+    ++mine;
+    if (!ticket.proven_) {
+        ++open_unproven;
+        unproven.insert(&ticket);
+    }
+    return true;
+}
+
+void server_state::release(connection_ticket& ticket) {
+    std::lock_guard<std::mutex> lock(connections_mutex);
+    --open;
+    if (ticket.closing_) --closing;
+    if (!ticket.proven_) {
+        --open_unproven;
+        unproven.erase(&ticket);
+    }
+    auto it = open_per_key.find(ticket.key_);
+    if (it != open_per_key.end() && --it->second == 0) open_per_key.erase(it);
+}
+
+bool server_state::reserve(const connection_ticket& ticket, std::uint64_t bytes) {
+    std::lock_guard<std::mutex> lock(connections_mutex);
+    auto fits = [bytes](std::uint64_t held, std::uint64_t bound) { return bytes <= bound && held <= bound - bytes; };
+    const std::uint64_t all = limits.buffered_body_bytes;
+    std::uint64_t& mine = buffered_per_key[ticket.key_];
+    const bool room = fits(buffered, all) && fits(mine, or_all(limits.buffered_body_bytes_per_address, all)) &&
+                      (ticket.proven_ || fits(buffered_unproven, or_all(limits.unproven_body_bytes, all)));
+    if (!room) {
+        if (mine == 0) buffered_per_key.erase(ticket.key_);
+        return false;
+    }
+    buffered += bytes;
+    mine += bytes;
+    if (!ticket.proven_) buffered_unproven += bytes;
+    return true;
+}
+
+void server_state::unreserve(const connection_ticket& ticket, std::uint64_t bytes) {
+    std::lock_guard<std::mutex> lock(connections_mutex);
+    buffered -= bytes;
+    if (!ticket.proven_) buffered_unproven -= bytes;
+    auto it = buffered_per_key.find(ticket.key_);
+    if (it != buffered_per_key.end() && (it->second -= bytes) == 0) buffered_per_key.erase(it);
+}
 
 using plain_stream = beast::tcp_stream;
 
@@ -137,6 +242,15 @@ public:
     // The connection's executor: every handler of the session runs through it.
     auto executor() { return stream.get_executor(); }
 
+    void allow_closing() {
+        std::weak_ptr<session> weak = this->shared_from_this();
+        ticket->set_closer([weak, executor = stream.get_executor()] {
+            net::post(executor, [weak] {
+                if (auto self = weak.lock()) self->close();
+            });
+        });
+    }
+
     void start() {
         if constexpr (is_tls) {
             lowest().expires_after(state->limits.handshake_timeout);
@@ -169,6 +283,7 @@ private:
                                [self = this->shared_from_this()](beast::error_code ec, std::size_t n) {
                                    if (ec) return self->close();
                                    self->buffer.commit(n);
+                                   self->progressed();
                                    self->read_header();
                                });
     }
@@ -181,6 +296,7 @@ private:
         http::async_read_header(stream, buffer, *parser,
                                 [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
                                     if (ec) return self->fail(ec);
+                                    self->progressed();
                                     self->on_header();
                                 });
     }
@@ -194,7 +310,7 @@ private:
             need = state->limits.body_bytes;
         }
         if (need > 0) {
-            if (!state->reserve(need)) {
+            if (!state->reserve(*ticket, need)) {
                 parser.reset();
                 keep_alive = false;
                 return send(error_answer(503));
@@ -214,18 +330,45 @@ private:
         read_body();
     }
 
+    // The body in pieces, each read by a deadline that keeps it to the minimum rate.
     void read_body() {
-        lowest().expires_after(state->limits.body_timeout);
-        http::async_read(stream, buffer, *parser, [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
-            if (ec) return self->fail(ec);
-            self->handle();
-        });
+        body_started = std::chrono::steady_clock::now();
+        body_read = 0;
+        read_body_piece();
+    }
+
+    void read_body_piece() {
+        if (parser->is_done()) return handle();
+        auto deadline = body_started + state->limits.body_timeout;
+        if (const std::uint64_t rate = state->limits.min_body_bytes_per_second; rate > 0) {
+            const auto due = std::chrono::milliseconds((body_read + 1) * 1000 / rate);
+            deadline = std::min(deadline, body_started + state->limits.body_grace + due);
+        }
+        lowest().expires_at(deadline);
+        http::async_read_some(stream, buffer, *parser,
+                              [self = this->shared_from_this()](beast::error_code ec, std::size_t n) {
+                                  if (ec) return self->fail(ec);
+                                  self->body_read += n;
+                                  self->progressed();
+                                  self->read_body_piece();
+                              });
     }
 
     void release_body() {
         if (reserved == 0) return;
-        state->unreserve(reserved);
+        state->unreserve(*ticket, reserved);
         reserved = 0;
+    }
+
+    void progressed() {
+        if (ticket) ticket->progressed();
+    }
+
+    // Whether the peer has closed its side, asked of the descriptor from a worker while
+    // the connection waits for its answer (no operation of its own pending then).
+    static bool peer_gone(int descriptor) {
+        pollfd watched{descriptor, POLLRDHUP, 0};
+        return ::poll(&watched, 1, 0) > 0 && (watched.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
     }
 
     void fail(const beast::error_code& ec) {
@@ -265,8 +408,14 @@ private:
         if (buffer.capacity() > kept_buffer_bytes) buffer.shrink_to_fit();
 
         // The handler runs on a worker; its answer comes back to this connection's thread.
+        // A request whose peer has gone meanwhile is not run at all.
         auto self = this->shared_from_this();
-        auto job = [self, request = std::move(request)]() mutable {
+        const int descriptor = lowest().socket().native_handle();
+        auto job = [self, descriptor, request = std::move(request)]() mutable {
+            if (peer_gone(descriptor)) {
+                net::post(self->stream.get_executor(), [self] { self->close(); });
+                return;
+            }
             http_answer answer = self->answer_for(request);
             request = http_request{};
             net::post(self->stream.get_executor(), [self, answer = std::move(answer)]() mutable {
@@ -274,7 +423,9 @@ private:
                 self->send(std::move(answer));
             });
         };
-        if (!state->workers->submit(peer, std::move(job))) {
+        const bool proven = ticket->proven() || state->proven(peer);
+        const auto kind = proven ? fair_pool::standing::proven : fair_pool::standing::unproven;
+        if (!state->workers->submit(limit_key(peer, proven), std::move(job), kind)) {
             release_body();
             keep_alive = false;
             send(error_answer(503));
@@ -375,6 +526,7 @@ private:
                          [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
                              self->wire = std::string();
                              if (ec) return self->close();
+                             self->progressed();
                              self->after_answer();
                          });
     }
@@ -384,6 +536,7 @@ private:
         if (piece.empty()) return next_piece();
         auto done = [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
             if (ec) return self->close();
+            self->progressed();
             self->next_piece();
         };
         lowest().expires_after(state->limits.write_timeout);
@@ -460,6 +613,8 @@ private:
     std::string peer;
     std::unique_ptr<connection_ticket> ticket;
     std::uint64_t reserved = 0;  // of the server's body budget, for the request under way
+    std::chrono::steady_clock::time_point body_started;
+    std::uint64_t body_read = 0;
     beast::flat_buffer buffer;
     std::optional<http::request_parser<http::string_body>> parser;
     bool keep_alive = false;
@@ -514,8 +669,8 @@ private:
         if (ec) return;  // the peer is already gone
         std::string peer = peer_address_text(remote.address());
         // Over a cap: closed at once, so that the descriptor is free again.
-        if (!state->admit(peer)) return;
         auto ticket = std::make_unique<connection_ticket>(state, peer);
+        if (!ticket->admit()) return;
         if (state->tls) {
             begin(std::make_shared<session<tls_stream>>(std::move(socket), state, std::move(peer), std::move(ticket)));
         } else {
@@ -525,9 +680,11 @@ private:
     }
 
     // The session starts on its own thread: its handshake's work is not the listener's.
+    // Until it ends, the server may close it from there to make room for a proven peer.
     template <class Session>
     static void begin(std::shared_ptr<Session> started) {
         auto executor = started->executor();
+        started->allow_closing();
         net::post(executor, [started = std::move(started)] { started->start(); });
     }
 
@@ -554,8 +711,12 @@ std::uint16_t start_http_server(io_manager& manager, http_server_config config, 
     state->common_fields = std::move(config.common_fields);
     state->handler = std::move(config.handler);
     state->upgrade = std::move(config.upgrade);
+    state->is_proven = std::move(config.is_proven);
     state->tls = std::move(config.tls);
-    state->workers = std::make_shared<fair_pool>(config.limits.workers, config.limits.running_per_address);
+    const http_limits& chosen = config.limits;
+    state->workers = std::make_shared<fair_pool>(chosen.workers, chosen.running_per_address,
+                                                 fair_pool::bounds{chosen.queued_per_address, chosen.queued_proven,
+                                                                   chosen.queued_unproven, chosen.running_unproven});
     // The workers end before the connections they answer do.
     manager.add_stop_hook([workers = state->workers] { workers->stop(); });
     auto server = std::make_shared<listener>(manager, std::move(acceptor), std::move(state));

@@ -3,10 +3,15 @@
 // and body limits and time-outs, handed whole to one handler, and answered with
 // keep-alive. The handler runs on the server's own workers, never on a network thread,
 // taken in turns by peer address, so a slow handler or a flooding peer holds up no
-// other peer. Connections are capped per server and per address, and the bodies that
-// all connections buffer together have a budget; what is over them is refused (503) or
-// closed at once. A streamed answer pulls its next piece from a body_source only when
-// the previous piece has been written: one piece in flight. Faults of one connection
+// other peer. Connections are capped per server and per address (an IPv6 address counts
+// by its /64 unless it is proven), and the bodies that all connections buffer together
+// have a budget, bounded per address too; what is over them is refused (503) or closed at
+// once. Addresses the server is told are proven keep room of their own: the others
+// together hold at most a share of the connections, of the budget and of the workers,
+// and a proven address's connection to a full server closes the unproven connection
+// that has made no progress longest. A body slower than a minimum rate is cut off, and
+// a request whose connection has closed while it waited for a worker is dropped. A streamed answer pulls its next piece
+// from a body_source only when the previous piece has been written: one piece in flight. Faults of one connection
 // (garbage, time-outs, oversized input) end that connection alone; the listener goes
 // on. A plain server may hand the connections that ask for a WebSocket upgrade to an
 // upgrade handler, which then owns them.
@@ -91,13 +96,34 @@ struct http_limits {
     // Connections over these are closed as soon as they are accepted.
     std::size_t max_connections = 512;
     std::size_t max_connections_per_address = 64;
+    // Connections from addresses that are not proven, together; 0: max_connections.
+    std::size_t max_unproven_connections = 0;
     // The bodies of all connections together; a request whose body would not fit is
     // answered 503 and its connection closed.
     std::uint64_t buffered_body_bytes = std::uint64_t{64} * 1024 * 1024;
+    // Of that budget, what one address may hold, and what unproven addresses together
+    // may hold; 0: the whole budget.
+    std::uint64_t buffered_body_bytes_per_address = 0;
+    std::uint64_t unproven_body_bytes = 0;
+    // After the first body_grace of a body, it must arrive at this rate at least, or its
+    // connection is closed; 0: no minimum.
+    std::uint64_t min_body_bytes_per_second = 0;
+    std::chrono::milliseconds body_grace = std::chrono::seconds(5);
     // Handler workers, and how many of them one peer address may hold at once.
     unsigned workers = 4;
     unsigned running_per_address = 2;
+    // Requests waiting for a worker: per address, from proven addresses together and from
+    // the others together; and the workers unproven requests may hold. 0: no bound.
+    std::size_t queued_per_address = 0;
+    std::size_t queued_proven = 0;
+    std::size_t queued_unproven = 0;
+    unsigned running_unproven = 0;
 };
+
+// Whether the address (in the normal form of peer_address.h) is a proven peer's. Called
+// on network threads and workers for each connection and request: it must be quick and
+// must not block.
+using proven_address_check = std::function<bool(const std::string& address)>;
 
 // A connection whose request asked for a WebSocket upgrade, taken out of the server.
 struct upgraded_connection {
@@ -121,6 +147,8 @@ struct http_server_config {
     // Plain HTTP only: takes every request that asks for a WebSocket upgrade, on any
     // path. Empty: such requests go to the handler like any other.
     upgrade_handler upgrade;
+    // Empty: no address is proven.
+    proven_address_check is_proven;
 };
 
 // Listens and serves on the manager's threads; the manager keeps the server. Returns the

@@ -114,6 +114,11 @@ std::shared_ptr<peer_proofs::proof> proof_of(const std::string& address, claim_b
         if (it != p.running.end()) return it->second;
         const std::size_t of_kind = by_datagram ? p.running_by_datagram : p.running.size() - p.running_by_datagram;
         if (of_kind >= limits::pending_proofs) return nullptr;
+        // A host with many addresses (a whole /64) proves no more at once than one address.
+        const std::string group = address_group(address);
+        const auto in_group = std::count_if(p.running.begin(), p.running.end(),
+                                            [&](const auto& entry) { return address_group(entry.first) == group; });
+        if (static_cast<std::size_t>(in_group) >= limits::proofs_per_address) return nullptr;
         if (by_datagram && !datagram_may_prove(p, address)) return nullptr;
         proof = std::make_shared<peer_proofs::proof>();
         proof->by_datagram = by_datagram;
@@ -166,8 +171,9 @@ bool peer_claim_holds(const std::string& device_id, const std::string& origin, b
     const std::shared_ptr<peer_proofs::proof> proof = proof_of(address, source);
     if (!proof || !wait) return false;
     std::unique_lock<std::mutex> lock(p.mutex);
-    // Room for the proof to wait its turn on the pool, and then to run.
-    p.finished.wait_for(lock, limits::proof_time * 3, [&] { return proof->done || core_stopping(); });
+    // A request waits a little only, so that hosts whose proofs never end hold no worker
+    // for long; a proof that ends later still counts for the next request.
+    p.finished.wait_for(lock, limits::proof_wait, [&] { return proof->done || core_stopping(); });
     return proof->done && proof->proven_id == device_id;
 }
 

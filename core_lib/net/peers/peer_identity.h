@@ -31,7 +31,9 @@ std::string prove_peer_at(const std::string& address, std::chrono::milliseconds 
 
 // Whether the device is proven at the request's origin. When it is not, a proof of the
 // origin starts (or one under way is joined); with `wait` the answer is that proof's
-// outcome, without it false at once (the proof goes on in the background). Claims made
+// outcome if it comes within limits::proof_wait, without it false at once (the proof goes
+// on in the background). Proofs under way are bounded in all and per address (an IPv6
+// /64: limits::proofs_per_address); a claim over them does not hold. Claims made
 // by datagrams, whose source anyone can forge, wait for proofs in a queue of their own,
 // so that a flood of them never delays the proof of a peer that connected; they start
 // a proof of one address at most once per datagram_proof_pause, and

@@ -1,6 +1,7 @@
 // The request pool's promises: keys take turns, one key never runs more than its share
 // at once, every free worker is put to use for the keys that wait, and stop drops what
-// is queued.
+// is queued. Jobs that are not proven hold only their share of the workers, wait behind
+// proven ones and fill only their own bounded queue.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core_lib/net/http/fair_pool.h"
 
@@ -119,6 +121,83 @@ TEST(FairPool, StopDropsWhatIsQueuedAndRefusesMore) {
     stopper.join();
     EXPECT_EQ(ran.load(), 0);
     EXPECT_FALSE(pool->submit("a", [&ran] { ++ran; }));
+}
+
+TEST(FairPool, UnprovenJobsHoldTheirShareAndNeverTakeAProvenJobsRoomOrTurn) {
+    using kind = fair_pool::standing;
+    fair_pool_bounds bounds;
+    bounds.queued_per_key = 3;
+    bounds.queued_unproven = 4;
+    bounds.queued_proven = 2;
+    bounds.running_unproven = 2;
+    fair_pool pool(3, 1, bounds);
+    held_jobs jobs;
+    std::mutex order_mutex;
+    std::vector<std::string> order;
+    auto noted = [&](const std::string& name) {
+        return [&, name] {
+            const std::lock_guard<std::mutex> lock(order_mutex);
+            order.push_back(name);
+        };
+    };
+    // Many unproven hosts: two run, the third worker stays free for proven peers.
+    for (const char* key : {"u1", "u2", "u3"}) ASSERT_TRUE(pool.submit(key, jobs.job(key), kind::unproven));
+    ASSERT_TRUE(jobs.started(2));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(jobs.started_now(), 2);
+    // Their queue is bounded in all (u3 waits already) and per key.
+    EXPECT_TRUE(pool.submit("u4", noted("u4"), kind::unproven));
+    EXPECT_TRUE(pool.submit("u5", noted("u5"), kind::unproven));
+    EXPECT_TRUE(pool.submit("u5", noted("u5"), kind::unproven));
+    EXPECT_FALSE(pool.submit("u6", noted("u6"), kind::unproven)) << "the unproven queue is unbounded";
+    // A proven peer's request runs at once on the free worker.
+    held_jobs proven;
+    ASSERT_TRUE(pool.submit("p", proven.job("p"), kind::proven));
+    ASSERT_TRUE(proven.started(1));
+    // Proven jobs queue in room of their own, which the full unproven queue left free.
+    EXPECT_TRUE(pool.submit("q1", noted("q1"), kind::proven));
+    EXPECT_TRUE(pool.submit("q2", noted("q2"), kind::proven));
+    EXPECT_FALSE(pool.submit("r", noted("r"), kind::proven)) << "the proven queue is unbounded";
+    jobs.release();
+    proven.release();
+    ASSERT_TRUE(jobs.finished(3));
+    for (int i = 0; i < 2000 && pool.pending() > 0; ++i) std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(pool.pending(), 0U);
+    const std::lock_guard<std::mutex> lock(order_mutex);
+    EXPECT_EQ(order.size(), 5u);
+}
+
+TEST(FairPool, AProvenJobGoesBeforeUnprovenOnesQueuedEarlier) {
+    using kind = fair_pool::standing;
+    fair_pool pool(1, 1);
+    held_jobs jobs;
+    std::vector<std::string> order;  // written by the one worker only
+    ASSERT_TRUE(pool.submit("u1", jobs.job("u1"), kind::unproven));
+    ASSERT_TRUE(jobs.started(1));
+    for (const char* key : {"u2", "u3"}) {
+        ASSERT_TRUE(pool.submit(
+            key, [&order, key] { order.emplace_back(key); }, kind::unproven));
+    }
+    ASSERT_TRUE(pool.submit(
+        "p", [&order] { order.emplace_back("p"); }, kind::proven));
+    jobs.release();
+    for (int i = 0; i < 2000 && pool.pending() > 0; ++i) std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(pool.pending(), 0U);
+    EXPECT_EQ(order, (std::vector<std::string>{"p", "u2", "u3"}));
+}
+
+TEST(FairPool, AKeysQueueIsBounded) {
+    fair_pool_bounds bounds;
+    bounds.queued_per_key = 2;
+    fair_pool pool(1, 1, bounds);
+    held_jobs jobs;
+    ASSERT_TRUE(pool.submit("a", jobs.job("a")));
+    ASSERT_TRUE(jobs.started(1));
+    EXPECT_TRUE(pool.submit("a", [] {}));
+    EXPECT_TRUE(pool.submit("a", [] {}));
+    EXPECT_FALSE(pool.submit("a", [] {}));
+    EXPECT_TRUE(pool.submit("b", [] {})) << "another key lost its room";
+    jobs.release();
 }
 
 }  // namespace
