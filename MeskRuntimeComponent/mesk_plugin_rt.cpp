@@ -8,6 +8,7 @@
 #include "core_lib/api/api_dispatcher.h"
 #include "core_lib/api/api_reply.h"
 #include "core_lib/api/background_jobs.h"
+#include "core_lib/foundation/named_thread.h"
 #include "core_lib/foundation/run_logged.h"
 #include "core_lib/platform/ui_event_channel.h"
 
@@ -75,14 +76,12 @@ std::shared_ptr<MeskPluginRT> MeskPluginRT::Instance() {
         shared.running = std::make_unique<vandrel::core>(std::move(config));
         vandrel::core* started = shared.running.get();
         std::function<void()> routine = shared.startup_routine;
-        shared.startup = std::thread([started, routine] {
-            vandrel::run_logged("core start-up", [&] {
-                if (routine) {
-                    routine();
-                } else {
-                    started->start();
-                }
-            });
+        shared.startup = vandrel::start_thread("mesk-start", [started, routine] {
+            if (routine) {
+                routine();
+            } else {
+                started->start();
+            }
         });
         return made;
     }();

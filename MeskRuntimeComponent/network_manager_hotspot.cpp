@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "MeskRuntimeComponent/program_launcher.h"
-#include "core_lib/foundation/run_logged.h"
+#include "core_lib/foundation/named_thread.h"
 #include "core_lib/foundation/text_utils.h"
 #include "core_lib/net/discovery/peer_refresh.h"
 
@@ -115,7 +115,7 @@ void NetworkManagerHotspotBackend::Start(const std::string& ssid, const std::str
     on_client_ = std::make_shared<const ClientHandler>(std::move(on_client));
     commands_.push_back({true, generation_, ssid, passphrase});
     if (!worker_.joinable()) {
-        worker_ = std::thread([this] { run_logged("hotspot worker", [this] { run_worker(); }); });
+        worker_ = start_thread("mesk-hotspot", [this] { run_worker(); });
     }
     wake_.notify_all();
 }

@@ -44,6 +44,11 @@ void pick_and_send_by_category(const std::string& request_json);
 // text.
 void pick_profile_image();
 
+// The accepted folder (canonical path) that holds the file, the first in search order,
+// or "" when none does; `searching`, when given, hears of each folder before it is searched.
+std::string find_accepted_folder(const std::string& file_path,
+                                 const std::function<void(const std::string& folder)>& searching = {});
+
 // Where the folder and category pickers send each serialised "/create_upload" body.
 // The default (also after an empty function) is handle_api_request with the origin
 // "from_ui"; tests put a recorder in front of it.

@@ -2,10 +2,13 @@
 // holds the first picked file, then store (shared files) or send (a category pick) each
 // picked file as a storage path into that folder. The first file that the folder does
 // not hold ends the list.
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <functional>
 #include <iostream>
 #include <optional>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -35,10 +38,23 @@ bool lies_inside(const std::string& path, const std::string& folder) {
     return path.size() > folder.size() && starts_with(path, folder) && path[folder.size()] == '/';
 }
 
+// The path as one word of a host command line: as it is when it holds nothing the line
+// would split or unquote, else in single quotes.
+std::string quoted_for_host(const std::string& path) {
+    const bool plain = !path.empty() && std::all_of(path.begin(), path.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) != 0 ||
+               std::string_view("/._-+,:@%").find(c) != std::string_view::npos;
+    });
+    if (plain) return path;
+    std::string quoted = "'";
+    for (char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
 // Tells the user that the folder of the file is not an accepted one.
 void report_folder_access_error(const std::string& file_path) {
     const std::string parent = parent_folder_of_path(file_path);
-    show_toast("Folder Acccess Error", "Add This Folder In Your Mesk Settings -- " + parent);
+    show_toast("Folder Access Error", "Grant this folder first: :pick-accepted-folder " + quoted_for_host(parent));
     send_to_ui(Json(Json::object{{"action", "folder_access_error"}, {"folder", parent}}).dump());
 }
 
@@ -87,17 +103,24 @@ void for_each_found(const std::string& folder, const std::vector<std::string>& f
 
 }  // namespace
 
-std::string accepted_folder_holding(const std::string& file_path, const std::string& peer_id) {
+std::string find_accepted_folder(const std::string& file_path,
+                                 const std::function<void(const std::string& folder)>& searching) {
     // Paths compare byte for byte: the file system is case-sensitive, so two paths that
     // differ in letter case are two files.
     const std::string file = canonical_or_empty(file_path);
     for (const auto& folder : list_accepted_folders()) {
-        send_picker_feedback(peer_id, "Searching folder : " + file_name_of_path(folder));
-        std::cerr << "pickers: searching " << folder << "\n";
+        if (searching) searching(folder);
         std::string canonical = canonical_or_empty(folder);
         if (!file.empty() && !canonical.empty() && lies_inside(file, canonical)) return canonical;
     }
     return {};
+}
+
+std::string accepted_folder_holding(const std::string& file_path, const std::string& peer_id) {
+    return find_accepted_folder(file_path, [&peer_id](const std::string& folder) {
+        send_picker_feedback(peer_id, "Searching folder : " + file_name_of_path(folder));
+        std::cerr << "pickers: searching " << folder << "\n";
+    });
 }
 
 std::string picked_files_upload_id(std::int64_t hours, const std::string& peer_id,

@@ -8,7 +8,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include "core_lib/foundation/run_logged.h"
+#include "core_lib/foundation/named_thread.h"
 
 namespace vandrel::host {
 
@@ -31,7 +31,7 @@ host_input::host_input(int input_fd, const sigset_t& signals, handlers on) : inp
     }
     wake_read_ = pipe_fds[0];
     wake_write_ = pipe_fds[1];
-    thread_ = std::thread([this] { run_logged("host input", [this] { run(); }); });
+    thread_ = start_thread("mesk-input", [this] { run(); });
 }
 
 host_input::~host_input() {

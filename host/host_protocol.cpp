@@ -1,5 +1,6 @@
 #include "host/host_protocol.h"
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 
@@ -77,12 +78,13 @@ std::string strip_leading(const std::string& s) {
     return first == std::string::npos ? "" : s.substr(first);
 }
 
-command invalid(std::string why) {
+command invalid(const std::string& name, std::string code, std::string why) {
     command c;
-    c.kind = command_kind::invalid;
-    c.error = std::move(why);
-    return c;
+    c.reply_to = name;
+    return refused(std::move(c), std::move(code), std::move(why));
 }
+
+const std::string wrong_arguments = "invalid_arguments";
 
 // A JSON object at the start of the text, up to its matching brace; the rest after it.
 bool take_json_object(const std::string& text, std::string& object, std::string& rest) {
@@ -147,6 +149,11 @@ command parse_command(const std::string& raw) {
         c.kind = command_kind::api_request;
         c.endpoint = line.substr(0, space);
         c.body = space == std::string::npos ? "" : strip(line.substr(space + 1));
+        c.reply_to = c.endpoint;
+        std::string error;
+        // The core would read a broken body as some other request.
+        if (!c.body.empty() && (Json::parse(c.body, error), !error.empty()))
+            return refused(std::move(c), "invalid_json", "the body is not JSON: " + error);
         return c;
     }
     const auto space = line.find_first_of(" \t");
@@ -160,36 +167,55 @@ command parse_command(const std::string& raw) {
         return c;
     }
     const auto usage = pick_usages.find(name);
-    if (usage == pick_usages.end()) return invalid("unknown command " + name);
+    if (usage == pick_usages.end()) return invalid(name, "unknown_command", "unknown command " + name);
     std::string json;
     if (name == ":pick-category") {
         std::string rest;
-        if (!take_json_object(args, json, rest)) return invalid(usage->second);
+        if (!take_json_object(args, json, rest)) return invalid(name, wrong_arguments, usage->second);
         args = rest;
     }
     std::vector<std::string> w;
     std::string error;
-    if (!split_words(args, w, error)) return invalid(name + ": " + error);
+    if (!split_words(args, w, error)) return invalid(name, wrong_arguments, name + ": " + error);
+    if (std::find(w.begin(), w.end(), std::string()) != w.end()) return invalid(name, "empty_path", "a path is empty");
     if (name == ":pick-folder") {
-        if (w.size() != 2) return invalid(usage->second);
+        if (w.size() != 2) return invalid(name, wrong_arguments, usage->second);
         c = pick(command_kind::pick_folder, dialog::folder_to_send, {w[1]});
         c.peer = w[0];
     } else if (name == ":pick-files") {
-        if (w.empty()) return invalid(usage->second);
+        if (w.empty()) return invalid(name, wrong_arguments, usage->second);
         c = pick(command_kind::pick_files, dialog::files, w);
     } else if (name == ":pick-category") {
         c = pick(command_kind::pick_category, category_dialog(json), w);
         c.body = json;
     } else if (name == ":pick-image") {
-        if (w.size() != 1) return invalid(usage->second);
+        if (w.size() != 1) return invalid(name, wrong_arguments, usage->second);
         c = pick(command_kind::pick_image, dialog::image, w);
     } else {
-        if (w.size() != 1) return invalid(usage->second);
+        if (w.size() != 1) return invalid(name, wrong_arguments, usage->second);
         c = pick(command_kind::pick_accepted_folder, dialog::accepted_folder, w);
         c.endpoint = "/add_accepted_folder";
         c.body = "{}";
     }
+    c.reply_to = name;
     return c;
+}
+
+command refused(command c, std::string error_code, std::string error) {
+    c.kind = command_kind::invalid;
+    c.answers.reset();
+    c.error_code = std::move(error_code);
+    c.error = std::move(error);
+    return c;
+}
+
+std::string error_reply(const command& c) {
+    return reply_line(
+        c.reply_to, Json(Json::object{{"error_code", c.error_code}, {"message", c.error}, {"status", "error"}}).dump());
+}
+
+std::string success_reply(const command& c) {
+    return reply_line(c.reply_to, Json(Json::object{{"status", "success"}}).dump());
 }
 
 std::string reply_line(const std::string& endpoint, const std::string& reply) {

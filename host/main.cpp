@@ -24,6 +24,7 @@
 #include "MeskRuntimeComponent/pickers.h"
 #include "core_lib/net/net_config.h"
 #include "core_lib/store/config.h"
+#include "host/host_checks.h"
 #include "host/host_input.h"
 #include "host/host_pickers.h"
 #include "host/host_protocol.h"
@@ -55,8 +56,8 @@ void run_command(const host::command& cmd, const std::shared_ptr<Dispatcher>& ui
         case host::command_kind::empty:
             break;
         case host::command_kind::invalid:
-            std::cerr << cmd.error << "\n";
-            break;
+            print_line(host::error_reply(cmd));
+            return;
         case host::command_kind::quit:
             ui->stop();
             break;
@@ -77,6 +78,8 @@ void run_command(const host::command& cmd, const std::shared_ptr<Dispatcher>& ui
             instance->PickProfileImage("");
             break;
     }
+    const bool answered_here = cmd.answers && cmd.kind != host::command_kind::pick_accepted_folder;
+    if (answered_here) print_line(host::success_reply(cmd));
 }
 
 // The options; false (and a line on standard error) for anything else.
@@ -142,7 +145,8 @@ int main(int argc, char** argv) {
         host::host_input input(
             STDIN_FILENO, stop_signals,
             {[ui, pickers](const std::string& line) {
-                 host::command cmd = host::parse_command(line);
+                 // Checked here, on the input thread: the checks read the disk and the store.
+                 host::command cmd = host::checked(host::parse_command(line));
                  ui->RunAsync(DispatchPriority::Normal, [cmd, ui, pickers] { run_command(cmd, ui, pickers); });
              },
              [ui] { ui->stop(); },

@@ -1,32 +1,50 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, and playwright-core (from
-# npm, into tests/web) for the browser test of the web-share page; does nothing when all
-# are present.
-# --bench also installs the load tool and the web server the benchmarks compare against.
+# Installs, through apt-get, the Debian packages that building and running mesk need;
+# does nothing when all are present, so it never waits on a package source then.
+#   --tests  also what the tests need: GoogleTest, the lint tools, clang and its
+#            sanitizer runtime, the namespace tools, chromium, Node.js, and
+#            playwright-core (from npm, into tests/web) for the browser test of the
+#            web-share page
+#   --bench  the tests' packages, the benchmark library, and the load tool and the web
+#            server the benchmarks compare against
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+mode="${1:-}"
+case "$mode" in
+  "" | --tests | --bench) ;;
+  *)
+    echo "usage: scripts/install-deps.sh [--tests|--bench]" >&2
+    exit 2
+    ;;
+esac
 
 packages=(
   build-essential cmake pkg-config
   libsqlite3-dev libsqlitecpp-dev libssl-dev nlohmann-json3-dev
   libboost-dev libconcurrentqueue-dev libvips-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  iproute2 nftables curl openssl
-  clang-format clang-tidy
-  # The address-sanitizer build is clang's with libFuzzer; libclang-rt-dev is the
-  # sanitizer and libFuzzer runtime of Debian's default clang, so the two always agree.
-  clang libclang-rt-dev
-  chromium
 )
-[ "${1:-}" = "--bench" ] && packages+=(wrk nginx-light)
+if [ -n "$mode" ]; then
+  packages+=(
+    libgtest-dev libgmock-dev
+    iproute2 nftables curl openssl
+    clang-format clang-tidy
+    # The address-sanitizer build is clang's with libFuzzer; libclang-rt-dev is the
+    # sanitizer and libFuzzer runtime of Debian's default clang, so the two always agree.
+    clang libclang-rt-dev
+    chromium
+  )
+fi
+[ "$mode" = --bench ] && packages+=(libbenchmark-dev wrk nginx-light)
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-# Node.js may come from another package source than Debian's; any node and npm will do.
-command -v node >/dev/null || missing+=(nodejs)
-command -v npm >/dev/null || missing+=(npm)
+if [ -n "$mode" ]; then
+  # Node.js may come from another package source than Debian's; any node and npm will do.
+  command -v node >/dev/null || missing+=(nodejs)
+  command -v npm >/dev/null || missing+=(npm)
+fi
 
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
@@ -35,6 +53,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 fi
+[ -z "$mode" ] && exit 0
 
 # The browser test drives Debian's chromium through playwright-core, which never
 # downloads a browser of its own. Without it that test is skipped and says why.

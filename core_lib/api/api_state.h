@@ -40,9 +40,9 @@ public:
     // this core has no self test.
     std::function<bool()> start_self_test;
 
-    job_pool requests{request_workers, request_queue_limit};
-    job_pool chats{1, chat_queue_limit};
-    job_pool jobs{background_workers, background_queue_limit};
+    job_pool requests{request_workers, request_queue_limit, "mesk-api"};
+    job_pool chats{1, chat_queue_limit, "mesk-chat"};
+    job_pool jobs{background_workers, background_queue_limit, "mesk-jobs"};
 };
 
 using current_api = current<api_state>;

@@ -2,14 +2,17 @@
 
 #include <utility>
 
+#include "core_lib/foundation/named_thread.h"
 #include "core_lib/foundation/run_logged.h"
 
 namespace vandrel {
 
-job_pool::job_pool(unsigned workers, std::size_t queue_limit) : queue_limit_(queue_limit) {
+job_pool::job_pool(unsigned workers, std::size_t queue_limit, const std::string& thread_name)
+    : queue_limit_(queue_limit) {
     workers_.reserve(workers);
     try {
-        for (unsigned i = 0; i < workers; ++i) workers_.emplace_back([this] { work(); });
+        for (unsigned i = 0; i < workers; ++i)
+            workers_.push_back(start_thread(numbered_thread_name(thread_name, i + 1), [this] { work(); }));
     } catch (...) {
         // Workers already started must not outlive a pool that never came to be.
         stop();

@@ -18,7 +18,8 @@ namespace vandrel {
 // workers finish every job already queued, then joins them; later jobs are refused.
 class job_pool {
 public:
-    job_pool(unsigned workers, std::size_t queue_limit);
+    // The workers' threads are named `thread_name`-1, -2, ...
+    job_pool(unsigned workers, std::size_t queue_limit, const std::string& thread_name = "mesk-jobs");
     ~job_pool() { stop(); }
     job_pool(const job_pool&) = delete;
     job_pool& operator=(const job_pool&) = delete;

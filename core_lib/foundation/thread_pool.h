@@ -10,20 +10,24 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "core_lib/foundation/named_thread.h"
+
 namespace vandrel {
 
 class ThreadPool {
 public:
-    explicit ThreadPool(unsigned worker_count) {
+    // The workers' threads are named `thread_name`-1, -2, ...
+    explicit ThreadPool(unsigned worker_count, const std::string& thread_name = "mesk-pool") {
         workers.reserve(worker_count);
         try {
             for (unsigned i = 0; i < worker_count; ++i) {
-                workers.emplace_back([this] { work(); });
+                workers.push_back(start_thread(numbered_thread_name(thread_name, i + 1), [this] { work(); }));
             }
         } catch (...) {
             // Workers already started must not outlive a pool that never came to be.

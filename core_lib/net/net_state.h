@@ -56,7 +56,7 @@ public:
     peer_proofs proofs;
     tls_session_cache tls_sessions;
     // Store writes of transfers running on network threads (positions reached).
-    job_pool transfer_bookkeeping{1, 1024};
+    job_pool transfer_bookkeeping{1, 1024, "mesk-books"};
     announce_service announce;
     web_share_switch web_share;
     std::mutex servers_mutex;

@@ -18,14 +18,12 @@ namespace vandrel {
 
 namespace {
 
-void report(const std::string& text) {
-    std::cerr << text << "\n";
-    send_to_ui(text);
-}
-
-std::unique_ptr<io_manager> serve(const std::string& label, http_server_config config, std::uint16_t& port,
-                                  std::string& error) {
-    auto manager = std::make_unique<io_manager>(label, std::chrono::milliseconds(50), server_io_threads());
+// `threads` names the server's threads: THREADS-io-N for connections, THREADS-wk-N for requests.
+std::unique_ptr<io_manager> serve(const std::string& label, const std::string& threads, http_server_config config,
+                                  std::uint16_t& port, std::string& error) {
+    auto manager =
+        std::make_unique<io_manager>(label, std::chrono::milliseconds(50), server_io_threads(), threads + "-io");
+    config.worker_thread_name = threads + "-wk";
     port = start_http_server(*manager, std::move(config), error);
     if (port == 0) return nullptr;
     return manager;
@@ -63,7 +61,7 @@ running_servers start_rest_servers(server_setup setup) {
     try {
         tls = make_server_tls_context(setup.certificate_path);
     } catch (const std::exception& e) {
-        report(std::string("REST server not started: ") + e.what());
+        report_service_not_started("rest server", e.what());
     }
     if (tls) {
         http_server_config config;
@@ -73,9 +71,9 @@ running_servers start_rest_servers(server_setup setup) {
         config.limits = setup.limits;
         config.common_fields = rest_common_fields();
         config.handler = make_rest_handler(setup.routes);
-        running.rest = serve("rest server", std::move(config), running.rest_port, error);
+        running.rest = serve("rest server", "mesk-rest", std::move(config), running.rest_port, error);
         if (!running.rest) {
-            report("could not bind to local host: " + error);
+            report_service_not_started("rest server", "could not bind to local host: " + error);
             try {
                 show_toast("error", "could not bind to local host");
             } catch (const std::exception&) {
@@ -91,8 +89,8 @@ running_servers start_rest_servers(server_setup setup) {
     config.common_fields = rest_common_fields();
     config.handler = make_loopback_handler(std::move(setup.routes));
     error.clear();
-    running.loopback = serve("thumbnail server", std::move(config), running.loopback_port, error);
-    if (!running.loopback) report("thumbnail server not started: " + error);
+    running.loopback = serve("thumbnail server", "mesk-thumb", std::move(config), running.loopback_port, error);
+    if (!running.loopback) report_service_not_started("thumbnail server", error);
     return running;
 }
 
@@ -104,7 +102,8 @@ void start_servers(rest_routes routes) {
     try {
         setup.certificate_path = get_data_folder_path() + certificate_file_name;
     } catch (const std::exception& e) {
-        report(std::string("no data folder for the certificate: ") + e.what());
+        // The certificate's load fails next and tells the interface.
+        std::cerr << "no data folder for the certificate: " << e.what() << "\n";
     }
     setup.rest_host = net.config.bind_address;
     setup.rest_port = net.config.rest_port;

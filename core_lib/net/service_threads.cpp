@@ -1,13 +1,13 @@
 #include "core_lib/net/service_threads.h"
 
-#include "core_lib/foundation/run_logged.h"
+#include "core_lib/foundation/named_thread.h"
 
 namespace vandrel {
 
 void service_threads::start(std::string name, std::function<void()> body) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping()) return;
-    threads_.emplace_back([name = std::move(name), body = std::move(body)] { run_logged(name, body); });
+    threads_.push_back(start_thread(std::move(name), std::move(body)));
 }
 
 bool service_threads::sleep_for(std::chrono::milliseconds period) {

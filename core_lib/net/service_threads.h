@@ -21,7 +21,8 @@ public:
     service_threads(const service_threads&) = delete;
     service_threads& operator=(const service_threads&) = delete;
 
-    // Starts the body on a thread of its own; nothing once stopping.
+    // Starts the body on a thread of its own, named `name` (see start_thread); nothing
+    // once stopping.
     void start(std::string name, std::function<void()> body);
 
     bool stopping() const { return stopping_.load(std::memory_order_acquire); }

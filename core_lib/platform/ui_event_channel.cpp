@@ -1,5 +1,6 @@
 #include "core_lib/platform/ui_event_channel.h"
 
+#include "core_lib/foundation/json.h"
 #include "core_lib/platform/string_conversion.h"
 
 #include <iostream>
@@ -29,6 +30,12 @@ void send_to_ui(std::string text) {
     } catch (...) {
         std::cerr << "send_to_ui: unknown error\n";
     }
+}
+
+void report_service_not_started(const std::string& service, const std::string& message) {
+    std::cerr << service << " not started: " << message << "\n";
+    send_to_ui(
+        Json(Json::object{{"action", "service_not_started"}, {"message", message}, {"service", service}}).dump());
 }
 
 }  // namespace vandrel

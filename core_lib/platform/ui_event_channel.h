@@ -12,6 +12,10 @@ namespace vandrel {
 
 void send_to_ui(std::string text);
 
+// A service of the core that could not start: "SERVICE not started: MESSAGE" on standard
+// error, and {"action": "service_not_started", "message": ..., "service": ...} to the interface.
+void report_service_not_started(const std::string& service, const std::string& message);
+
 // Replaces the running core's sink (nothing when no core runs); an empty function drops every text from then on.
 void set_ui_sink(UiSink sink);
 

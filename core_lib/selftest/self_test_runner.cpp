@@ -4,7 +4,7 @@
 #include <iostream>
 #include <utility>
 
-#include "core_lib/foundation/run_logged.h"
+#include "core_lib/foundation/named_thread.h"
 #include "core_lib/selftest/self_test_footprint.h"
 #include "core_lib/selftest/self_test_run.h"
 
@@ -27,7 +27,7 @@ bool self_test_runner::start() {
     }
     running_ = true;
     try {
-        thread_ = std::thread([this] { run_logged("self test", [this] { run(); }); });
+        thread_ = start_thread("mesk-self-test", [this] { run(); });
     } catch (...) {
         running_ = false;
         throw;

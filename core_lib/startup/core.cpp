@@ -1,6 +1,6 @@
 #include "core_lib/startup/core.h"
 
-#include "core_lib/foundation/run_logged.h"
+#include "core_lib/foundation/named_thread.h"
 #include "core_lib/net/web_share/web_mode.h"
 #include "core_lib/startup/core_start.h"
 #include "core_lib/store/settings.h"
@@ -40,7 +40,7 @@ void core::start() {
 void core::start_in_background() {
     std::lock_guard<std::mutex> lock(lifecycle_mutex_);
     if (started_ || stopped_ || startup_thread_.joinable()) return;
-    startup_thread_ = std::thread([this] { run_logged("core start-up", [this] { start(); }); });
+    startup_thread_ = start_thread("mesk-start", [this] { start(); });
 }
 
 void core::stop() {

@@ -91,16 +91,16 @@ void core_start() {
         if (get_run_wifi_direct_on_startup()) start_hotspot();
     });
     step("service threads", [&net] {
-        net.threads.start("network watch", network_watch_loop);
-        net.threads.start("resend loop", resend_loop);
-        net.threads.start("events upload", events_upload_loop);
+        net.threads.start("mesk-netwatch", network_watch_loop);
+        net.threads.start("mesk-resend", resend_loop);
+        net.threads.start("mesk-events", events_upload_loop);
     });
     step("others folder", [] { ensure_others_folder(); });
     step("service threads", [&net] {
-        net.threads.start("lan announce", lan_announce_loop);
-        net.threads.start("peer refresh", refresh_peers_loop);
-        net.threads.start("cloud discovery", discovery_loop);
-        net.threads.start("notification mirror", mirror_notification_loop);
+        net.threads.start("mesk-announce", lan_announce_loop);
+        net.threads.start("mesk-refresh", refresh_peers_loop);
+        net.threads.start("mesk-discovery", discovery_loop);
+        net.threads.start("mesk-mirror", mirror_notification_loop);
     });
     step("resend wake-up", [] { trigger_resend(); });
     step("download thread", [] { start_download_thread(); });

@@ -40,6 +40,19 @@ std::optional<std::string> OutputReader::take_line(const std::function<bool(cons
     }
 }
 
+std::optional<std::string> OutputReader::take_after(const std::function<bool(const std::string&)>& wanted,
+                                                    std::chrono::milliseconds limit) {
+    for (auto it = backlog_.begin(); it != backlog_.end(); ++it) {
+        if (!wanted(*it)) continue;
+        std::string line = std::move(*it);
+        backlog_.erase(backlog_.begin(), it + 1);
+        return line;
+    }
+    auto line = take_line(wanted, limit);
+    if (line) backlog_.clear();
+    return line;
+}
+
 bool MeskSession::started(std::chrono::milliseconds limit) {
     return take_line([](const std::string& l) { return l == "event core_started"; }, limit).has_value();
 }

@@ -32,6 +32,10 @@ public:
     // The first line, waiting or new, that `wanted` accepts within the limit.
     std::optional<std::string> take_line(const std::function<bool(const std::string&)>& wanted,
                                          std::chrono::milliseconds limit);
+    // As take_line, but the lines that came before the one taken are dropped: a later
+    // wait sees only what came after it.
+    std::optional<std::string> take_after(const std::function<bool(const std::string&)>& wanted,
+                                          std::chrono::milliseconds limit);
     // The same for the first line that begins with `prefix`.
     std::optional<std::string> take_prefixed(const std::string& prefix, std::chrono::milliseconds limit);
 

@@ -111,7 +111,6 @@ TEST(HostProtocol, WordsAreQuotedAsInAShell) {
         {"/my\\ photos /x\\'y \\\\z", {"/my photos", "/x'y", "\\z"}},
         {"/a\\ ", {"/a "}},
         {"/a\"b c\"'d e'f", {"/ab cd ef"}},
-        {"'' \"\"", {"", ""}},
         {"\t/a\t\t/b  \r", {"/a", "/b"}},
     };
     for (const auto& c : cases) {
@@ -130,30 +129,53 @@ TEST(HostProtocol, WordsAreQuotedAsInAShell) {
     EXPECT_EQ(image.paths, std::vector<std::string>{"/me/the face.png"});
 }
 
-TEST(HostProtocol, MalformedCommandsSayWhy) {
-    const char* lines[] = {
-        ":pick-folder onlypeer",
-        ":pick-files",
-        ":pick-category notjson /x",
-        ":pick-category {\"open\": 1",
-        ":pick-image",
-        ":pick-image /a /b",
-        ":pick-image '/a b' /c",
-        ":pick-accepted-folder",
-        ":pick-accepted-folder /a /b",
-        ":pick-files '/unterminated",
-        ":pick-files \"/unterminated",
-        ":pick-files \"/escaped end\\\"",
-        ":pick-files /a\\",
-        ":pick-folder \"peer /a",
-        ":pick-category {\"type\": \"files\"} '/x",
-        ":pick-accepted-folder '/x",
-        ":frobnicate",
+// Each refused line is answered under its endpoint or command, with a code.
+TEST(HostProtocol, MalformedLinesSayWhy) {
+    struct refused_line {
+        const char* line;
+        const char* reply_to;
+        const char* code;
     };
-    for (const char* line : lines) {
-        command got = parse_command(line);
-        EXPECT_EQ(got.kind, command_kind::invalid) << line;
-        EXPECT_FALSE(got.error.empty()) << line;
+    const refused_line cases[] = {
+        {":pick-folder onlypeer", ":pick-folder", "invalid_arguments"},
+        {":pick-files", ":pick-files", "invalid_arguments"},
+        {":pick-category notjson /x", ":pick-category", "invalid_arguments"},
+        {":pick-category {\"open\": 1", ":pick-category", "invalid_arguments"},
+        {":pick-image", ":pick-image", "invalid_arguments"},
+        {":pick-image /a /b", ":pick-image", "invalid_arguments"},
+        {":pick-image '/a b' /c", ":pick-image", "invalid_arguments"},
+        {":pick-accepted-folder", ":pick-accepted-folder", "invalid_arguments"},
+        {":pick-accepted-folder /a /b", ":pick-accepted-folder", "invalid_arguments"},
+        {":pick-files '/unterminated", ":pick-files", "invalid_arguments"},
+        {":pick-files \"/unterminated", ":pick-files", "invalid_arguments"},
+        {":pick-files \"/escaped end\\\"", ":pick-files", "invalid_arguments"},
+        {":pick-files /a\\", ":pick-files", "invalid_arguments"},
+        {":pick-folder \"peer /a", ":pick-folder", "invalid_arguments"},
+        {":pick-category {\"type\": \"files\"} '/x", ":pick-category", "invalid_arguments"},
+        {":pick-accepted-folder '/x", ":pick-accepted-folder", "invalid_arguments"},
+        // Quoted nothing is a word, and an empty path.
+        {":pick-files '' \"\"", ":pick-files", "empty_path"},
+        {":pick-files /a '' /b", ":pick-files", "empty_path"},
+        {":pick-folder peer \"\"", ":pick-folder", "empty_path"},
+        {":frobnicate", ":frobnicate", "unknown_command"},
+        {"/who_am_i {bad json", "/who_am_i", "invalid_json"},
+        {"/create_chat {\"id\": \"x\", \"data\": \"unterminated", "/create_chat", "invalid_json"},
+        {"/hello_world not json", "/hello_world", "invalid_json"},
+        {"/who_am_i {} {}", "/who_am_i", "invalid_json"},
+    };
+    for (const auto& c : cases) {
+        command got = parse_command(c.line);
+        EXPECT_EQ(got.kind, command_kind::invalid) << c.line;
+        EXPECT_FALSE(got.answers) << c.line << ": a refused pick answers no dialog";
+        EXPECT_EQ(got.reply_to, c.reply_to) << c.line;
+        EXPECT_EQ(got.error_code, c.code) << c.line;
+        EXPECT_FALSE(got.error.empty()) << c.line;
+        const std::string reply = error_reply(got);
+        EXPECT_EQ(
+            reply.rfind(std::string("reply ") + c.reply_to + " {\"error_code\": \"" + c.code + "\", \"message\": ", 0),
+            0u)
+            << reply;
+        EXPECT_EQ(reply.substr(reply.size() - 20), ", \"status\": \"error\"}") << reply;
     }
     // A quote left open is named as such.
     EXPECT_NE(parse_command(":pick-files '/a").error.find("unterminated single quote"), std::string::npos);

@@ -10,13 +10,9 @@
 #include <random>
 #include <thread>
 
-#include <SQLiteCpp/Database.h>
-#include <SQLiteCpp/Statement.h>
-
-#include "core_lib/foundation/clock_random.h"
 #include "core_lib/foundation/json.h"
-#include "core_lib/store/schema.h"
 #include "tests/support/child_process.h"
+#include "tests/support/seeded_peer.h"
 
 namespace fs = std::filesystem;
 using vandrel::Json;
@@ -93,21 +89,8 @@ protected:
 
     // A's store, before A first starts, with B as a peer seen just now at B's address:
     // A's first refresh pass pings it there.
-    void seed_peer(const std::string& root, const std::string& id, const std::string& address) {
-        fs::create_directories(data_folder(root));
-        fs::permissions(data_folder(root), fs::perms::owner_all);
-        SQLite::Database db(data_folder(root) + "app.db", SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
-        vandrel::create_tables(db);
-        vandrel::add_columns(db);
-        vandrel::add_indexes(db);
-        SQLite::Statement insert(
-            db, "insert into devices (id, alias, sysinfo, last_ip, date_updated) values (?, ?, ?, ?, ?)");
-        insert.bind(1, id);
-        insert.bind(2, "Peer B");
-        insert.bind(3, "linux/test");
-        insert.bind(4, address);
-        insert.bind(5, static_cast<std::int64_t>(vandrel::now_ms()));
-        insert.exec();
+    static void seed_peer(const std::string& root, const std::string& id, const std::string& address) {
+        vandrel::testing::seed_peer(data_folder(root), id, "Peer B", address);
     }
 
     const std::string network_ = own_loopback_network();

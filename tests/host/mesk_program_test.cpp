@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <random>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -17,6 +18,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/net_test_support.h"
 #include "tests/support/output_lines.h"
+#include "tests/support/seeded_peer.h"
 
 namespace fs = std::filesystem;
 using vandrel::Json;
@@ -72,12 +74,16 @@ protected:
         return child;
     }
 
-    // Whether one of the lines before "core_started" began with the text.
-    bool started_with_line(const std::string& prefix) const {
+    // The message of the "service_not_started" event of the service among the lines
+    // before "core_started"; nothing when there was none.
+    std::optional<std::string> not_started(const std::string& service) const {
         for (const auto& line : startup_lines) {
-            if (line.rfind(prefix, 0) == 0) return true;
+            if (line.rfind("event ", 0) != 0) continue;
+            const Json event = OutputLines::parse(line.substr(6));
+            if (event["action"].string_value() == "service_not_started" && event["service"].string_value() == service)
+                return event["message"].string_value();
         }
-        return false;
+        return std::nullopt;
     }
 
     // Sends a request and returns its parsed reply.
@@ -103,7 +109,8 @@ protected:
 
     std::string root_;
     const std::string address_ = own_loopback_address();
-    std::vector<std::string> startup_lines;  // of the last start, before "core_started"
+    const std::string peer_ = std::string(64, 'b');  // a peer seeded where a test needs one
+    std::vector<std::string> startup_lines;          // of the last start, before "core_started"
 };
 
 TEST_F(MeskProgram, AnswersRequestsAndQuits) {
@@ -117,9 +124,6 @@ TEST_F(MeskProgram, AnswersRequestsAndQuits) {
     Json unknown = request(*mesk, "/no_such_endpoint", "{}");
     EXPECT_EQ(unknown.dump(),
               "{\"endpoint\": \"/no_such_endpoint\", \"error_code\": \"unknown_endpoint\", \"status\": \"error\"}");
-
-    Json hello = request(*mesk, "/hello_world", "not json at all");
-    EXPECT_EQ(hello["status"].string_value(), "success");
 
     mesk->write_line(":quit");
     auto status = mesk->wait_exit(20s);
@@ -168,8 +172,15 @@ TEST_F(MeskProgram, AServerThatCannotListenIsReportedAndTheRestGoesOn) {
     const std::string second_root = mkdtemp(pattern);
     // The same address: its ports are taken by the first.
     auto second = start_bound(address_, second_root);
-    EXPECT_TRUE(started_with_line("event could not bind to local host")) << "no report";
-    EXPECT_TRUE(started_with_line("event thumbnail server not started")) << "no report";
+    EXPECT_EQ(not_started("rest server").value_or("").rfind("could not bind to local host", 0), 0u) << "no report";
+    EXPECT_TRUE(not_started("thumbnail server")) << "no report";
+    // An interface can parse every event but the one plain "core_started".
+    for (const auto& line : startup_lines) {
+        if (line.rfind("event ", 0) != 0) continue;
+        std::string error;
+        vandrel::Json::parse(line.substr(6), error);
+        EXPECT_TRUE(error.empty()) << line;
+    }
     EXPECT_EQ(request(*second, "/who_am_i", "{}")["status"].string_value(), "success");
     EXPECT_TRUE(answers_peers(address_)) << "the first one still serves";
     second->write_line(":quit");
@@ -220,17 +231,111 @@ TEST_F(MeskProgram, ACategoryFolderPickAnswersTheFolderDialogAndNotALaterFilesPi
     fs::create_directories(root_ + "/share");
     std::ofstream(folder + "/a.txt") << "a";
     std::ofstream(file) << "b";
+    vandrel::testing::seed_peer(data_folder(), peer_, "Peer", "127.0.0.1");
     auto mesk = start();
     OutputLines out(*mesk);
 
-    mesk->write_line(":pick-category {\"type\": \"folder\", \"to\": \"peer-x\"} " + folder);
+    mesk->write_line(":pick-category {\"type\": \"folder\", \"to\": \"" + peer_ + "\"} " + folder);
+    EXPECT_EQ(out.reply(":pick-category")["status"].string_value(), "success");
     Json loading = out.event("feedback_for_peer");
     EXPECT_EQ(loading["feedback"].string_value(), "loading folder trip") << loading.dump();
-    EXPECT_EQ(loading["peer_id"].string_value(), "peer-x");
+    EXPECT_EQ(loading["peer_id"].string_value(), peer_);
 
-    // The share folder is not an accepted one: the pick names the folder it took.
+    // A later files pick is not answered by the folder: it shares the file.
+    mesk->write_line(":pick-accepted-folder " + root_ + "/share");
+    EXPECT_EQ(out.reply("/add_accepted_folder")["status"].string_value(), "success");
     mesk->write_line(":pick-files " + file);
-    EXPECT_EQ(out.event("folder_access_error")["folder"].string_value(), root_ + "/share/");
+    EXPECT_EQ(out.reply(":pick-files")["status"].string_value(), "success");
+    EXPECT_FALSE(out.event("shared_files_updated").is_null());
+    mesk->write_line(":quit");
+    EXPECT_TRUE(mesk->wait_exit(20s));
+}
+
+// Each line the host refuses is answered on standard output, under its endpoint or
+// command, and goes no further.
+TEST_F(MeskProgram, RefusedLinesAreAnsweredOnStandardOutputAndGoNoFurther) {
+    fs::create_directories(root_ + "/share");
+    std::ofstream(root_ + "/share/note.txt") << "n";
+    const std::string unknown_peer(64, 'c');
+    struct refused_line {
+        std::string line;
+        std::string reply_to;
+        std::string code;
+    };
+    const std::vector<refused_line> cases = {
+        {"/who_am_i {bad json", "/who_am_i", "invalid_json"},
+        {R"(/create_chat {"id": "x", "message": "unterminated)", "/create_chat", "invalid_json"},
+        {"/hello_world not json at all", "/hello_world", "invalid_json"},
+        {":no-such-command x", ":no-such-command", "unknown_command"},
+        {":pick-files", ":pick-files", "invalid_arguments"},
+        {":pick-files '" + root_ + "/unterminated", ":pick-files", "invalid_arguments"},
+        {":pick-files \"\"", ":pick-files", "empty_path"},
+        {":pick-files " + root_ + "/share/missing.txt", ":pick-files", "no_such_path"},
+        {":pick-files " + root_ + "/share/note.txt", ":pick-files", "folder_not_accepted"},
+        {":pick-folder " + unknown_peer + " " + root_ + "/share", ":pick-folder", "unknown_peer"},
+        {":pick-folder " + peer_ + " " + root_ + "/share/note.txt", ":pick-folder", "not_a_folder"},
+        {":pick-category {\"type\": \"photos\", \"to\": \"" + unknown_peer + "\"} " + root_ + "/share/note.txt",
+         ":pick-category", "unknown_peer"},
+        {":pick-image " + root_ + "/share/missing.jpg", ":pick-image", "no_such_path"},
+        {":pick-accepted-folder " + root_ + "/missing", ":pick-accepted-folder", "no_such_path"},
+        {":pick-accepted-folder " + root_ + "/share/note.txt", ":pick-accepted-folder", "not_a_folder"},
+    };
+    vandrel::testing::seed_peer(data_folder(), peer_, "Peer", "127.0.0.1");
+    auto mesk = start();
+    OutputLines out(*mesk);
+    for (const auto& c : cases) {
+        mesk->write_line(c.line);
+        const Json reply = out.reply(c.reply_to);
+        EXPECT_EQ(reply["status"].string_value(), "error") << c.line;
+        EXPECT_EQ(reply["error_code"].string_value(), c.code) << c.line << " -> " << reply.dump();
+        EXPECT_FALSE(reply["message"].string_value().empty()) << c.line;
+    }
+    // Nothing reached the core: no second reply to a refused request, and no folder was
+    // accepted.
+    const auto core_reply = out.take(
+        [](const std::string& l) {
+            for (const char* prefix : {"reply /who_am_i ", "reply /create_chat ", "reply /hello_world "})
+                if (l.rfind(prefix, 0) == 0) return true;
+            return false;
+        },
+        2s);
+    EXPECT_FALSE(core_reply) << *core_reply;
+    for (const std::string endpoint : {"/who_am_i", "/hello_world"}) {
+        mesk->write_line(endpoint + " {}");
+        EXPECT_EQ(out.reply(endpoint)["status"].string_value(), "success") << endpoint;
+    }
+    mesk->write_line("/accepted_folders {}");
+    const Json accepted = out.reply("/accepted_folders");
+    for (const auto& folder : accepted["folders"].array_items())
+        EXPECT_EQ(folder["path"].string_value().find(root_), std::string::npos) << folder.dump();
+    EXPECT_TRUE(out.event("shared_files_updated", 1s).is_null());
+    mesk->write_line(":quit");
+    EXPECT_TRUE(mesk->wait_exit(20s));
+}
+
+// top -H, perf and gdb tell the loops apart: every thread the program starts has a name
+// of its own; only the main thread keeps the program's.
+TEST_F(MeskProgram, EveryThreadItStartsIsNamed) {
+    auto mesk = start();
+    OutputLines out(*mesk);
+    mesk->write_line("/who_am_i {}");
+    ASSERT_EQ(out.reply("/who_am_i")["status"].string_value(), "success");
+    std::multiset<std::string> names;
+    const fs::path tasks = "/proc/" + std::to_string(mesk->pid()) + "/task";
+    for (const auto& task : fs::directory_iterator(tasks)) {
+        std::string name = read_file((task.path() / "comm").string());
+        if (!name.empty() && name.back() == '\n') name.pop_back();
+        EXPECT_LE(name.size(), 15u) << name;
+        names.insert(name);
+    }
+    std::string listed;
+    for (const auto& name : names) listed += name + " ";
+    EXPECT_EQ(names.count("mesk"), 1u) << "threads without a name of their own: " << listed;
+    for (const char* expected :
+         {"mesk-input", "mesk-resend", "mesk-netwatch", "mesk-events", "mesk-announce", "mesk-refresh",
+          "mesk-discovery", "mesk-mirror", "mesk-download", "mesk-rest-io-1", "mesk-rest-wk-1", "mesk-thumb-io-1",
+          "mesk-thumb-wk-1", "mesk-web-io-1", "mesk-api-1", "mesk-chat-1", "mesk-jobs-1", "mesk-proof-1"})
+        EXPECT_EQ(names.count(expected), 1u) << expected << " in " << listed;
     mesk->write_line(":quit");
     EXPECT_TRUE(mesk->wait_exit(20s));
 }

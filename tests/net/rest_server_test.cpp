@@ -293,9 +293,17 @@ TEST_F(RestServerStart, PortInUseIsReportedAndTheCoreGoesOn) {
     set_ui_sink(nullptr);
     EXPECT_FALSE(refused.rest);
     EXPECT_FALSE(refused.loopback);
+    // Each as an event an interface can parse.
     ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0].rfind("could not bind to local host", 0), 0u) << events[0];
-    EXPECT_EQ(events[1].rfind("thumbnail server not started", 0), 0u) << events[1];
+    std::string error;
+    const Json rest = Json::parse(events[0], error);
+    EXPECT_EQ(rest["action"].string_value(), "service_not_started") << events[0];
+    EXPECT_EQ(rest["service"].string_value(), "rest server");
+    EXPECT_EQ(rest["message"].string_value().rfind("could not bind to local host", 0), 0u) << events[0];
+    const Json thumbnails = Json::parse(events[1], error);
+    EXPECT_EQ(thumbnails["action"].string_value(), "service_not_started") << events[1];
+    EXPECT_EQ(thumbnails["service"].string_value(), "thumbnail server");
+    EXPECT_FALSE(thumbnails["message"].string_value().empty());
     // The servers that did start still answer.
     EXPECT_EQ(http_exchange(taken.rest_port, true, "POST", "/api/v1/ping", "{}").body, "{}");
 }

@@ -356,10 +356,22 @@ TEST_F(PickersTest, SharingAFileOutsideEveryAcceptedFolderStoresNothing) {
     EXPECT_EQ(errors[0]["folder"].string_value(), files / "Downloads/");
     EXPECT_EQ(platform->toasts(),
               (std::vector<std::pair<std::string, std::string>>{
-                  {"Folder Acccess Error", "Add This Folder In Your Mesk Settings -- " + files / "Downloads/"}}));
+                  {"Folder Access Error", "Grant this folder first: :pick-accepted-folder " + files / "Downloads/"}}));
     // Every accepted folder was searched first.
     EXPECT_EQ(feedbacks(), (std::vector<std::string>{"Searching folder : Pictures", "Searching folder : Music",
                                                      "Searching folder : Videos"}));
+}
+
+TEST_F(PickersTest, TheFolderAccessToastQuotesAFolderAsTheHostCommandTakesIt) {
+    const std::string outside = files.write("Bob's old scans/x.jpg", "x");
+    picker->answer_files({outside});
+    pick_files_to_share();
+    settle();
+
+    ASSERT_EQ(platform->toasts().size(), 1u);
+    EXPECT_EQ(platform->toasts()[0].second,
+              "Grant this folder first: :pick-accepted-folder '" + files.path() + "/Bob'\\''s old scans/'");
+    EXPECT_EQ(events_of("folder_access_error").at(0)["folder"].string_value(), files / "Bob's old scans/");
 }
 
 TEST_F(PickersTest, SharingMatchesCanonicalPathsCaseSensitively) {

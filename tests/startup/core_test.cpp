@@ -16,6 +16,7 @@
 #include "MeskRuntimeComponent/hotspot.h"
 #include "MeskRuntimeComponent/network_manager_hotspot.h"
 #include "core_lib/api/background_jobs.h"
+#include "core_lib/foundation/json.h"
 #include "core_lib/net/delivery/resend_queue.h"
 #include "core_lib/store/settings.h"
 #include "tests/support/net_test_support.h"
@@ -123,7 +124,13 @@ TEST_F(CoreLife, APortThatIsTakenIsAnErrorTheCallerSees) {
     EXPECT_EQ(running->rest_port(), 0);
     EXPECT_NE(running->loopback_port(), 0) << "the other server starts all the same";
     bool reported = false;
-    for (const std::string& text : ui.texts()) reported |= text.rfind("could not bind to local host", 0) == 0;
+    for (const std::string& text : ui.texts()) {
+        std::string error;
+        const Json event = Json::parse(text, error);
+        reported |= event["action"].string_value() == "service_not_started" &&
+                    event["service"].string_value() == "rest server" &&
+                    event["message"].string_value().rfind("could not bind to local host", 0) == 0;
+    }
     EXPECT_TRUE(reported);
     EXPECT_EQ(ui.texts().back(), "core_started");
 }

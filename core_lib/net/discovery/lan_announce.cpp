@@ -95,7 +95,7 @@ void take_announce(const std::string& id, const std::string& sys_info, const std
 
 }  // namespace
 
-announce_service::announce_service() : handling(1, 256) {}
+announce_service::announce_service() : handling(1, 256, "mesk-ann-rx") {}
 
 announce_service::~announce_service() { stop(); }
 
@@ -115,7 +115,7 @@ void start_udp_announce_service() {
     announce_service& s = running.announce;
     std::lock_guard<std::mutex> lock(s.mutex);
     if (s.manager) return;
-    auto manager = std::make_unique<io_manager>("udp announce");
+    auto manager = std::make_unique<io_manager>("udp announce", std::chrono::milliseconds(50), 1, "mesk-udp-io");
     auto endpoint = std::make_shared<udp_endpoint>(manager->context());
     boost::system::error_code ec;
     const auto host = running.config.bind_address.empty() ? net::ip::address(net::ip::address_v4::any())
@@ -124,9 +124,7 @@ void start_udp_announce_service() {
     if (!ec) endpoint->socket.set_option(net::socket_base::broadcast(true), ec);
     if (!ec) endpoint->socket.bind(udp::endpoint(host, running.config.announce_port), ec);
     if (ec) {
-        const std::string text = "announce not started: " + ec.message();
-        std::cerr << text << "\n";
-        send_to_ui(text);
+        report_service_not_started("announce", ec.message());
         return;
     }
     manager->keep(endpoint);

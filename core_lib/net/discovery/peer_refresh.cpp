@@ -24,7 +24,7 @@ void ping_peer(std::string address) { prove_peer_at(address, post_json_deadline)
 
 void refresh_peers_loop() {
     net_state& running = current_net::get();
-    ThreadPool pool(ping_workers);
+    ThreadPool pool(ping_workers, "mesk-ping");
     std::int64_t last_pass = 0;
     while (!core_stopping()) {
         if (now_ms() - last_pass <= refresh_period_ms && !peer_refresh_flag().exchange(false)) {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "core_lib/foundation/named_thread.h"
 #include "core_lib/foundation/run_logged.h"
 
 namespace vandrel {
@@ -14,10 +15,12 @@ constexpr std::chrono::microseconds watch_time{50};
 
 }  // namespace
 
-fair_pool::fair_pool(unsigned workers, unsigned running_per_key) : running_per_key_(running_per_key) {
+fair_pool::fair_pool(unsigned workers, unsigned running_per_key, const std::string& thread_name)
+    : running_per_key_(running_per_key) {
     workers_.reserve(workers);
     try {
-        for (unsigned i = 0; i < workers; ++i) workers_.emplace_back([this] { work(); });
+        for (unsigned i = 0; i < workers; ++i)
+            workers_.push_back(start_thread(numbered_thread_name(thread_name, i + 1), [this] { work(); }));
     } catch (...) {
         stop();
         throw;

@@ -22,7 +22,8 @@ namespace vandrel {
 
 class fair_pool {
 public:
-    fair_pool(unsigned workers, unsigned running_per_key);
+    // The workers' threads are named `thread_name`-1, -2, ...
+    fair_pool(unsigned workers, unsigned running_per_key, const std::string& thread_name = "mesk-http-wk");
     ~fair_pool() { stop(); }
     fair_pool(const fair_pool&) = delete;
     fair_pool& operator=(const fair_pool&) = delete;

@@ -555,7 +555,8 @@ std::uint16_t start_http_server(io_manager& manager, http_server_config config, 
     state->handler = std::move(config.handler);
     state->upgrade = std::move(config.upgrade);
     state->tls = std::move(config.tls);
-    state->workers = std::make_shared<fair_pool>(config.limits.workers, config.limits.running_per_address);
+    state->workers = std::make_shared<fair_pool>(config.limits.workers, config.limits.running_per_address,
+                                                 config.worker_thread_name);
     // The workers end before the connections they answer do.
     manager.add_stop_hook([workers = state->workers] { workers->stop(); });
     auto server = std::make_shared<listener>(manager, std::move(acceptor), std::move(state));

@@ -121,6 +121,8 @@ struct http_server_config {
     // Plain HTTP only: takes every request that asks for a WebSocket upgrade, on any
     // path. Empty: such requests go to the handler like any other.
     upgrade_handler upgrade;
+    // Names the request workers' threads (NAME-1, NAME-2, ...).
+    std::string worker_thread_name = "mesk-http-wk";
 };
 
 // Listens and serves on the manager's threads; the manager keeps the server. Returns the

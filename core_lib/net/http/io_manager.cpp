@@ -5,6 +5,7 @@
 #include <iostream>
 #include <optional>
 
+#include "core_lib/foundation/named_thread.h"
 #include "core_lib/foundation/run_logged.h"
 
 namespace vandrel {
@@ -35,7 +36,8 @@ void run_watching(boost::asio::io_context& io, std::optional<std::chrono::steady
 
 }  // namespace
 
-io_manager::io_manager(std::string name_, std::chrono::milliseconds poll_interval_, unsigned thread_count)
+io_manager::io_manager(std::string name_, std::chrono::milliseconds poll_interval_, unsigned thread_count,
+                       const std::string& thread_name)
     : name(std::move(name_)), poll_interval(poll_interval_) {
     const unsigned count = std::max(thread_count, 1U);
     work.push_back(boost::asio::make_work_guard(io));
@@ -46,8 +48,12 @@ io_manager::io_manager(std::string name_, std::chrono::milliseconds poll_interva
     }
     threads.reserve(count);
     try {
-        threads.emplace_back([this] { loop(); });
-        for (auto& context : others) threads.emplace_back([this, &mine = *context] { serve(mine); });
+        threads.push_back(start_thread(numbered_thread_name(thread_name, 1), [this] { loop(); }));
+        for (auto& context : others) {
+            const auto number = static_cast<unsigned>(threads.size() + 1);
+            threads.push_back(
+                start_thread(numbered_thread_name(thread_name, number), [this, &mine = *context] { serve(mine); }));
+        }
     } catch (...) {
         stop();
         throw;

@@ -26,9 +26,10 @@ namespace vandrel {
 
 class io_manager {
 public:
-    // `name` only labels log lines. The threads start at once; `threads` of 0 counts as 1.
+    // `name` only labels log lines; the threads are named `thread_name`-1, -2, ... They
+    // start at once; `threads` of 0 counts as 1.
     explicit io_manager(std::string name, std::chrono::milliseconds poll_interval = std::chrono::milliseconds(50),
-                        unsigned threads = 1);
+                        unsigned threads = 1, const std::string& thread_name = "mesk-io");
     ~io_manager();
 
     io_manager(const io_manager&) = delete;

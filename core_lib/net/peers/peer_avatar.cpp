@@ -23,7 +23,8 @@ avatar_fetching& fetching() { return current_net::get().avatars; }
 }  // namespace
 
 avatar_fetching::avatar_fetching()
-    : fetcher(std::make_shared<const avatar_fetcher>(fetch_peer_avatar)), pool(avatar_workers, limits::known_peers) {}
+    : fetcher(std::make_shared<const avatar_fetcher>(fetch_peer_avatar)),
+      pool(avatar_workers, limits::known_peers, "mesk-avatar") {}
 
 void set_avatar_fetcher(avatar_fetcher fetcher) {
     auto next = fetcher ? std::make_shared<const avatar_fetcher>(std::move(fetcher)) : nullptr;

@@ -133,7 +133,8 @@ std::shared_ptr<peer_proofs::proof> proof_of(const std::string& address, claim_b
 }  // namespace
 
 peer_proofs::peer_proofs()
-    : pool(proof_workers, limits::pending_proofs), datagram_pool(proof_workers, limits::pending_proofs) {}
+    : pool(proof_workers, limits::pending_proofs, "mesk-proof"),
+      datagram_pool(proof_workers, limits::pending_proofs, "mesk-proof-dg") {}
 
 std::string check_peer_id(const std::string& id) {
     if (id.empty()) return "empty_id";

@@ -471,6 +471,6 @@ void download_loop() {
     state.io.run_for(std::chrono::milliseconds(100));
 }
 
-void start_download_thread() { current_net::get().threads.start("download thread", download_loop); }
+void start_download_thread() { current_net::get().threads.start("mesk-download", download_loop); }
 
 }  // namespace vandrel

@@ -64,9 +64,7 @@ void follow_web_mode_setting() {
     const auto wanted = [] { return is_web_mode_running() && !core_stopping(); };
     std::string error;
     if (net.web_share.follow(wanted, web_share_setup_for(net.config), error, set_web_mode_failed)) return;
-    const std::string text = "web share not started: " + error;
-    std::cerr << text << "\n";
-    send_to_ui(text);
+    report_service_not_started("web share", error);
 }
 
 }  // namespace

@@ -2,9 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <iostream>
 #include <optional>
+#include <string_view>
 
 #include "core_lib/foundation/mime_types.h"
 #include "core_lib/foundation/text_utils.h"
@@ -89,15 +92,55 @@ std::optional<std::uint64_t> decimal(const std::string& text) {
     return value;
 }
 
-// The name as a quoted string: quotes and backslashes escaped, control bytes left out.
-std::string quoted(const std::string& name) {
+bool is_control(unsigned char c) { return c < 0x20 || c == 0x7f; }
+
+// The name as a quoted ASCII string: quotes and backslashes escaped, control bytes left
+// out, each character beyond ASCII an "_".
+std::string quoted_ascii(const std::string& name) {
     std::string out = "\"";
     for (const char c : name) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) continue;
+        const auto byte = static_cast<unsigned char>(c);
+        if (is_control(byte) || (byte & 0xc0) == 0x80) continue;  // a UTF-8 continuation byte
+        if (byte >= 0x80) {
+            out.push_back('_');
+            continue;
+        }
         if (c == '"' || c == '\\') out.push_back('\\');
         out.push_back(c);
     }
     return out + "\"";
+}
+
+// The name's UTF-8 bytes percent-encoded where they are not plain token characters,
+// control bytes left out.
+std::string percent_encoded(const std::string& name) {
+    static constexpr std::string_view kept = "!#$&+-.^_`|~";
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (is_control(byte)) continue;
+        if (std::isalnum(byte) != 0 && byte < 0x80) {
+            out.push_back(c);
+        } else if (kept.find(c) != std::string_view::npos) {
+            out.push_back(c);
+        } else {
+            out.push_back('%');
+            out.push_back(hex[byte >> 4]);
+            out.push_back(hex[byte & 0x0f]);
+        }
+    }
+    return out;
+}
+
+// Saves as the name: a plain ASCII filename for every browser, and beside it the UTF-8
+// name when it holds more than ASCII.
+std::string attachment_disposition(const std::string& name) {
+    std::string disposition = "attachment; filename=" + quoted_ascii(name);
+    const bool beyond_ascii =
+        std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    if (beyond_ascii) disposition += "; filename*=UTF-8''" + percent_encoded(name);
+    return disposition;
 }
 
 // A code check; nothing when the code is right, else the refusal.
@@ -220,7 +263,7 @@ http_answer serve_shared_file(const http_request& request, const std::string& fi
     if (::stat(input->local_path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return status_only(404);
     const auto size = static_cast<std::uint64_t>(info.st_size);
     input->total_bytes = size;
-    const std::string disposition = "attachment; filename=" + quoted(file["filename"].string_value());
+    const std::string disposition = attachment_disposition(file["filename"].string_value());
 
     const std::string range_header = request.header("range");
     http_answer answer;
@@ -277,7 +320,8 @@ web_share_server::~web_share_server() {
 }
 
 std::unique_ptr<web_share_server> run_web_mode_server(const web_share_setup& setup, std::string& error) {
-    auto manager = std::make_unique<io_manager>("web share server", std::chrono::milliseconds(50), server_io_threads());
+    auto manager = std::make_unique<io_manager>("web share server", std::chrono::milliseconds(50), server_io_threads(),
+                                                "mesk-web-io");
     auto pages = std::make_shared<web_share_notices>();
     auto guard = std::make_shared<web_code_guard>();
     http_server_config config;
@@ -287,6 +331,7 @@ std::unique_ptr<web_share_server> run_web_mode_server(const web_share_setup& set
     config.common_fields = web_common_fields();
     config.handler = [guard](const http_request& request) { return route_web_request(request, *guard); };
     config.upgrade = [pages](upgraded_connection connection) { pages->accept(std::move(connection)); };
+    config.worker_thread_name = "mesk-web-wk";
     const std::uint16_t port = start_http_server(*manager, std::move(config), error);
     if (port == 0) return nullptr;
     manager->add_poll_check([pages] {

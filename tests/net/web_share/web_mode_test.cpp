@@ -110,10 +110,15 @@ protected:
         set_web_mode_listener(nullptr);
         services.reset();
     }
+    // The messages of the web share's "service_not_started" events.
     std::vector<std::string> reports() {
         std::vector<std::string> found;
         for (const std::string& text : store.ui().texts()) {
-            if (text.rfind("web share not started", 0) == 0) found.push_back(text);
+            std::string error;
+            const Json event = Json::parse(text, error);
+            if (event["action"].string_value() == "service_not_started" &&
+                event["service"].string_value() == "web share")
+                found.push_back(event["message"].string_value());
         }
         return found;
     }

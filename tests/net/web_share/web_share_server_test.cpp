@@ -304,6 +304,8 @@ TEST_F(WebShareServer, FiveWrongCodesLockTheirAddressOutAndNoOther) {
               200u);
 }
 
+// Every browser saves the right name: a plain ASCII one for all, and the UTF-8 one beside
+// it for names beyond ASCII.
 TEST_F(WebShareServer, NamesInTheDispositionCannotBreakTheHeader) {
     struct row {
         std::string name;
@@ -312,7 +314,11 @@ TEST_F(WebShareServer, NamesInTheDispositionCannotBreakTheHeader) {
     const std::vector<row> rows = {
         {"say \"hi\".txt", R"(attachment; filename="say \"hi\".txt")"},
         {"back\\slash.txt", R"(attachment; filename="back\\slash.txt")"},
-        {"\xc3\xa9t\xc3\xa9.txt", "attachment; filename=\"\xc3\xa9t\xc3\xa9.txt\""},
+        {"plain name-1.txt", R"(attachment; filename="plain name-1.txt")"},
+        {"\xc3\xa9t\xc3\xa9.txt", "attachment; filename=\"_t_.txt\"; filename*=UTF-8''%C3%A9t%C3%A9.txt"},
+        {"\xe6\x97\xa5\xe8\xa8\x98 \"1\";2%.txt",
+         "attachment; filename=\"__ \\\"1\\\";2%.txt\"; filename*=UTF-8''%E6%97%A5%E8%A8%98%20%221%22%3B2%25.txt"},
+        {"\xf0\x9f\x93\xb7.jpg", "attachment; filename=\"_.jpg\"; filename*=UTF-8''%F0%9F%93%B7.jpg"},
         // A line break would split the answer: it is left out, the answer stands.
         {"a\r\nSet-Cookie: x=1", "attachment; filename=\"aSet-Cookie: x=1\""},
     };

@@ -86,13 +86,14 @@
     const label = KIND_LABELS[kindOf(name)];
     return ext ? label + ' · ' + ext.toUpperCase() : label;
   }
+  // Decimal units, as their names say: 200,000,000 bytes is 200 MB.
   function sizeText(bytes) {
     if (typeof bytes !== 'number' || !isFinite(bytes) || bytes < 0) return 'unavailable';
-    if (bytes < 1024) return bytes + (bytes === 1 ? ' byte' : ' bytes');
+    if (bytes < 1000) return bytes + (bytes === 1 ? ' byte' : ' bytes');
     const units = ['KB', 'MB', 'GB', 'TB'];
-    let value = bytes / 1024;
+    let value = bytes / 1000;
     let unit = 0;
-    while (value >= 1024 && unit < units.length - 1) { value /= 1024; unit++; }
+    while (value >= 999.5 && unit < units.length - 1) { value /= 1000; unit++; }
     return (value < 10 ? value.toFixed(1) : Math.round(value)) + ' ' + units[unit];
   }
   function secondsText(seconds) {
